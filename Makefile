@@ -1,0 +1,48 @@
+# Two commands set everything up on a fresh Debian 12 machine:
+#   make run    install what is missing, build, run the main job
+#   make test   the same set-up, then every test
+JOBS      ?= 2
+BUILD     ?= build
+CMAKE_ARGS ?=
+# The main job, until the application exists: the render demo.
+RUN_CMD   ?= $(BUILD)/tools/render_demo/render_demo out/render-demo
+
+.PHONY: all setup configure build run test asan tsan format-check bench clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+configure: setup
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@$(RUN_CMD)
+
+test: build
+	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure $(CTEST_ARGS)
+
+# Sanitizer passes: ASan+UBSan over every suite, TSan over the concurrent layers.
+asan: setup
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCHORALINK_SANITIZE=address -DCHORALINK_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-asan -j$(JOBS)
+	@cd build-asan && ctest -j$(JOBS) --output-on-failure $(ASAN_CTEST_ARGS)
+
+TSAN_LABELS ?= render
+tsan: setup
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCHORALINK_SANITIZE=thread -DCHORALINK_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-tsan -j$(JOBS)
+	@cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest -j$(JOBS) --output-on-failure -L '$(TSAN_LABELS)'
+
+format-check: configure
+	@cmake --build $(BUILD) --target format-check
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do $$b --benchmark_min_time=0.2; done
+
+clean:
+	rm -rf $(BUILD) build-asan build-tsan out
