@@ -35,8 +35,8 @@ std::filesystem::path ensure(const std::filesystem::path& folder) noexcept;
 // crash, sees either the old content or the new one, never a mixture: the
 // bytes go to a temporary file in the same folder, are flushed to disk, and
 // the temporary file is renamed over the target. On failure the temporary
-// file is removed, the target is left as it was, and std::filesystem_error
-// is thrown.
+// file is removed, the target is left as it was, and
+// std::filesystem::filesystem_error is thrown carrying the system's error.
 void writeAtomically(const std::filesystem::path& target, std::string_view bytes);
 
 }  // namespace choralink::Paths
