@@ -139,29 +139,23 @@ void SimAudioSystem::Impl::notify(AudioObjectID object, std::uint32_t selector,
   pendingChanges.emplace_back(object, PropertyAddress{selector, scope, kElementMain});
 }
 
-std::vector<Delivery> SimAudioSystem::Impl::takeDeliveries() {
-  std::vector<Delivery> out;
+void SimAudioSystem::Impl::flushNotifications() {
   std::vector<std::pair<AudioObjectID, PropertyAddress>> seen;
   for (const auto& change : pendingChanges) {
     if (std::find(seen.begin(), seen.end(), change) != seen.end()) continue;
     seen.push_back(change);
     for (const ListenerRegistration& reg : listeners) {
       if (reg.object != change.first || !(reg.address == change.second)) continue;
-      out.push_back(Delivery{reg.queue, reg.block, reg.live, change.first, change.second});
+      // Posting happens under the state lock, so once a removal returns no
+      // post can reach a queue the owner may be about to destroy.
+      reg.queue->post(
+          [block = reg.block, live = reg.live, object = change.first, address = change.second] {
+            if (!live->load(std::memory_order_acquire)) return;
+            (*block)(object, std::vector<PropertyAddress>{address});
+          });
     }
   }
   pendingChanges.clear();
-  return out;
-}
-
-void postDeliveries(std::vector<Delivery> deliveries) {
-  for (Delivery& d : deliveries) {
-    d.queue->post([block = std::move(d.block), live = std::move(d.live), object = d.object,
-                   address = d.address] {
-      if (!live->load(std::memory_order_acquire)) return;
-      (*block)(object, std::vector<PropertyAddress>{address});
-    });
-  }
 }
 
 double SimAudioSystem::Impl::joinDelayFor(const DeviceSpec& spec) const {
@@ -174,14 +168,12 @@ void SimAudioSystem::Impl::scheduleJoinNotice(AudioObjectID aggregate, double at
   clock.postAfter(at - clock.now(), [weak, aggregate] {
     auto self = weak.lock();
     if (!self) return;
-    std::vector<Delivery> deliveries;
     {
       std::lock_guard lock(self->mutex);
       if (self->aggregates.count(aggregate) == 0) return;
       self->notifyAggregateShape(aggregate);
-      deliveries = self->takeDeliveries();
+      self->flushNotifications();
     }
-    postDeliveries(std::move(deliveries));
   });
 }
 
@@ -662,7 +654,6 @@ Executor& SimAudioSystem::clock() const {
 
 AudioObjectID SimAudioSystem::addDevice(DeviceSpec spec) {
   if (spec.uid.empty()) throw std::invalid_argument("a simulated device needs a UID");
-  std::vector<Delivery> deliveries;
   AudioObjectID id;
   {
     std::lock_guard lock(impl_->mutex);
@@ -699,14 +690,12 @@ AudioObjectID SimAudioSystem::addDevice(DeviceSpec spec) {
       impl_->defaultOutput = id;
       impl_->notify(kSystemObject, kPropDefaultOutputDevice);
     }
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return id;
 }
 
 bool SimAudioSystem::removeDevice(std::string_view uid) {
-  std::vector<Delivery> deliveries;
   {
     IOLock io(*impl_);
     std::lock_guard lock(impl_->mutex);
@@ -736,15 +725,13 @@ bool SimAudioSystem::removeDevice(std::string_view uid) {
     impl_->devices.erase(id);
     impl_->notify(kSystemObject, kPropDevices);
     if (impl_->defaultOutput == id) impl_->chooseDefaultOutputAfterRemoval();
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return true;
 }
 
 bool SimAudioSystem::modifyDevice(std::string_view uid,
                                   const std::function<void(DeviceSpec&)>& change) {
-  std::vector<Delivery> deliveries;
   {
     std::lock_guard lock(impl_->mutex);
     PhysicalDevice* device = impl_->deviceByUID(uid);
@@ -807,14 +794,12 @@ bool SimAudioSystem::modifyDevice(std::string_view uid,
       }
     }
     device->spec = std::move(after);
-    deliveries = n.takeDeliveries();
+    n.flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return true;
 }
 
 bool SimAudioSystem::setDefaultOutput(std::string_view uid) {
-  std::vector<Delivery> deliveries;
   {
     std::lock_guard lock(impl_->mutex);
     PhysicalDevice* device = impl_->deviceByUID(uid);
@@ -824,9 +809,8 @@ bool SimAudioSystem::setDefaultOutput(std::string_view uid) {
       impl_->defaultOutput = device->id;
       impl_->notify(kSystemObject, kPropDefaultOutputDevice);
     }
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return true;
 }
 
@@ -973,16 +957,14 @@ void SimAudioSystem::clearFaults() {
 }
 
 void SimAudioSystem::setCaptureBlocked(bool blocked) {
-  std::vector<Delivery> deliveries;
   {
     std::lock_guard lock(impl_->mutex);
     impl_->captureBlocked = blocked;
     for (const auto& [id, aggregate] : impl_->aggregates) {
       if (!aggregate.taps.empty()) impl_->notify(id, kPropIsRunningSomewhere);
     }
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
 }
 
 bool SimAudioSystem::setStalled(AudioObjectID device, bool stalled) {
@@ -996,14 +978,12 @@ bool SimAudioSystem::setStalled(AudioObjectID device, bool stalled) {
 }
 
 bool SimAudioSystem::raiseOverload(AudioObjectID device) {
-  std::vector<Delivery> deliveries;
   {
     std::lock_guard lock(impl_->mutex);
     if (!impl_->isDeviceObject(device)) return false;
     impl_->notify(device, kPropProcessorOverload);
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return true;
 }
 
@@ -1088,16 +1068,14 @@ HALStatus SimAudioSystem::getPropertyData(AudioObjectID object, const PropertyAd
 
 HALStatus SimAudioSystem::setPropertyData(AudioObjectID object, const PropertyAddress& address,
                                           std::uint32_t size, const void* data) {
-  std::vector<Delivery> deliveries;
   HALStatus status;
   {
     std::lock_guard lock(impl_->mutex);
     if (auto fault = impl_->faults.takeOperation(Operation::setPropertyData)) return *fault;
     if (auto fault = impl_->faults.takeProperty(object, address, Access::write)) return *fault;
     status = impl_->write(object, address, size, data);
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return status;
 }
 
@@ -1171,7 +1149,6 @@ HALStatus SimAudioSystem::createProcessTap(const TapDescription& description,
 }
 
 HALStatus SimAudioSystem::destroyProcessTap(AudioObjectID tapID) {
-  std::vector<Delivery> deliveries;
   {
     std::lock_guard lock(impl_->mutex);
     if (auto fault = impl_->faults.takeOperation(Operation::destroyProcessTap)) return *fault;
@@ -1185,9 +1162,8 @@ HALStatus SimAudioSystem::destroyProcessTap(AudioObjectID tapID) {
     }
     eraseStreams(*impl_, it->second.streamIDs);
     impl_->taps.erase(it);
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return kStatusOK;
 }
 
@@ -1234,7 +1210,6 @@ bool entries(const AggregateDescription& d, const char* key,
 
 HALStatus SimAudioSystem::createAggregateDevice(const AggregateDescription& description,
                                                 AudioObjectID& outDevice) {
-  std::vector<Delivery> deliveries;
   {
     std::lock_guard lock(impl_->mutex);
     if (auto fault = impl_->faults.takeOperation(Operation::createAggregateDevice)) return *fault;
@@ -1283,14 +1258,12 @@ HALStatus SimAudioSystem::createAggregateDevice(const AggregateDescription& desc
     outDevice = aggregate.id;
     impl_->aggregates.emplace(aggregate.id, std::move(aggregate));
     impl_->notify(kSystemObject, kPropDevices);
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return kStatusOK;
 }
 
 HALStatus SimAudioSystem::destroyAggregateDevice(AudioObjectID device) {
-  std::vector<Delivery> deliveries;
   {
     IOLock io(*impl_);
     std::lock_guard lock(impl_->mutex);
@@ -1304,9 +1277,8 @@ HALStatus SimAudioSystem::destroyAggregateDevice(AudioObjectID device) {
     impl_->stalled.erase(device);
     impl_->aggregates.erase(it);
     impl_->notify(kSystemObject, kPropDevices);
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return kStatusOK;
 }
 
@@ -1326,7 +1298,6 @@ HALStatus SimAudioSystem::createIOProcID(AudioObjectID device, IOProc proc, void
 }
 
 HALStatus SimAudioSystem::destroyIOProcID(AudioObjectID device, IOProcID id) {
-  std::vector<Delivery> deliveries;
   {
     IOLock io(*impl_);
     std::lock_guard lock(impl_->mutex);
@@ -1340,14 +1311,12 @@ HALStatus SimAudioSystem::destroyIOProcID(AudioObjectID device, IOProcID id) {
       aggregate.streamUsage.erase(id);
     if (!impl_->isRunningLocked(device)) impl_->endRun(device);
     if (wasGoing != impl_->isGoing(device)) impl_->notify(device, kPropIsRunningSomewhere);
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return kStatusOK;
 }
 
 HALStatus SimAudioSystem::startDevice(AudioObjectID device, IOProcID id) {
-  std::vector<Delivery> deliveries;
   {
     std::lock_guard lock(impl_->mutex);
     if (auto fault = impl_->faults.takeOperation(Operation::startDevice)) return *fault;
@@ -1380,14 +1349,12 @@ HALStatus SimAudioSystem::startDevice(AudioObjectID device, IOProcID id) {
       run->startedAlone = true;
     if (wasGoing != impl_->isGoing(device)) impl_->notify(device, kPropIsRunningSomewhere);
     impl_->wakeDriver();
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return kStatusOK;
 }
 
 HALStatus SimAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
-  std::vector<Delivery> deliveries;
   {
     IOLock io(*impl_);
     std::lock_guard lock(impl_->mutex);
@@ -1406,9 +1373,8 @@ HALStatus SimAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
     }
     if (!impl_->isRunningLocked(device)) impl_->endRun(device);
     if (wasGoing != impl_->isGoing(device)) impl_->notify(device, kPropIsRunningSomewhere);
-    deliveries = impl_->takeDeliveries();
+    impl_->flushNotifications();
   }
-  postDeliveries(std::move(deliveries));
   return kStatusOK;
 }
 

@@ -33,15 +33,6 @@ struct ListenerRegistration {
   std::shared_ptr<std::atomic<bool>> live;
 };
 
-// One call of a listener block, ready to post.
-struct Delivery {
-  Executor* queue = nullptr;
-  PropertyListenerBlock block;
-  std::shared_ptr<std::atomic<bool>> live;
-  AudioObjectID object = kUnknownObject;
-  PropertyAddress address;
-};
-
 struct StreamObject {
   AudioObjectID owner = kUnknownObject;
   bool output = true;
@@ -229,7 +220,10 @@ class SimAudioSystem::Impl : public std::enable_shared_from_this<SimAudioSystem:
   bool uidInUse(std::string_view uid) const;
   bool isDeviceObject(AudioObjectID id) const;
   void notify(AudioObjectID object, std::uint32_t selector, std::uint32_t scope = kScopeGlobal);
-  std::vector<Delivery> takeDeliveries();
+  // Posts one call per registration for every change noted since the last
+  // flush. Our executors never run a task inside post(), so this is safe
+  // with the state lock held.
+  void flushNotifications();
   double joinDelayFor(const DeviceSpec& spec) const;
   void scheduleJoinNotice(AudioObjectID aggregate, double at);
   std::vector<const PhysicalDevice*> joinedSubs(const Aggregate& aggregate, double now) const;
@@ -281,8 +275,5 @@ class IOLock {
  private:
   std::unique_lock<std::mutex> lock_;
 };
-
-// Posts each delivery to its queue; the block runs only if still registered.
-void postDeliveries(std::vector<Delivery> deliveries);
 
 }  // namespace choralink::sim
