@@ -1,6 +1,7 @@
 // How the model follows the engine: starting and stopping, the start race,
 // every event of the engine's stream, and which changes views are told of.
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,18 @@ TEST_F(EngineFollowingTest, AStartThatFailsOnTheEnginesThreadReportsOnTheModelsT
   EXPECT_EQ(model->engineState(), EngineState::starting()) << "not before the model's turn";
   clock.runDue();
   EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: boom"));
+}
+
+TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {
+  router->completeAtOnce = false;
+  model->startSharing();
+  clock.runDue();
+  std::thread engineQueue(
+      [&] { router->complete("start", std::make_exception_ptr(std::runtime_error("late"))); });
+  engineQueue.join();
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+  clock.runDue();
+  EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: late"));
 }
 
 TEST_F(EngineFollowingTest, StartSharingWhileSharingDoesNothing) {
