@@ -1,6 +1,7 @@
 # Two commands set everything up on a fresh Debian 12 machine:
 #   make run    install what is missing, build, run the main job
 #   make test   the same set-up, then every test
+MAKEFLAGS += --no-print-directory
 JOBS      ?= 2
 BUILD     ?= build
 CMAKE_ARGS ?=
