@@ -17,7 +17,8 @@
 namespace choralink::CrashHandler {
 namespace {
 
-constexpr std::array<int, 7> kFatalSignals{SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
+constexpr std::array<int, 7> kFatalSignals{SIGSEGV, SIGBUS,  SIGILL, SIGFPE,
+                                           SIGABRT, SIGTRAP, SIGSYS};
 constexpr int kMaxFrames = 64;
 constexpr std::size_t kPathCapacity = 4096;
 constexpr std::size_t kVersionCapacity = 128;
@@ -36,7 +37,8 @@ std::atomic<bool> gHandling{false};
 class Line {
  public:
   void add(const char* text) {
-    while (*text != '\0' && length_ < sizeof(buffer_) - 1) buffer_[length_++] = *text++;
+    while (*text != '\0' && length_ < sizeof(buffer_) - 1)
+      buffer_[length_++] = *text++;
     buffer_[length_] = '\0';
   }
   void add(char c) {
@@ -50,8 +52,10 @@ class Line {
       digits[n++] = static_cast<char>('0' + value % 10);
       value /= 10;
     } while (value != 0 && n < 24);
-    while (n < minDigits && n < 24) digits[n++] = '0';
-    while (n > 0) add(digits[--n]);
+    while (n < minDigits && n < 24)
+      digits[n++] = '0';
+    while (n > 0)
+      add(digits[--n]);
   }
   void addHex(std::uintptr_t value) {
     add("0x");
@@ -61,7 +65,8 @@ class Line {
       digits[n++] = "0123456789abcdef"[value & 0xF];
       value >>= 4;
     } while (value != 0);
-    while (n > 0) add(digits[--n]);
+    while (n > 0)
+      add(digits[--n]);
   }
   const char* text() const { return buffer_; }
   std::size_t size() const { return length_; }
@@ -81,7 +86,9 @@ void writeAll(int fd, const char* data, std::size_t size) {
   }
 }
 
-void writeLine(int fd, const Line& line) { writeAll(fd, line.text(), line.size()); }
+void writeLine(int fd, const Line& line) {
+  writeAll(fd, line.text(), line.size());
+}
 
 const char* signalName(int sig) {
   switch (sig) {

@@ -15,11 +15,11 @@ std::string osVersion() {
   int parts[3] = {0, 0, 0};
   const char* p = names.release;
   for (int i = 0; i < 3 && std::isdigit(static_cast<unsigned char>(*p)); ++i) {
-    while (std::isdigit(static_cast<unsigned char>(*p))) parts[i] = parts[i] * 10 + (*p++ - '0');
+    while (std::isdigit(static_cast<unsigned char>(*p)))
+      parts[i] = parts[i] * 10 + (*p++ - '0');
     if (*p == '.') ++p;
   }
-  return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." +
-         std::to_string(parts[2]);
+  return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <system_error>
 
@@ -37,7 +37,8 @@ std::optional<std::string> readFile(const std::filesystem::path& file) {
   std::string bytes;
   char buffer[16384];
   std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), in.get())) > 0) bytes.append(buffer, n);
+  while ((n = std::fread(buffer, 1, sizeof(buffer), in.get())) > 0)
+    bytes.append(buffer, n);
   if (std::ferror(in.get())) return std::nullopt;
   return bytes;
 }

@@ -30,7 +30,8 @@ std::string_view lastComponent(std::string_view name) {
 bool startsWith(const std::vector<std::uint8_t>& data, std::size_t offset,
                 std::initializer_list<std::uint8_t> prefix) {
   if (data.size() < offset + prefix.size()) return false;
-  return std::equal(prefix.begin(), prefix.end(), data.begin() + static_cast<std::ptrdiff_t>(offset));
+  return std::equal(prefix.begin(), prefix.end(),
+                    data.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 // The media type the bytes announce, or nothing for anything but the three

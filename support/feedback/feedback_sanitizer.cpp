@@ -54,17 +54,21 @@ bool isLineBreak(char32_t c) {
   return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
-bool isWhiteSpace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
+bool isWhiteSpace(char32_t c) {
+  return u_isUWhiteSpace(static_cast<UChar32>(c));
+}
 
 template <typename Pred>
 std::u32string_view trimEnd(std::u32string_view s, Pred pred) {
-  while (!s.empty() && pred(s.back())) s.remove_suffix(1);
+  while (!s.empty() && pred(s.back()))
+    s.remove_suffix(1);
   return s;
 }
 
 template <typename Pred>
 std::u32string_view trim(std::u32string_view s, Pred pred) {
-  while (!s.empty() && pred(s.front())) s.remove_prefix(1);
+  while (!s.empty() && pred(s.front()))
+    s.remove_prefix(1);
   return trimEnd(s, pred);
 }
 
@@ -94,7 +98,9 @@ struct UTextCloser {
 
 }  // namespace
 
-std::string stripUnsafe(std::string_view text) { return encode(stripScalars(text)); }
+std::string stripUnsafe(std::string_view text) {
+  return encode(stripScalars(text));
+}
 
 std::string prefixCharacters(std::string_view text, std::size_t maxChars) {
   if (maxChars == 0) return {};
@@ -134,9 +140,11 @@ std::string title(std::string_view text) {
   joined.reserve(s.size());
   std::size_t i = 0;
   while (i < s.size()) {
-    while (i < s.size() && s[i] == U' ') ++i;
+    while (i < s.size() && s[i] == U' ')
+      ++i;
     const std::size_t start = i;
-    while (i < s.size() && s[i] != U' ') ++i;
+    while (i < s.size() && s[i] != U' ')
+      ++i;
     if (i > start) {
       if (!joined.empty()) joined.push_back(U' ');
       joined.append(s, start, i - start);
@@ -164,7 +172,8 @@ std::string description(std::string_view text) {
     if (lf == std::u32string_view::npos) break;
     start = lf + 1;
   }
-  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  while (!lines.empty() && lines.back().empty())
+    lines.pop_back();
   if (lines.size() > descriptionMaxLines) lines.resize(descriptionMaxLines);
 
   std::u32string joined;
@@ -195,7 +204,8 @@ std::string tailUTF8(std::string_view text, std::int64_t maxBytes) {
   if (maxBytes < 1) return {};
   std::size_t start = text.size() - static_cast<std::size_t>(maxBytes);
   // Continuation bytes (10xxxxxx) never begin a scalar.
-  while (start < text.size() && (static_cast<std::uint8_t>(text[start]) & 0xC0) == 0x80) ++start;
+  while (start < text.size() && (static_cast<std::uint8_t>(text[start]) & 0xC0) == 0x80)
+    ++start;
   return std::string(text.substr(start));
 }
 

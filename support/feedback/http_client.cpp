@@ -52,7 +52,9 @@ UrlParts parseUrl(std::string_view url) {
 }
 
 void initialiseCurlOnce() {
-  static const bool initialised = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+  static const bool initialised = [] {
+    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  }();
   (void)initialised;
 }
 
@@ -112,7 +114,8 @@ CurlHTTPClient::CurlHTTPClient(const std::set<std::string>& allowedHosts)
 
 CurlHTTPClient::CurlHTTPClient(const std::set<std::string>& allowedHosts, Transport transport)
     : transport_(std::move(transport)) {
-  for (const std::string& host : allowedHosts) allowedHosts_.insert(lower(host));
+  for (const std::string& host : allowedHosts)
+    allowedHosts_.insert(lower(host));
   initialiseCurlOnce();
 }
 
@@ -130,9 +133,8 @@ HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view b
   }
 
   // One limit for the whole exchange, redirects included.
-  const auto limit = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(std::isfinite(timeoutSeconds) ? std::max(timeoutSeconds, 0.0)
-                                                                    : 0.0));
+  const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+      std::isfinite(timeoutSeconds) ? std::max(timeoutSeconds, 0.0) : 0.0));
   const Clock::time_point deadline = Clock::now() + limit;
 
   std::string currentUrl = url;
@@ -158,7 +160,8 @@ HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view b
     // Without this libcurl waits for a 100-continue before sending larger bodies.
     append(headers, "Expect:");
     HeaderList pinned;
-    for (const std::string& entry : transport_.pinnedAddresses) append(pinned, entry);
+    for (const std::string& entry : transport_.pinnedAddresses)
+      append(pinned, entry);
 
     curl_easy_setopt(h, CURLOPT_URL, currentUrl.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");

@@ -48,7 +48,8 @@ Child runCrashingChild(const fs::path& reportsDir, F crash) {
 
 std::vector<fs::path> entries(const fs::path& dir) {
   std::vector<fs::path> found;
-  for (const auto& entry : fs::directory_iterator(dir)) found.push_back(entry.path());
+  for (const auto& entry : fs::directory_iterator(dir))
+    found.push_back(entry.path());
   return found;
 }
 
@@ -103,9 +104,10 @@ TEST(CrashHandler, TheNextFeedbackReportPicksTheCrashUp) {
   ASSERT_EQ(reports.size(), 1u);
 
   const std::string attachment = FeedbackLog::collect("last log line\n", dir.path());
-  EXPECT_THAT(attachment, HasSubstr("last log line\n\n\n=== crash report: " +
-                                    reports[0].filename().string() + " (tail) ===\n"
-                                    "Choralink crash report\n"));
+  EXPECT_THAT(attachment,
+              HasSubstr("last log line\n\n\n=== crash report: " + reports[0].filename().string() +
+                        " (tail) ===\n"
+                        "Choralink crash report\n"));
   EXPECT_THAT(attachment, HasSubstr("Signal: 11 (SIGSEGV)\n"));
 
   const FeedbackReport report("It crashed", "", std::nullopt, attachment,

@@ -13,8 +13,8 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using testing::HttpsTestServer;
+using ::testing::IsEmpty;
 using testing::kForeignHost;
 using testing::kServiceHost;
 using Reply = HttpsTestServer::Reply;
@@ -166,10 +166,10 @@ TEST_F(FeedbackClientTest, ARedirectWithinTheServiceSucceeds) {
 
 TEST_F(FeedbackClientTest, PlainHTTPIsRefusedBeforeAnythingIsSent) {
   HttpsTestServer server([](const Request&) { return Reply{200, ""}; });
-  const FeedbackClient client(testing::loopbackClient(server),
-                              "http://" + std::string(kServiceHost) + ":" +
-                                  std::to_string(server.port()) + "/api/feedback",
-                              logs.sink());
+  const FeedbackClient client(
+      testing::loopbackClient(server),
+      "http://" + std::string(kServiceHost) + ":" + std::to_string(server.port()) + "/api/feedback",
+      logs.sink());
   EXPECT_EQ(client.send(report()), FeedbackResult::failed());
   EXPECT_THAT(logs.warn, ElementsAre("feedback: send failed (Host not allowed: choralink.test)"));
   EXPECT_EQ(server.connections(), 0);

@@ -32,7 +32,8 @@ TEST(FeedbackLogCollect, WithoutCrashReportsIsTheHeaderAndTheCleanedLog) {
 TEST(FeedbackLogCollect, KeepsTheNewestEndOfALongLog) {
   TempDir dir;
   std::string log;
-  for (int i = 0; i < 5000; ++i) log += "2026-03-01T14:05:09.123Z [INFO] line " + std::to_string(i) + "\n";
+  for (int i = 0; i < 5000; ++i)
+    log += "2026-03-01T14:05:09.123Z [INFO] line " + std::to_string(i) + "\n";
   ASSERT_GT(log.size(), 100000u);
   const std::string attachment = FeedbackLog::collect(log, dir.path());
   EXPECT_EQ(attachment.size(), kHeader.size() + 32768);
@@ -72,7 +73,8 @@ TEST(FeedbackLogCollect, AppendsTheNewestCrashReportCleaned) {
 TEST(FeedbackLogCollect, TheCrashReportGetsWhatRoomIsLeft) {
   TempDir dir;
   std::string report = "BEGIN";
-  while (report.size() < 100000) report += "frame 0x0000 in something\n";
+  while (report.size() < 100000)
+    report += "frame 0x0000 in something\n";
   report += "END";
   dir.write("choralink-big.crash", report);
   const std::string log(40000, 'L');

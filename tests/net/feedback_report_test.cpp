@@ -24,7 +24,9 @@ std::vector<std::uint8_t> pngBytes(std::size_t size) {
   return data;
 }
 
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+  return {text.begin(), text.end()};
+}
 
 // The kind of FeedbackError that `build` throws.
 template <typename F>
@@ -69,7 +71,8 @@ TEST(FeedbackImage, EmptyDataIsUnreadable) {
 
 TEST(FeedbackImage, TakesTheMediaTypeFromTheBytes) {
   EXPECT_EQ(FeedbackImage("a.jpeg", bytesOf("\xFF\xD8\xFF\xE0rest")).contentType(), "image/jpeg");
-  EXPECT_EQ(FeedbackImage("a.webp", bytesOf("RIFF\x10\0\0\0WEBPVP8 "sv)).contentType(), "image/webp");
+  EXPECT_EQ(FeedbackImage("a.webp", bytesOf("RIFF\x10\0\0\0WEBPVP8 "sv)).contentType(),
+            "image/webp");
   // A PNG saved under a JPEG name is sent as what it is.
   EXPECT_EQ(FeedbackImage("a.jpg", pngBytes(64)).contentType(), "image/png");
 }
@@ -79,7 +82,10 @@ TEST(FeedbackImage, RejectsRenamedFilesThatAreNoImage) {
             Kind::unsupportedImageType);
   EXPECT_EQ(errorOf([] { FeedbackImage("sound.webp", bytesOf("RIFF\x10\0\0\0WAVEfmt "sv)); }),
             Kind::unsupportedImageType);
-  EXPECT_EQ(errorOf([] { FeedbackImage("tool.jpg", bytesOf("\x7F" "ELF\x02\x01")); }),
+  EXPECT_EQ(errorOf([] {
+              FeedbackImage("tool.jpg", bytesOf("\x7F"
+                                                "ELF\x02\x01"));
+            }),
             Kind::unsupportedImageType);
   // Truncated signatures are not enough.
   EXPECT_EQ(errorOf([] { FeedbackImage("short.png", pngBytes(5)); }), Kind::unsupportedImageType);
@@ -144,7 +150,8 @@ TEST(FeedbackReport, CleansEveryText) {
 
 TEST(FeedbackReport, NeedsAVisibleTitle) {
   EXPECT_EQ(errorOf([] {
-              FeedbackReport(" \t\n\u200B\u200D ", "text", std::nullopt, std::nullopt, kEnvironment);
+              FeedbackReport(" \t\n\u200B\u200D ", "text", std::nullopt, std::nullopt,
+                             kEnvironment);
             }),
             Kind::emptyTitle);
 }
@@ -152,7 +159,8 @@ TEST(FeedbackReport, NeedsAVisibleTitle) {
 TEST(FeedbackReport, CutsTheLogFromItsEndOnCharacterBoundaries) {
   // 70000 bytes: a marker at the start, two-byte characters, a marker at the end.
   std::string log = "OLDEST";
-  while (log.size() < 69990) log += "é";
+  while (log.size() < 69990)
+    log += "é";
   log += "NEWEST\n";
   const FeedbackReport report("t", "", std::nullopt, log, kEnvironment);
   ASSERT_TRUE(report.log());
@@ -221,10 +229,10 @@ TEST(Base64, EncodesTheStandardVectors) {
 
 TEST(FeedbackEnvironment, RoundTripsThroughJsonWithItsFourKeys) {
   const nlohmann::json json = kEnvironment;
-  EXPECT_EQ(json, (nlohmann::json{{"app_version", "2.1.0"},
-                                  {"channel", "mac"},
-                                  {"macos", "6.1.0"},
-                                  {"arch", "arm64"}}));
+  EXPECT_EQ(
+      json,
+      (nlohmann::json{
+          {"app_version", "2.1.0"}, {"channel", "mac"}, {"macos", "6.1.0"}, {"arch", "arm64"}}));
   EXPECT_EQ(json.get<FeedbackEnvironment>(), kEnvironment);
   FeedbackEnvironment other = kEnvironment;
   other.arch = "x86_64";

@@ -11,7 +11,8 @@ namespace S = FeedbackSanitizer;
 
 std::string repeat(std::string_view piece, int times) {
   std::string out;
-  for (int i = 0; i < times; ++i) out += piece;
+  for (int i = 0; i < times; ++i)
+    out += piece;
   return out;
 }
 
@@ -20,8 +21,8 @@ const char* const kInvisible[] = {
     "\u200B", "\u200C", "\u200D", "\u200E", "\u200F",            // zero-width, marks
     "\u202A", "\u202B", "\u202C", "\u202D", "\u202E",            // embeddings, overrides
     "\u2066", "\u2067", "\u2068", "\u2069",                      // isolates
-    "\u2028", "\u2029", "\uFEFF", "\x7F", "\u0085", "\u009B",    // separators, BOM, DEL, C1
-    "\x1B", "\x01", "\x0B", "\x0C",                              // C0 controls
+    "\u2028", "\u2029", "\uFEFF", "\x7F",   "\u0085", "\u009B",  // separators, BOM, DEL, C1
+    "\x1B",   "\x01",   "\x0B",   "\x0C",                        // C0 controls
 };
 
 TEST(FeedbackSanitizerStrip, RemovesControlAndDirectionCharactersKeepingText) {
@@ -30,7 +31,8 @@ TEST(FeedbackSanitizerStrip, RemovesControlAndDirectionCharactersKeepingText) {
   }
   EXPECT_EQ(S::stripUnsafe(std::string("a\0b", 3)), "ab");
   // Ordinary text from any script survives untouched.
-  EXPECT_EQ(S::stripUnsafe("Grüße, 日本語, עברית, 👍🏽"), "Grüße, 日本語, עברית, 👍🏽");
+  EXPECT_EQ(S::stripUnsafe("Grüße, 日本語, עברית, 👍🏽"),
+            "Grüße, 日本語, עברית, 👍🏽");
 }
 
 TEST(FeedbackSanitizerStrip, NormalisesLineEndsAndTabs) {
@@ -39,10 +41,12 @@ TEST(FeedbackSanitizerStrip, NormalisesLineEndsAndTabs) {
 }
 
 TEST(FeedbackSanitizerStrip, ReplacesIllFormedUTF8) {
-  EXPECT_EQ(S::stripUnsafe("a\xFF" "b"), "a\uFFFDb");
-  EXPECT_EQ(S::stripUnsafe("\xC0\xAF"), "\uFFFD\uFFFD");     // overlong "/"
+  EXPECT_EQ(S::stripUnsafe("a\xFF"
+                           "b"),
+            "a\uFFFDb");
+  EXPECT_EQ(S::stripUnsafe("\xC0\xAF"), "\uFFFD\uFFFD");            // overlong "/"
   EXPECT_EQ(S::stripUnsafe("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-  EXPECT_EQ(S::stripUnsafe("ok\xE2\x82"), "ok\uFFFD");       // cut at the end
+  EXPECT_EQ(S::stripUnsafe("ok\xE2\x82"), "ok\uFFFD");              // cut at the end
 }
 
 TEST(FeedbackSanitizerTitle, CollapsesBlanksAndLineBreaksToSingleSpaces) {
@@ -80,7 +84,8 @@ TEST(FeedbackSanitizerTitle, ZeroWidthJoinerIsRemovedBeforeCounting) {
 
 TEST(FeedbackSanitizerDescription, KeepsTheFirstSixLines) {
   std::string text;
-  for (int i = 1; i <= 10; ++i) text += "line " + std::to_string(i) + "\n";
+  for (int i = 1; i <= 10; ++i)
+    text += "line " + std::to_string(i) + "\n";
   EXPECT_EQ(S::description(text), "line 1\nline 2\nline 3\nline 4\nline 5\nline 6");
 }
 

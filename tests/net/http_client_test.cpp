@@ -39,7 +39,8 @@ Reply redirectTo(int status, const std::string& location) {
 
 TEST(HTTPClientAllowed, ChecksOnlySchemeAndHost) {
   const CurlHTTPClient client({"Choralink.TEST", "www.choralink.test"});
-  EXPECT_THAT(client.allowedHosts(), ::testing::ElementsAre("choralink.test", "www.choralink.test"));
+  EXPECT_THAT(client.allowedHosts(),
+              ::testing::ElementsAre("choralink.test", "www.choralink.test"));
   EXPECT_TRUE(client.isAllowed("HTTPS://CHORALINK.TEST/api/feedback"));
   EXPECT_TRUE(client.isAllowed("https://www.choralink.test:8443/any/path?q=1#f"));
   EXPECT_FALSE(client.isAllowed("http://choralink.test/api/feedback"));
@@ -57,8 +58,8 @@ TEST(HTTPClientAllowed, RefusedURLsFailWithoutSending) {
   HttpsTestServer server([](const Request&) { return Reply{200, "{}"}; });
   auto client = testing::loopbackClient(server);
 
-  const std::string plain = "http://" + std::string(kServiceHost) + ":" +
-                            std::to_string(server.port()) + "/api/feedback";
+  const std::string plain =
+      "http://" + std::string(kServiceHost) + ":" + std::to_string(server.port()) + "/api/feedback";
   EXPECT_EQ(errorOf([&] { client->postJSON(plain, "{}", kLimit); }),
             HTTPError::hostNotAllowed(kServiceHost));
   EXPECT_EQ(errorOf([&] { client->postJSON(server.url(kForeignHost, "/"), "{}", kLimit); }),
@@ -185,7 +186,8 @@ TEST(HTTPClientRedirect, ARedirectLeavingTheAllowedHostsIsReturnedNotFollowed) {
 TEST(HTTPClientRedirect, AnEndlessChainFails) {
   HttpsTestServer server([](const Request&) { return redirectTo(307, "/again"); });
   auto client = testing::loopbackClient(server);
-  const auto error = errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", kLimit); });
+  const auto error =
+      errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", kLimit); });
   ASSERT_TRUE(error);
   EXPECT_EQ(*error, HTTPError::network("Too many redirects"));
   EXPECT_EQ(server.requests().size(), 1u + CurlHTTPClient::maxRedirects);
@@ -207,7 +209,8 @@ TEST(HTTPClientFailure, AServerThatNeverAnswersRunsIntoTheLimit) {
 TEST(HTTPClientFailure, AnUntrustedCertificateIsATransportFailure) {
   HttpsTestServer server([](const Request&) { return Reply{200, "{}"}; });
   auto client = testing::loopbackClient(server, /*trustTestCertificate=*/false);
-  const auto error = errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", kLimit); });
+  const auto error =
+      errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", kLimit); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->kind(), HTTPError::Kind::network);
   EXPECT_THAT(error->what(), HasSubstr("certificate"));
@@ -256,7 +259,8 @@ TEST(HTTPClientConcurrency, OneClientServesSeveralThreads) {
       }
     });
   }
-  for (auto& thread : threads) thread.join();
+  for (auto& thread : threads)
+    thread.join();
   EXPECT_EQ(matches.load(), 12);
 }
 

@@ -192,13 +192,15 @@ HttpsTestServer::~HttpsTestServer() {
     // Under the lock, so that a hanging worker cannot miss the wake-up.
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    for (int fd : openFds_) ::shutdown(fd, SHUT_RDWR);
+    for (int fd : openFds_)
+      ::shutdown(fd, SHUT_RDWR);
   }
   const char wake = 1;
   (void)::write(wakePipe_[1], &wake, 1);
   stopped_.notify_all();
   acceptor_.join();
-  for (std::thread& worker : workers_) worker.join();
+  for (std::thread& worker : workers_)
+    worker.join();
   ::close(listenFd_);
   ::close(wakePipe_[0]);
   ::close(wakePipe_[1]);
@@ -251,10 +253,11 @@ void HttpsTestServer::serve(int fd) {
       std::unique_lock lock(mutex_);
       stopped_.wait(lock, [this] { return stopping_.load(); });
     } else {
-      std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " +
-                             reasonPhrase(reply.status) + "\r\nContent-Length: " +
-                             std::to_string(reply.body.size()) + "\r\nConnection: close\r\n";
-      for (const auto& [name, value] : reply.headers) response += name + ": " + value + "\r\n";
+      std::string response =
+          "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) +
+          "\r\nContent-Length: " + std::to_string(reply.body.size()) + "\r\nConnection: close\r\n";
+      for (const auto& [name, value] : reply.headers)
+        response += name + ": " + value + "\r\n";
       response += "\r\n" + reply.body;
       SSL_write(ssl, response.data(), static_cast<int>(response.size()));
       SSL_shutdown(ssl);
