@@ -14,6 +14,9 @@
 #include <ctime>
 #include <system_error>
 
+#include "support/app_info.h"
+#include "support/paths.h"
+
 namespace choralink::CrashHandler {
 namespace {
 
@@ -278,6 +281,10 @@ bool install(const std::filesystem::path& reportsDir, const std::string& version
     sigaction(kFatalSignals[i], &action, &gPrevious[i]);
   }
   return true;
+}
+
+bool install() {
+  return install(Paths::crashReports(), std::string(AppInfo::version()));
 }
 
 }  // namespace choralink::CrashHandler

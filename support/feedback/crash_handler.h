@@ -22,4 +22,7 @@ namespace choralink::CrashHandler {
 // too long to use in a signal handler.
 bool install(const std::filesystem::path& reportsDir, const std::string& version);
 
+// The application's own: Paths::crashReports() and AppInfo::version().
+bool install();
+
 }  // namespace choralink::CrashHandler

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/app_info.h"
 #include "support/feedback/feedback_sanitizer.h"
 
 namespace choralink {
@@ -42,32 +43,33 @@ std::string FeedbackResult::message() const {
   return {};
 }
 
-const std::string FeedbackClient::endpoint = "https://choralink.app/api/feedback";
-const std::set<std::string> FeedbackClient::allowedHosts{"choralink.app", "www.choralink.app"};
-const std::string FeedbackClient::disclosure =
+std::string FeedbackClient::endpoint() {
+  return "https://" + std::string(AppInfo::serviceHost()) + "/api/feedback";
+}
+
+std::set<std::string> FeedbackClient::allowedHosts() {
+  const std::string host(AppInfo::serviceHost());
+  return {host, "www." + host};
+}
+
+const std::string_view FeedbackClient::disclosure =
     "The diagnostic log contains your audio device names, your operating system and Choralink "
     "versions, and file paths on this computer.";
 
 std::shared_ptr<HTTPClient> FeedbackClient::sharedHTTP() {
-  static const std::shared_ptr<HTTPClient> shared = std::make_shared<CurlHTTPClient>(allowedHosts);
+  static const std::shared_ptr<HTTPClient> shared =
+      std::make_shared<CurlHTTPClient>(allowedHosts());
   return shared;
 }
 
-FeedbackClient::FeedbackClient(std::shared_ptr<HTTPClient> http, std::string endpointURL,
-                               FeedbackClientLog log, double timeoutSeconds)
+FeedbackClient::FeedbackClient(std::shared_ptr<HTTPClient> http, std::string endpointURL, Log& log,
+                               double timeoutSeconds)
     : http_(std::move(http)),
       endpoint_(std::move(endpointURL)),
-      log_(std::move(log)),
+      log_(&log),
       timeout_(timeoutSeconds) {}
 
 FeedbackResult FeedbackClient::send(const FeedbackReport& report) const {
-  auto info = [&](const std::string& line) {
-    if (log_.info) log_.info(line);
-  };
-  auto warn = [&](const std::string& line) {
-    if (log_.warn) log_.warn(line);
-  };
-
   std::string body;
   try {
     body = report.jsonBody();
@@ -80,18 +82,18 @@ FeedbackResult FeedbackClient::send(const FeedbackReport& report) const {
     if (!http_) throw HTTPError::network("No HTTP client");
     response = http_->postJSON(endpoint_, body, timeout_);
   } catch (const std::exception& error) {
-    warn(std::string("feedback: send failed (") + error.what() + ")");
+    log_->warn(std::string("feedback: send failed (") + error.what() + ")");
     return FeedbackResult::failed();
   }
 
   if (response.status >= 200 && response.status <= 299) {
     std::optional<std::string> reference = referenceIn(response.body);
-    info("feedback: sent");
+    log_->info("feedback: sent");
     return FeedbackResult::success(std::move(reference));
   }
   if (response.status == 429) return FeedbackResult::rateLimited();
   if (response.status == 413) return FeedbackResult::tooLarge();
-  warn("feedback: HTTP " + std::to_string(response.status));
+  log_->warn("feedback: HTTP " + std::to_string(response.status));
   return FeedbackResult::failed();
 }
 

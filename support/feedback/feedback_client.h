@@ -2,7 +2,6 @@
 // into a FeedbackResult whose message the feedback sheet shows.
 #pragma once
 
-#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -12,6 +11,7 @@
 
 #include "support/feedback/feedback_report.h"
 #include "support/feedback/http_client.h"
+#include "support/log.h"
 
 namespace choralink {
 
@@ -39,41 +39,38 @@ class FeedbackResult {
   std::optional<std::string> reference_;
 };
 
-// Where send() reports its outcome: one line per send, never the report's
-// content. The application passes the diagnostic log.
-struct FeedbackClientLog {
-  std::function<void(const std::string&)> info;
-  std::function<void(const std::string&)> warn;
-};
-
-// A cheap value made per send: the HTTP client, the endpoint and the time
-// limit (shortened only by tests).
+// A cheap value made per send: the HTTP client, the endpoint, the log that
+// hears about the outcome (one line per send, never the report's content) and
+// the time limit (shortened only by tests).
 class FeedbackClient {
  public:
-  // The product's web service.
-  static const std::string endpoint;
-  static const std::set<std::string> allowedHosts;
+  // https://<service host>/api/feedback
+  static std::string endpoint();
+  // The service host and its "www." name.
+  static std::set<std::string> allowedHosts();
   static constexpr double timeout = 20.0;
   // Shown beside the log option of the feedback sheet.
-  static const std::string disclosure;
+  static const std::string_view disclosure;
 
   // One CurlHTTPClient for allowedHosts, created on first use and shared.
   static std::shared_ptr<HTTPClient> sharedHTTP();
 
+  // `log` must outlive the client and every send it starts.
   FeedbackClient(std::shared_ptr<HTTPClient> http, std::string endpointURL,
-                 FeedbackClientLog log = {}, double timeoutSeconds = timeout);
+                 Log& log = Log::shared(), double timeoutSeconds = timeout);
 
   // Posts the report and reads the answer. Never throws. Blocks the calling
   // thread for at most the time limit.
   FeedbackResult send(const FeedbackReport& report) const;
 
   // send() on a thread of its own; the future is ready when the answer is.
+  // Like every std::async future, dropping it waits for the send to end.
   std::future<FeedbackResult> sendAsync(FeedbackReport report) const;
 
  private:
   std::shared_ptr<HTTPClient> http_;
   std::string endpoint_;
-  FeedbackClientLog log_;
+  Log* log_;
   double timeout_;
 };
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <system_error>
 
 #include "support/feedback/feedback_sanitizer.h"
+#include "support/paths.h"
 
 namespace choralink::FeedbackLog {
 namespace {
@@ -46,15 +46,7 @@ std::optional<std::string> readFile(const std::filesystem::path& file) {
 }  // namespace
 
 std::filesystem::path diagnosticReportsDir() {
-  std::filesystem::path state;
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
-    state = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    state = std::filesystem::path(home) / ".local" / "state";
-  } else {
-    state = std::filesystem::temp_directory_path();
-  }
-  return state / "Choralink" / "crashes";
+  return Paths::crashReports();
 }
 
 std::optional<std::filesystem::path> latestCrashReport(const std::filesystem::path& folder) {

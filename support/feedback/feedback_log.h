@@ -16,9 +16,8 @@ inline constexpr std::int64_t logTailBytes = 32768;
 // Bound of the whole attachment.
 inline constexpr std::int64_t maxTotalBytes = 65536;
 
-// The folder the application's crash handler writes its reports to:
-// "crashes" in the application's state folder ($XDG_STATE_HOME/Choralink,
-// by default ~/.local/state/Choralink).
+// The folder the application's crash handler writes its reports to
+// (Paths::crashReports(), created on use).
 std::filesystem::path diagnosticReportsDir();
 
 // "=== choralink.log (tail) ===", the cleaned end of `logText` and, when the

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/app_info.h"
 #include "support/feedback/feedback_sanitizer.h"
 
 namespace choralink {
@@ -46,6 +47,11 @@ std::optional<std::string> sniffContentType(const std::vector<std::uint8_t>& dat
 }
 
 }  // namespace
+
+FeedbackEnvironment FeedbackEnvironment::current() {
+  return FeedbackEnvironment{std::string(AppInfo::version()), std::string(kChannel),
+                             AppInfo::osVersion(), std::string(AppInfo::arch())};
+}
 
 void to_json(nlohmann::json& json, const FeedbackEnvironment& environment) {
   json = nlohmann::json{{"app_version", environment.appVersion},

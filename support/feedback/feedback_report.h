@@ -27,7 +27,11 @@ struct FeedbackEnvironment {
   std::string macos;
   std::string arch;
 
-  // The running application's facts.
+  // The product line the service files the report under.
+  static constexpr std::string_view kChannel = "mac";
+
+  // The running application's facts (AppInfo): version, kChannel, the
+  // operating system's version and the processor architecture.
   static FeedbackEnvironment current();
 
   bool operator==(const FeedbackEnvironment&) const = default;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+#include "support/app_info.h"
+
 namespace choralink {
 namespace {
 
@@ -116,6 +118,7 @@ CurlHTTPClient::CurlHTTPClient(const std::set<std::string>& allowedHosts, Transp
     : transport_(std::move(transport)) {
   for (const std::string& host : allowedHosts)
     allowedHosts_.insert(lower(host));
+  if (transport_.appVersion.empty()) transport_.appVersion = AppInfo::version();
   initialiseCurlOnce();
 }
 

@@ -75,8 +75,9 @@ class CurlHTTPClient final : public HTTPClient {
     std::vector<std::string> pinnedAddresses;
     // Ignore proxy settings from the environment.
     bool direct = false;
-    // The product version sent in the User-Agent header.
-    std::string appVersion = "1.0.0";
+    // The product version sent in the User-Agent header; empty means
+    // AppInfo::version().
+    std::string appVersion;
   };
 
   // Redirects followed for one request before it fails.

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/app_info.h"
 #include "support/feedback/feedback_log.h"
 #include "support/feedback/feedback_report.h"
 #include "tests/net/temp_dir.h"
@@ -123,6 +124,24 @@ TEST(CrashHandler, AStackOverflowIsReportedFromTheAlternateStack) {
   const auto reports = entries(dir.path());
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_THAT(readAll(reports[0]), HasSubstr("Signal: 11 (SIGSEGV)\nAddress: 0x"));
+}
+
+TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
+  TempDir state;
+  testing::EnvGuard guard("XDG_STATE_HOME");
+  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (!CrashHandler::install()) ::_exit(90);
+    std::abort();
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  const std::string attachment = FeedbackLog::collect("", FeedbackLog::diagnosticReportsDir());
+  EXPECT_THAT(attachment, HasSubstr("=== crash report: choralink-"));
+  EXPECT_THAT(attachment, HasSubstr("Version: " + std::string(AppInfo::version()) + "\n"));
 }
 
 TEST(CrashHandler, InstallsOnlyOnce) {

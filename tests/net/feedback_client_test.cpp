@@ -3,10 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <mutex>
+#include <sstream>
 
+#include "support/app_info.h"
+#include "support/log.h"
 #include "tests/net/https_test_server.h"
 #include "tests/net/net_fixture.h"
+#include "tests/net/temp_dir.h"
 
 namespace choralink {
 namespace {
@@ -28,33 +31,28 @@ FeedbackReport report() {
                         std::string("secret log"), kEnvironment);
 }
 
-// Collects what send() logs.
-struct LogLines {
-  std::vector<std::string> info;
-  std::vector<std::string> warn;
-  std::mutex mutex;
-
-  FeedbackClientLog sink() {
-    return {[this](const std::string& line) {
-              std::lock_guard lock(mutex);
-              info.push_back(line);
-            },
-            [this](const std::string& line) {
-              std::lock_guard lock(mutex);
-              warn.push_back(line);
-            }};
-  }
-};
+// The lines a Log wrote, without their timestamps: "[WARN] feedback: HTTP 500".
+std::vector<std::string> linesOf(Log& log) {
+  std::vector<std::string> lines;
+  std::istringstream text(log.tail(1'000'000));
+  constexpr std::size_t kTimestamp = std::string_view("2026-03-01T14:05:09.123Z ").size();
+  for (std::string line; std::getline(text, line);)
+    lines.push_back(line.substr(kTimestamp));
+  return lines;
+}
 
 class FeedbackClientTest : public ::testing::Test {
  protected:
   // A client of `server`'s feedback endpoint with the given limit.
   FeedbackClient clientFor(const HttpsTestServer& server, double limit = 10.0) {
     return FeedbackClient(testing::loopbackClient(server),
-                          server.url(kServiceHost, "/api/feedback"), logs.sink(), limit);
+                          server.url(kServiceHost, "/api/feedback"), log, limit);
   }
 
-  LogLines logs;
+  std::vector<std::string> logged() { return linesOf(log); }
+
+  testing::TempDir dir;
+  Log log{dir.path() / "choralink.log", {}};
 };
 
 TEST(FeedbackResult, MessagesAreExactlyTheUsersTexts) {
@@ -72,17 +70,17 @@ TEST(FeedbackResult, MessagesAreExactlyTheUsersTexts) {
 }
 
 TEST(FeedbackClientConstants, PointAtTheServiceOverHTTPS) {
-  EXPECT_TRUE(FeedbackClient::endpoint.starts_with("https://"));
-  EXPECT_TRUE(FeedbackClient::endpoint.ends_with("/api/feedback"));
-  EXPECT_EQ(FeedbackClient::allowedHosts.size(), 2u);
+  const std::string host(AppInfo::serviceHost());
+  EXPECT_EQ(FeedbackClient::endpoint(), "https://" + host + "/api/feedback");
+  EXPECT_EQ(FeedbackClient::allowedHosts(), (std::set<std::string>{host, "www." + host}));
   EXPECT_EQ(FeedbackClient::timeout, 20.0);
 
   const auto shared = FeedbackClient::sharedHTTP();
   EXPECT_EQ(shared, FeedbackClient::sharedHTTP());
   const auto* curl = dynamic_cast<const CurlHTTPClient*>(shared.get());
   ASSERT_NE(curl, nullptr);
-  EXPECT_TRUE(curl->isAllowed(FeedbackClient::endpoint));
-  EXPECT_EQ(curl->allowedHosts(), FeedbackClient::allowedHosts);
+  EXPECT_TRUE(curl->isAllowed(FeedbackClient::endpoint()));
+  EXPECT_EQ(curl->allowedHosts(), FeedbackClient::allowedHosts());
 
   EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("device names"));
   EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("versions"));
@@ -98,8 +96,8 @@ TEST(FeedbackClientLimit, TwentySecondsUnlessToldOtherwise) {
     std::pair<std::string, double> seen;
   };
   auto http = std::make_shared<Recorder>();
-  FeedbackClient(http, FeedbackClient::endpoint).send(report());
-  EXPECT_EQ(http->seen, std::make_pair(FeedbackClient::endpoint, 20.0));
+  FeedbackClient(http, FeedbackClient::endpoint()).send(report());
+  EXPECT_EQ(http->seen, std::make_pair(FeedbackClient::endpoint(), 20.0));
 }
 
 TEST_F(FeedbackClientTest, SuccessCarriesTheCleanedReference) {
@@ -113,8 +111,7 @@ TEST_F(FeedbackClientTest, SuccessCarriesTheCleanedReference) {
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].body, report().jsonBody());
-  EXPECT_THAT(logs.info, ElementsAre("feedback: sent"));
-  EXPECT_THAT(logs.warn, IsEmpty());
+  EXPECT_THAT(logged(), ElementsAre("[INFO] feedback: sent"));
 }
 
 TEST_F(FeedbackClientTest, SuccessWithoutAUsableReference) {
@@ -123,7 +120,8 @@ TEST_F(FeedbackClientTest, SuccessWithoutAUsableReference) {
     HttpsTestServer server([&](const Request&) { return Reply{200, body}; });
     EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::success()) << body;
   }
-  EXPECT_EQ(logs.info.size(), 7u);
+  EXPECT_THAT(logged(), ::testing::Each("[INFO] feedback: sent"));
+  EXPECT_EQ(logged().size(), 7u);
 }
 
 TEST_F(FeedbackClientTest, TooLargeAndRateLimitedAreToldApartAndNotLogged) {
@@ -132,14 +130,13 @@ TEST_F(FeedbackClientTest, TooLargeAndRateLimitedAreToldApartAndNotLogged) {
   EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::tooLarge());
   status = 429;
   EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::rateLimited());
-  EXPECT_THAT(logs.info, IsEmpty());
-  EXPECT_THAT(logs.warn, IsEmpty());
+  EXPECT_THAT(logged(), IsEmpty());
 }
 
 TEST_F(FeedbackClientTest, OtherStatusesFailAndLogTheStatus) {
   HttpsTestServer server([](const Request&) { return Reply{500, "oops"}; });
   EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::failed());
-  EXPECT_THAT(logs.warn, ElementsAre("feedback: HTTP 500"));
+  EXPECT_THAT(logged(), ElementsAre("[WARN] feedback: HTTP 500"));
 }
 
 TEST_F(FeedbackClientTest, ARedirectAwayFromTheServiceFails) {
@@ -147,7 +144,7 @@ TEST_F(FeedbackClientTest, ARedirectAwayFromTheServiceFails) {
   HttpsTestServer server([&](const Request&) { return Reply{302, "", {{"Location", location}}}; });
   location = server.url(kForeignHost, "/api/feedback");
   EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::failed());
-  EXPECT_THAT(logs.warn, ElementsAre("feedback: HTTP 302"));
+  EXPECT_THAT(logged(), ElementsAre("[WARN] feedback: HTTP 302"));
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
@@ -169,9 +166,10 @@ TEST_F(FeedbackClientTest, PlainHTTPIsRefusedBeforeAnythingIsSent) {
   const FeedbackClient client(
       testing::loopbackClient(server),
       "http://" + std::string(kServiceHost) + ":" + std::to_string(server.port()) + "/api/feedback",
-      logs.sink());
+      log);
   EXPECT_EQ(client.send(report()), FeedbackResult::failed());
-  EXPECT_THAT(logs.warn, ElementsAre("feedback: send failed (Host not allowed: choralink.test)"));
+  EXPECT_THAT(logged(),
+              ElementsAre("[WARN] feedback: send failed (Host not allowed: choralink.test)"));
   EXPECT_EQ(server.connections(), 0);
 }
 
@@ -180,10 +178,11 @@ TEST_F(FeedbackClientTest, AServerThatNeverAnswersFailsWithinTheLimit) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(clientFor(server, 0.3).send(report()), FeedbackResult::failed());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  ASSERT_EQ(logs.warn.size(), 1u);
-  EXPECT_THAT(logs.warn[0], ::testing::StartsWith("feedback: send failed ("));
-  EXPECT_THAT(logs.warn[0], HasSubstr("timed out"));
-  EXPECT_THAT(logs.warn[0], ::testing::EndsWith(")"));
+  const auto lines = logged();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_THAT(lines[0], ::testing::StartsWith("[WARN] feedback: send failed ("));
+  EXPECT_THAT(lines[0], HasSubstr("timed out"));
+  EXPECT_THAT(lines[0], ::testing::EndsWith(")"));
 }
 
 TEST_F(FeedbackClientTest, NothingOfTheReportReachesTheLog) {
@@ -191,12 +190,10 @@ TEST_F(FeedbackClientTest, NothingOfTheReportReachesTheLog) {
   clientFor(server).send(report());
   HttpsTestServer ok([](const Request&) { return Reply{200, R"({"reference":"SECRET-REF"})"}; });
   clientFor(ok).send(report());
-  for (const auto* lines : {&logs.info, &logs.warn}) {
-    for (const std::string& line : *lines) {
-      EXPECT_THAT(line, ::testing::Not(HasSubstr("ecret"))) << line;
-      EXPECT_THAT(line, ::testing::Not(HasSubstr("SECRET-REF"))) << line;
-    }
-  }
+  const std::string file = log.tail(1'000'000);
+  EXPECT_THAT(file, HasSubstr("feedback: sent"));
+  EXPECT_THAT(file, ::testing::Not(HasSubstr("ecret")));
+  EXPECT_THAT(file, ::testing::Not(HasSubstr("SECRET")));
 }
 
 TEST_F(FeedbackClientTest, AReportThatCannotBeSerialisedFailsSilently) {
@@ -204,15 +201,14 @@ TEST_F(FeedbackClientTest, AReportThatCannotBeSerialisedFailsSilently) {
   const FeedbackReport broken("t", "", std::nullopt, std::nullopt,
                               FeedbackEnvironment{"\xFF", "mac", "6.1.0", "arm64"});
   EXPECT_EQ(clientFor(server).send(broken), FeedbackResult::failed());
-  EXPECT_THAT(logs.info, IsEmpty());
-  EXPECT_THAT(logs.warn, IsEmpty());
+  EXPECT_THAT(logged(), IsEmpty());
   EXPECT_EQ(server.connections(), 0);
 }
 
 TEST_F(FeedbackClientTest, WithoutAnHTTPClientItFails) {
-  const FeedbackClient client(nullptr, FeedbackClient::endpoint, logs.sink());
+  const FeedbackClient client(nullptr, FeedbackClient::endpoint(), log);
   EXPECT_EQ(client.send(report()), FeedbackResult::failed());
-  EXPECT_EQ(logs.warn.size(), 1u);
+  EXPECT_THAT(logged(), ElementsAre(::testing::StartsWith("[WARN] feedback: send failed (")));
 }
 
 TEST_F(FeedbackClientTest, SendAsyncDeliversTheResultOnAFuture) {

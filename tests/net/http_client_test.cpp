@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "support/app_info.h"
 #include "tests/net/https_test_server.h"
 #include "tests/net/net_fixture.h"
 
@@ -87,6 +88,17 @@ TEST(HTTPClientPost, SendsTheBodyWithJsonHeadersAndReturnsTheAnswer) {
   EXPECT_EQ(requests[0].headers.at("accept"), "application/json");
   EXPECT_EQ(requests[0].headers.at("user-agent"), "Choralink-Mac/1.2.3");
   EXPECT_FALSE(requests[0].headers.contains("expect"));
+}
+
+TEST(HTTPClientPost, NamesTheApplicationsVersionByDefault) {
+  HttpsTestServer server([](const Request&) { return Reply{200, ""}; });
+  auto transport = testing::loopbackTransport(server);
+  transport.appVersion.clear();
+  CurlHTTPClient client({kServiceHost}, transport);
+  client.postJSON(server.url(kServiceHost, "/"), "{}", kLimit);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].headers.at("user-agent"),
+            "Choralink-Mac/" + std::string(AppInfo::version()));
 }
 
 TEST(HTTPClientPost, ErrorStatusesAreAnswersNotErrors) {

@@ -1,10 +1,14 @@
-// A private folder for one test, removed with everything in it afterwards.
+// Test helpers for files and environment: a private folder for one test,
+// removed with everything in it afterwards, and an environment variable
+// restored when the test ends.
 #pragma once
 
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -35,6 +39,25 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Restores one environment variable when the test ends.
+class EnvGuard {
+ public:
+  explicit EnvGuard(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) saved_ = value;
+  }
+  ~EnvGuard() {
+    if (saved_) {
+      ::setenv(name_, saved_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
 };
 
 }  // namespace choralink::testing
