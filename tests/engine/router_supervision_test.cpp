@@ -67,6 +67,27 @@ TEST_F(RouterSupervisionTest, RecoveryFromAnUnplugTakesTheDebouncesAndOneJoin) {
   std::printf("[ recovery ] unplug to started on the remaining device: %.3f s\n", recovery);
 }
 
+TEST_F(RouterSupervisionTest, RecoveryWithDevicesAtTheSimulatorsDefaultJoinDelay) {
+  // Two devices that take the simulator's default 0.1 s to join.
+  auto usb = presets::usbInterface();
+  usb.joinDelay.reset();
+  auto headset = presets::usbHeadset();
+  headset.joinDelay.reset();
+  plug(usb);
+  plug(headset);
+  start(configFor({kUSB, presets::kUSBHeadsetUID}));
+  takeEvents();
+  const double unplugged = now();
+  unplug(presets::kUSBHeadsetUID);
+  advance(2);
+  const auto events = takeTimedEvents();
+  ASSERT_EQ(events.size(), 3u);
+  ASSERT_EQ(events[2].event, EngineEvent::started({kUSB}));
+  const double recovery = events[2].time - unplugged;
+  EXPECT_NEAR(recovery, 0.55 + 0.1, 1e-6);
+  std::printf("[ recovery ] devices at the default join delay: %.3f s\n", recovery);
+}
+
 TEST_F(RouterSupervisionTest, UnplugOfTheOnlyDeviceEndsWithNoDevices) {
   start(configFor({kTV}));
   takeEvents();
