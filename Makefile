@@ -1,6 +1,7 @@
 # Two commands set everything up on a fresh Debian 12 machine:
 #   make run    install what is missing, build, run the main job
 #   make test   the same set-up, then every test
+MAKEFLAGS += --no-print-directory
 JOBS      ?= 2
 BUILD     ?= build
 CMAKE_ARGS ?=
@@ -32,7 +33,7 @@ asan: setup
 	@cmake --build build-asan -j$(JOBS)
 	@cd build-asan && ctest -j$(JOBS) --output-on-failure $(ASAN_CTEST_ARGS)
 
-TSAN_LABELS ?= render
+TSAN_LABELS ?= render|support|net
 tsan: setup
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCHORALINK_SANITIZE=thread -DCHORALINK_BUILD_BENCH=OFF >/dev/null
 	@cmake --build build-tsan -j$(JOBS)

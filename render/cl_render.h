@@ -19,9 +19,9 @@ extern "C" {
 #endif
 
 enum {
-  CL_MAX_SLOTS = 16,          /* output devices per broadcast */
-  CL_MAX_SLOT_CHANNELS = 32,  /* channels one device may address */
-  CL_MAX_CYCLE_FRAMES = 8192  /* frames one IO cycle processes at most */
+  CL_MAX_SLOTS = 16,         /* output devices per broadcast */
+  CL_MAX_SLOT_CHANNELS = 32, /* channels one device may address */
+  CL_MAX_CYCLE_FRAMES = 8192 /* frames one IO cycle processes at most */
 };
 
 /* The audio system's buffer records, laid out exactly like the platform's
@@ -147,10 +147,9 @@ int32_t cl_render_get_slot_info(const cl_render* render, int32_t slot, cl_slot_i
  * gain-smoothed copy into its output channels. Uses only input, output and
  * client_data (the cl_render); always returns 0.
  * IO thread only; real-time safe (no lock, allocation or system call). */
-int32_t cl_ioproc(uint32_t device, const cl_audio_timestamp* now,
-                  const cl_audio_buffer_list* input, const cl_audio_timestamp* input_time,
-                  cl_audio_buffer_list* output, const cl_audio_timestamp* output_time,
-                  void* client_data);
+int32_t cl_ioproc(uint32_t device, const cl_audio_timestamp* now, const cl_audio_buffer_list* input,
+                  const cl_audio_timestamp* input_time, cl_audio_buffer_list* output,
+                  const cl_audio_timestamp* output_time, void* client_data);
 
 typedef int32_t (*cl_ioproc_fn)(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list*,
                                 const cl_audio_timestamp*, cl_audio_buffer_list*,
