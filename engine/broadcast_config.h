@@ -14,9 +14,9 @@ namespace choralink {
 
 // One output device inside a broadcast.
 struct DeviceConfig {
-  std::string uid;  // the device's persistent UID (AudioDeviceInfo::uid)
-  float volume = 1.0f;  // linear gain 0..1 (the router clamps)
-  std::int64_t offsetMs = 0;  // extra delay in ms (the router clamps to 0..500)
+  std::string uid;             // the device's persistent UID (AudioDeviceInfo::uid)
+  float volume = 1.0f;         // linear gain 0..1 (the router clamps)
+  std::int64_t offsetMs = 0;   // extra delay in ms (the router clamps to 0..500)
   bool offsetUserSet = false;  // chosen by the user rather than filled in; kept, never read
 
   friend bool operator==(const DeviceConfig&, const DeviceConfig&) = default;
@@ -27,7 +27,7 @@ struct DeviceConfig {
 struct BroadcastConfig {
   BroadcastMode mode = BroadcastMode::synced;
   std::vector<DeviceConfig> devices;  // in the order the router considers them
-  float masterVolume = 1.0f;  // applied on top of every device's volume, 0..1
+  float masterVolume = 1.0f;          // applied on top of every device's volume, 0..1
 
   friend bool operator==(const BroadcastConfig&, const BroadcastConfig&) = default;
 };

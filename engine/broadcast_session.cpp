@@ -99,7 +99,8 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
     // Sub-devices join asynchronously: wait until every requested device is
     // active and all their channels are there, or until the deadline.
     int expectedChannels = 0;
-    for (const AudioDeviceInfo& device : devices) expectedChannels += device.outputChannels;
+    for (const AudioDeviceInfo& device : devices)
+      expectedChannels += device.outputChannels;
     std::vector<AudioObjectID> active;
     std::vector<int> outputStreams;
     boundedPoll(env_.queue, kJoinPollInterval, kJoinTimeout, [&] {
@@ -132,7 +133,7 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
         continue;
       }
       const auto requested = std::find_if(devices.begin(), devices.end(),
-                                           [&](const AudioDeviceInfo& d) { return d.uid == uid; });
+                                          [&](const AudioDeviceInfo& d) { return d.uid == uid; });
       if (requested == devices.end()) continue;
       if (std::find(joined.begin(), joined.end(), &*requested) != joined.end()) continue;
       subDevices.push_back(ChannelMap::SubDevice{
@@ -152,9 +153,8 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
 
     const std::vector<int> aggregateInputs =
         HAL::streamChannels(env_.system, aggregate, kScopeInput);
-    const cl_input_layout tapLayout =
-        ChannelMap::tapInput(subDeviceInputs, aggregateInputs,
-                             static_cast<int>(tap_->format().mChannelsPerFrame));
+    const cl_input_layout tapLayout = ChannelMap::tapInput(
+        subDeviceInputs, aggregateInputs, static_cast<int>(tap_->format().mChannelsPerFrame));
 
     std::string clockName = clockUID;
     for (const AudioDeviceInfo* device : joined) {
@@ -171,13 +171,15 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
         std::min<double>(std::round(rate_ * 1000.0 / 1000.0), static_cast<double>(INT32_MAX)));
 
     std::vector<cl_slot_layout> layouts;
-    for (const ChannelMap::Slot& slot : slots) layouts.push_back(slot.layout);
+    for (const ChannelMap::Slot& slot : slots)
+      layouts.push_back(slot.layout);
     render_ = cl_render_create(static_cast<int32_t>(layouts.size()), layouts.data(), tapLayout,
                                maxDelayFrames_, rate_);
     if (render_ == nullptr) throw HALError(-1, "cl_render_create");
 
     IOProcID proc = kNoIOProc;
-    const HALStatus registered = env_.system.createIOProcID(aggregate, cl_ioproc_ptr, render_, proc);
+    const HALStatus registered =
+        env_.system.createIOProcID(aggregate, cl_ioproc_ptr, render_, proc);
     if (registered != kStatusOK) throw HALError(registered, "AudioDeviceCreateIOProcID");
     if (proc != kNoIOProc) {
       procID_ = proc;
@@ -186,9 +188,8 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
     }
 
     for (std::size_t i = 0; i < slots.size(); ++i) {
-      const auto device = std::find_if(joined.begin(), joined.end(), [&](const auto* d) {
-        return d->uid == slots[i].uid;
-      });
+      const auto device = std::find_if(joined.begin(), joined.end(),
+                                       [&](const auto* d) { return d->uid == slots[i].uid; });
       slots_.push_back(SlotInfo{slots[i].uid, static_cast<int32_t>(i), **device});
     }
   } catch (...) {
@@ -197,13 +198,12 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
   }
 }
 
-void BroadcastSession::alignRates(const std::vector<AudioDeviceInfo>& devices,
-                                  double workingRate) {
+void BroadcastSession::alignRates(const std::vector<AudioDeviceInfo>& devices, double workingRate) {
   for (const AudioDeviceInfo& device : devices) {
     double current = device.nominalRate;
     try {
-      current = HAL::get<double>(env_.system, device.objectID, kPropNominalSampleRate,
-                                 kScopeGlobal);
+      current =
+          HAL::get<double>(env_.system, device.objectID, kPropNominalSampleRate, kScopeGlobal);
     } catch (const HALError&) {
       // The rate from the device record stands in.
     }

@@ -98,8 +98,7 @@ cl_input_layout tapInput(const std::vector<int>& subDeviceInputStreams,
   const auto s = static_cast<int32_t>(subDeviceInputStreams.size());
   const auto a = static_cast<int32_t>(aggregateInputStreams.size());
   if (a > s) {
-    const bool splitStereo =
-        aggregateInputStreams[s] < 2 && tapChannels >= 2 && a - s >= 2;
+    const bool splitStereo = aggregateInputStreams[s] < 2 && tapChannels >= 2 && a - s >= 2;
     return cl_input_layout{s, splitStereo ? 2 : 1};
   }
   if (a == 0) return cl_input_layout{-1, 0};

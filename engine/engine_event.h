@@ -79,9 +79,20 @@ class EngineEvent {
   using Payload = std::variant<Started, Stopped, DeviceLost, DeviceSkipped, CaptureSilent, Error,
                                Rebuilding, Overload>;
   // The cases in declaration order (the payload's index).
-  enum class Kind { started, stopped, deviceLost, deviceSkipped, captureSilent, error, rebuilding, overload };
+  enum class Kind {
+    started,
+    stopped,
+    deviceLost,
+    deviceSkipped,
+    captureSilent,
+    error,
+    rebuilding,
+    overload
+  };
 
-  static EngineEvent started(std::vector<std::string> active) { return {Started{std::move(active)}}; }
+  static EngineEvent started(std::vector<std::string> active) {
+    return {Started{std::move(active)}};
+  }
   static EngineEvent stopped(StopReason reason) { return {Stopped{std::move(reason)}}; }
   static EngineEvent deviceLost(std::string uid, std::string name) {
     return {DeviceLost{std::move(uid), std::move(name)}};

@@ -13,9 +13,8 @@ std::optional<AudioObjectID> SystemAudioTap::ownProcessObject(AudioSystem& syste
   const std::int32_t pid = static_cast<std::int32_t>(::getpid());
   AudioObjectID object = kUnknownObject;
   std::uint32_t size = sizeof object;
-  const HALStatus status =
-      system.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID), sizeof pid,
-                             &pid, size, &object);
+  const HALStatus status = system.getPropertyData(
+      kSystemObject, HAL::address(kPropProcessObjectForPID), sizeof pid, &pid, size, &object);
   if (status != kStatusOK || size != sizeof object || object == kUnknownObject) {
     return std::nullopt;
   }
@@ -47,8 +46,8 @@ SystemAudioTap::SystemAudioTap(AudioSystem& system, Log& log, bool muted)
   }
 
   std::uint32_t size = sizeof format_;
-  HALStatus status = system.getPropertyData(tap, HAL::address(kPropTapFormat), 0, nullptr, size,
-                                            &format_);
+  HALStatus status =
+      system.getPropertyData(tap, HAL::address(kPropTapFormat), 0, nullptr, size, &format_);
   // The record is read whole or not at all: half a format would give a
   // garbage channel count.
   if (status == kStatusOK && size != sizeof format_) status = kStatusBadPropertySize;

@@ -27,10 +27,10 @@ enum class Transport {
 };
 
 inline constexpr std::array<Transport, 14> kAllTransports{
-    Transport::builtIn,   Transport::bluetooth,   Transport::bluetoothLE, Transport::hdmi,
-    Transport::displayPort, Transport::usb,       Transport::airPlay,     Transport::aggregate,
-    Transport::virtual_,  Transport::thunderbolt, Transport::pci,         Transport::firewire,
-    Transport::avb,       Transport::unknown};
+    Transport::builtIn,     Transport::bluetooth,   Transport::bluetoothLE, Transport::hdmi,
+    Transport::displayPort, Transport::usb,         Transport::airPlay,     Transport::aggregate,
+    Transport::virtual_,    Transport::thunderbolt, Transport::pci,         Transport::firewire,
+    Transport::avb,         Transport::unknown};
 
 // The case for a platform transport code ("tran"); any other code, and 0 for
 // an unreadable one, is `unknown`.

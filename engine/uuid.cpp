@@ -21,7 +21,8 @@ std::string newUUID() {
     std::lock_guard lock(mutex);
     for (std::size_t i = 0; i < bytes.size(); i += 8) {
       const std::uint64_t word = engine();
-      for (std::size_t k = 0; k < 8; ++k) bytes[i + k] = static_cast<std::uint8_t>(word >> (8 * k));
+      for (std::size_t k = 0; k < 8; ++k)
+        bytes[i + k] = static_cast<std::uint8_t>(word >> (8 * k));
     }
   }
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4

@@ -118,8 +118,6 @@ class AppModel {
   const std::map<std::string, LatencyModel::Output>& delays() const { return delays_; }
   const AppSettings& settings() const { return settings_; }
   UpdaterControl& updater() { return *updater_; }
-  // The settings file's store.
-  const SettingsStore& store() const { return store_; }
 
   AppSection section() const { return section_; }
   void setSection(AppSection section);

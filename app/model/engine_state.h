@@ -44,9 +44,9 @@ std::ostream& operator<<(std::ostream& out, const EngineState& state);
 // The main window's pages, in sidebar order.
 enum class AppSection { devices, sync, settings, howTo, about };
 
-inline constexpr std::array<AppSection, 5> kAllAppSections{
-    AppSection::devices, AppSection::sync, AppSection::settings, AppSection::howTo,
-    AppSection::about};
+inline constexpr std::array<AppSection, 5> kAllAppSections{AppSection::devices, AppSection::sync,
+                                                           AppSection::settings, AppSection::howTo,
+                                                           AppSection::about};
 
 // "devices", "sync", "settings", "howTo", "about".
 constexpr std::string_view rawValue(AppSection section) {

@@ -16,7 +16,9 @@ struct Text {
 };
 
 // The text this build shows.
-constexpr std::string_view shown(const Text& text) { return text.onLinux; }
+constexpr std::string_view shown(const Text& text) {
+  return text.onLinux;
+}
 
 // Status line after capture was blocked.
 inline constexpr Text kCaptureBlockedStatus{

@@ -31,7 +31,8 @@ class StreamSubscription {
  public:
   StreamSubscription() = default;
   explicit StreamSubscription(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
-  StreamSubscription(StreamSubscription&& other) noexcept : cancel_(std::exchange(other.cancel_, {})) {}
+  StreamSubscription(StreamSubscription&& other) noexcept
+      : cancel_(std::exchange(other.cancel_, {})) {}
   StreamSubscription& operator=(StreamSubscription&& other) noexcept {
     if (this != &other) {
       cancel();

@@ -69,8 +69,7 @@ class AudioSystem {
   // ---- Process taps ----------------------------------------------------------
 
   // Creates a process tap; on success `outTap` is its non-zero object id.
-  virtual HALStatus createProcessTap(const TapDescription& description,
-                                     AudioObjectID& outTap) = 0;
+  virtual HALStatus createProcessTap(const TapDescription& description, AudioObjectID& outTap) = 0;
   virtual HALStatus destroyProcessTap(AudioObjectID tap) = 0;
 
   // ---- Aggregate devices --------------------------------------------------

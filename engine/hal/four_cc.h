@@ -21,6 +21,8 @@ constexpr std::uint32_t fourCharCode(const char (&text)[5]) {
 std::string fourCC(std::int32_t value);
 
 // The same for an unsigned selector or scope, read as its int32 bits.
-inline std::string fourCC(std::uint32_t value) { return fourCC(static_cast<std::int32_t>(value)); }
+inline std::string fourCC(std::uint32_t value) {
+  return fourCC(static_cast<std::int32_t>(value));
+}
 
 }  // namespace choralink

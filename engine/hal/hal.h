@@ -23,18 +23,20 @@ inline PropertyAddress address(std::uint32_t selector, std::uint32_t scope = kSc
 // Reads exactly sizeof(T) bytes (4 or 8) into a value that starts as
 // `initial`. Throws HALError("get " + fourCC(selector)).
 template <class T>
-  requires std::same_as<T, std::uint32_t> || std::same_as<T, double>
-T get(AudioSystem& system, AudioObjectID object, std::uint32_t selector, std::uint32_t scope,
-      T initial = T{});
+requires std::same_as<T, std::uint32_t> || std::same_as<T, double> T get(AudioSystem& system,
+                                                                         AudioObjectID object,
+                                                                         std::uint32_t selector,
+                                                                         std::uint32_t scope,
+                                                                         T initial = T{});
 
 // Asks for the size, then reads size / sizeof(T) elements into an array
 // pre-filled with `zero`, returning the first min(allocated, bytes read /
 // sizeof(T)) of them. A size below one element gives an empty array without
 // a read. Throws HALError("size " + fourCC) or HALError("get " + fourCC).
 template <class T>
-  requires std::same_as<T, std::uint32_t> || std::same_as<T, ValueRange>
-std::vector<T> getArray(AudioSystem& system, AudioObjectID object, std::uint32_t selector,
-                        std::uint32_t scope, T zero = T{});
+requires std::same_as<T, std::uint32_t> || std::same_as<T, ValueRange> std::vector<T> getArray(
+    AudioSystem& system, AudioObjectID object, std::uint32_t selector, std::uint32_t scope,
+    T zero = T{});
 
 // Reads one string reference; a null reference gives "". Throws
 // HALError("get string " + fourCC(selector)).

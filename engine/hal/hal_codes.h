@@ -25,15 +25,15 @@ inline constexpr std::uint32_t kElementMain = 0;
 
 // ---- Property selectors (global scope unless noted) ---------------------
 // System object.
-inline constexpr std::uint32_t kPropDevices = fourCharCode("dev#");  // uint32 array
+inline constexpr std::uint32_t kPropDevices = fourCharCode("dev#");              // uint32 array
 inline constexpr std::uint32_t kPropDefaultOutputDevice = fourCharCode("dOut");  // uint32
 // Qualifier: a process id (int32); value: that process's audio object (uint32).
 inline constexpr std::uint32_t kPropProcessObjectForPID = fourCharCode("id2p");
 
 // Devices.
-inline constexpr std::uint32_t kPropDeviceUID = fourCharCode("uid ");   // StringRef
-inline constexpr std::uint32_t kPropName = fourCharCode("lnam");        // StringRef
-inline constexpr std::uint32_t kPropTransportType = fourCharCode("tran");  // uint32
+inline constexpr std::uint32_t kPropDeviceUID = fourCharCode("uid ");          // StringRef
+inline constexpr std::uint32_t kPropName = fourCharCode("lnam");               // StringRef
+inline constexpr std::uint32_t kPropTransportType = fourCharCode("tran");      // uint32
 inline constexpr std::uint32_t kPropNominalSampleRate = fourCharCode("nsrt");  // double, settable
 // ValueRange array.
 inline constexpr std::uint32_t kPropAvailableNominalSampleRates = fourCharCode("nsr#");
@@ -43,11 +43,11 @@ inline constexpr std::uint32_t kPropStreamConfiguration = fourCharCode("slay");
 inline constexpr std::uint32_t kPropPreferredStereoChannels = fourCharCode("dch2");
 // Output scope on a device, global scope on a stream: uint32 frames.
 inline constexpr std::uint32_t kPropLatency = fourCharCode("ltnc");
-inline constexpr std::uint32_t kPropSafetyOffset = fourCharCode("saft");       // uint32 frames
-inline constexpr std::uint32_t kPropBufferFrameSize = fourCharCode("fsiz");    // uint32 frames
+inline constexpr std::uint32_t kPropSafetyOffset = fourCharCode("saft");     // uint32 frames
+inline constexpr std::uint32_t kPropBufferFrameSize = fourCharCode("fsiz");  // uint32 frames
 inline constexpr std::uint32_t kPropStreams = fourCharCode("stm#");  // uint32 array of streams
-inline constexpr std::uint32_t kPropDeviceIsAlive = fourCharCode("livn");     // uint32
-inline constexpr std::uint32_t kPropIsHidden = fourCharCode("hidn");          // uint32
+inline constexpr std::uint32_t kPropDeviceIsAlive = fourCharCode("livn");       // uint32
+inline constexpr std::uint32_t kPropIsHidden = fourCharCode("hidn");            // uint32
 inline constexpr std::uint32_t kPropIsRunningSomewhere = fourCharCode("goin");  // uint32
 // A notification only: listened to, never read.
 inline constexpr std::uint32_t kPropProcessorOverload = fourCharCode("over");

@@ -126,7 +126,7 @@ TEST(ChannelMapTap, TapFollowsTheDevicesInputs) {
 
 TEST(ChannelMapTap, SplitStereoTapArrivesAsTwoMonoBuffers) {
   EXPECT_EQ(tap({2}, {2, 1, 1}, 2), std::make_pair(1, 2));
-  EXPECT_EQ(tap({2}, {2, 1}, 2), std::make_pair(1, 1));  // only one stream left
+  EXPECT_EQ(tap({2}, {2, 1}, 2), std::make_pair(1, 1));     // only one stream left
   EXPECT_EQ(tap({2}, {2, 1, 1}, 1), std::make_pair(1, 1));  // a mono tap
 }
 

@@ -25,9 +25,9 @@ struct IOProbe {
   std::atomic<bool> mustNotRun{false};
   std::atomic<bool> ranWhenItMustNot{false};
 
-  static std::int32_t proc(std::uint32_t, const cl_audio_timestamp*,
-                           const cl_audio_buffer_list* in, const cl_audio_timestamp*,
-                           cl_audio_buffer_list* out, const cl_audio_timestamp*, void* data) {
+  static std::int32_t proc(std::uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list* in,
+                           const cl_audio_timestamp*, cl_audio_buffer_list* out,
+                           const cl_audio_timestamp*, void* data) {
     auto* self = static_cast<IOProbe*>(data);
     if (self->mustNotRun) self->ranWhenItMustNot = true;
     std::lock_guard lock(self->mutex);
@@ -56,7 +56,8 @@ struct IOProbe {
     const std::uint32_t stride = tap.mNumberChannels;
     const std::uint32_t frames = tap.mDataByteSize / (4 * stride);
     if (self->keepCaptured) {
-      for (std::uint32_t f = 0; f < frames; ++f) self->captured.push_back(samples[f * stride]);
+      for (std::uint32_t f = 0; f < frames; ++f)
+        self->captured.push_back(samples[f * stride]);
     }
     if (!self->passThrough) return 0;
     for (std::uint32_t b = 0; b < out->mNumberBuffers; ++b) {

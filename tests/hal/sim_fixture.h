@@ -31,8 +31,8 @@ class SimTest : public ::testing::Test {
     std::int32_t pid = sim.ownPid();
     AudioObjectID process = 0;
     std::uint32_t size = sizeof process;
-    EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID),
-                                  sizeof pid, &pid, size, &process),
+    EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID), sizeof pid,
+                                  &pid, size, &process),
               kStatusOK);
     return process;
   }
@@ -51,12 +51,14 @@ class SimTest : public ::testing::Test {
                                           const std::string& master,
                                           const std::vector<std::string>& taps = {},
                                           const std::string& uid = "app.choralink.agg.TEST") {
-    AggregateDescription d = {{"name", "Choralink"}, {"uid", uid},      {"private", 1},
+    AggregateDescription d = {{"name", "Choralink"}, {"uid", uid},       {"private", 1},
                               {"stacked", 0},        {"master", master}, {"tapautostart", 1}};
     d["subdevices"] = nlohmann::json::array();
-    for (const auto& s : subs) d["subdevices"].push_back({{"uid", s.uid}, {"drift", s.drift ? 1 : 0}});
+    for (const auto& s : subs)
+      d["subdevices"].push_back({{"uid", s.uid}, {"drift", s.drift ? 1 : 0}});
     d["taps"] = nlohmann::json::array();
-    for (const auto& t : taps) d["taps"].push_back({{"uid", t}, {"drift", 1}});
+    for (const auto& t : taps)
+      d["taps"].push_back({{"uid", t}, {"drift", 1}});
     return d;
   }
 

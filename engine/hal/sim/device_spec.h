@@ -15,8 +15,8 @@
 namespace choralink::sim {
 
 struct DeviceSpec {
-  std::string uid;                  // "uid "
-  std::optional<std::string> name;  // "lnam"; none reads as a null string reference
+  std::string uid;                          // "uid "
+  std::optional<std::string> name;          // "lnam"; none reads as a null string reference
   std::uint32_t transport = kTransportUSB;  // "tran"
   double nominalRate = 48000;               // "nsrt"
   // "nsr#"; empty means exactly the nominal rate.
@@ -25,13 +25,13 @@ struct DeviceSpec {
   std::vector<std::uint32_t> inputStreams;      // channels per input stream ("slay" inpt)
   // "dch2" (output scope), exposed verbatim; empty makes the property unknown.
   std::vector<std::uint32_t> preferredStereo{1, 2};
-  std::uint32_t latencyFrames = 0;         // "ltnc" (output scope)
-  std::uint32_t safetyOffsetFrames = 0;    // "saft" (output scope)
-  std::uint32_t bufferFrameSize = 512;     // "fsiz"; also the IO cycle length
-  std::uint32_t streamLatencyFrames = 0;   // "ltnc" of each output stream
-  bool alive = true;                       // "livn"
-  bool hidden = false;                     // "hidn"
-  bool rateSettable = true;                // false: writing "nsrt" fails with 'nope'
+  std::uint32_t latencyFrames = 0;        // "ltnc" (output scope)
+  std::uint32_t safetyOffsetFrames = 0;   // "saft" (output scope)
+  std::uint32_t bufferFrameSize = 512;    // "fsiz"; also the IO cycle length
+  std::uint32_t streamLatencyFrames = 0;  // "ltnc" of each output stream
+  bool alive = true;                      // "livn"
+  bool hidden = false;                    // "hidn"
+  bool rateSettable = true;               // false: writing "nsrt" fails with 'nope'
 
   // ---- simulation only ----
   // Sound reaches the listener this many frames later than every property

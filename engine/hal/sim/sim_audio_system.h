@@ -29,8 +29,17 @@
 //  - it counts live taps, aggregates, IO procedures and listeners.
 //
 // Time: joins and notifications follow the clock executor given at
-// construction (a VirtualExecutor in tests). IO follows its own timeline,
-// ioTime(), which starts at 0 and moves with the chosen IODriver.
+// construction (a VirtualExecutor in tests), which must outlive the system.
+// IO follows its own timeline, ioTime(), which starts at 0 and moves with the
+// chosen IODriver; recordings are laid out on it.
+//
+// Simplifications, on purpose: a sub-device at another nominal rate than the
+// aggregate is converted at the nominal ratio (by linear interpolation) also
+// when the aggregate does not drift-compensate it; an uncompensated device
+// slides smoothly instead of glitching when its buffer runs over or under;
+// the default output's direct playback ignores its clock error; a "muted"
+// tap mutes while it exists, a "mutedWhenTapped" one while an aggregate that
+// uses it runs.
 //
 // Threads: every method may be called from any thread. Listener deliveries
 // are posted to their queues, never called inline. IO procedures run without
