@@ -34,7 +34,8 @@ std::future<void> futureOf(const std::function<void(RouterCompletion)>& operatio
 
 std::set<std::string> uidSet(const std::vector<DeviceConfig>& devices) {
   std::set<std::string> uids;
-  for (const DeviceConfig& device : devices) uids.insert(device.uid);
+  for (const DeviceConfig& device : devices)
+    uids.insert(device.uid);
   return uids;
 }
 
@@ -194,9 +195,8 @@ AudioRouter::AudioRouter(Environment environment) {
   }
   Log& log = environment.log != nullptr ? *environment.log : Log::shared();
   const bool laptop = environment.isLaptop.value_or(isLaptop());
-  std::filesystem::path journal = environment.rateJournal
-                                      ? *environment.rateJournal
-                                      : Paths::rateRestoreFile();
+  std::filesystem::path journal =
+      environment.rateJournal ? *environment.rateJournal : Paths::rateRestoreFile();
   impl_ = std::make_shared<Impl>(environment.system, *queue, log, std::move(journal), laptop);
   impl_->initialize();
 }
@@ -403,10 +403,12 @@ void AudioRouter::shutdownSync(double timeoutSeconds) {
       });
   // Bounded so the wait converts to the clock's nanoseconds without overflow.
   constexpr double kLongestWait = 1e6;
-  const double wait = std::isnan(timeoutSeconds) ? 0.0 : std::clamp(timeoutSeconds, 0.0, kLongestWait);
+  const double wait =
+      std::isnan(timeoutSeconds) ? 0.0 : std::clamp(timeoutSeconds, 0.0, kLongestWait);
   std::unique_lock lock(signal->mutex);
   const bool finished = signal->cv.wait_for(
-      lock, std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(wait)),
+      lock,
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(wait)),
       [&] { return signal->done; });
   if (!finished) {
     impl_->log.warn("Shutdown: engine teardown did not finish within " +

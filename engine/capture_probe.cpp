@@ -19,9 +19,8 @@ const AudioDeviceInfo* probeDevice(const std::vector<const AudioDeviceInfo*>& ca
     return d->transport == Transport::builtIn;
   });
   if (builtIn != candidates.end()) return *builtIn;
-  const auto wired = std::find_if(candidates.begin(), candidates.end(), [](const auto* d) {
-    return !isBluetooth(d->transport);
-  });
+  const auto wired = std::find_if(candidates.begin(), candidates.end(),
+                                  [](const auto* d) { return !isBluetooth(d->transport); });
   if (wired != candidates.end()) return *wired;
   return candidates.empty() ? nullptr : candidates.front();
 }

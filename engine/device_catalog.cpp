@@ -26,8 +26,8 @@ std::uint32_t readU32(AudioSystem& system, AudioObjectID id, std::uint32_t selec
 
 }  // namespace
 
-std::shared_ptr<DeviceCatalog> DeviceCatalog::create(AudioSystem& system, Executor& queue,
-                                                     Log& log, bool isLaptop) {
+std::shared_ptr<DeviceCatalog> DeviceCatalog::create(AudioSystem& system, Executor& queue, Log& log,
+                                                     bool isLaptop) {
   return std::shared_ptr<DeviceCatalog>(new DeviceCatalog(system, queue, log, isLaptop));
 }
 
@@ -50,7 +50,8 @@ void DeviceCatalog::start() {
 
 void DeviceCatalog::stop() {
   // A refused registration is inactive, and remove() leaves it alone.
-  for (PropertyListener& listener : listeners_) listener.remove();
+  for (PropertyListener& listener : listeners_)
+    listener.remove();
   listeners_.clear();
   pending_.cancel();
   pending_ = {};
@@ -104,8 +105,7 @@ std::vector<AudioDeviceInfo> DeviceCatalog::enumerate(AudioSystem& system, bool 
 }
 
 std::optional<AudioDeviceInfo> DeviceCatalog::describe(AudioSystem& system, AudioObjectID id,
-                                                       AudioObjectID defaultOutput,
-                                                       bool isLaptop) {
+                                                       AudioObjectID defaultOutput, bool isLaptop) {
   // The reads run in a fixed order and stop at the first admission rule that
   // fails, so a device that is going away costs as few calls as possible.
   AudioDeviceInfo info;
@@ -144,8 +144,8 @@ std::optional<AudioDeviceInfo> DeviceCatalog::describe(AudioSystem& system, Audi
     info.nominalRate = 0;
   }
   try {
-    info.availableRates = standardRatesIn(HAL::getArray<ValueRange>(
-        system, id, kPropAvailableNominalSampleRates, kScopeGlobal));
+    info.availableRates = standardRatesIn(
+        HAL::getArray<ValueRange>(system, id, kPropAvailableNominalSampleRates, kScopeGlobal));
   } catch (const HALError&) {
     info.availableRates.clear();
   }
@@ -158,8 +158,9 @@ std::optional<AudioDeviceInfo> DeviceCatalog::describe(AudioSystem& system, Audi
   }
   info.stereoPair = stereoPairFor(preferred, info.outputChannels);
   info.kind = guessDeviceKind(transport, info.name, isLaptop);
-  info.latencyFrames = static_cast<int>(std::min<std::uint32_t>(
-      outputLatencyFrames(system, id), static_cast<std::uint32_t>(std::numeric_limits<int>::max())));
+  info.latencyFrames = static_cast<int>(
+      std::min<std::uint32_t>(outputLatencyFrames(system, id),
+                              static_cast<std::uint32_t>(std::numeric_limits<int>::max())));
   info.isDefaultOutput = id == defaultOutput;
   info.supportStatus = supportStatusFor(transport);
   return info;

@@ -44,7 +44,8 @@ void AudioRouter::Impl::rebuild(const std::string& reason) {
   const BroadcastConfig config = currentConfig();
   const bool mirror = config.mode == BroadcastMode::mirror;
   std::map<std::string, const AudioDeviceInfo*> present;
-  for (const AudioDeviceInfo& device : catalog->devices()) present.emplace(device.uid, &device);
+  for (const AudioDeviceInfo& device : catalog->devices())
+    present.emplace(device.uid, &device);
   std::vector<AudioDeviceInfo> chosen;
   for (const DeviceConfig& wanted : config.devices) {
     const auto found = present.find(wanted.uid);
@@ -103,7 +104,8 @@ void AudioRouter::Impl::rebuild(const std::string& reason) {
   watchDevices();
   startWatchdog();
   std::vector<std::string> active;
-  for (const SlotInfo& slot : session->slots()) active.push_back(slot.uid);
+  for (const SlotInfo& slot : session->slots())
+    active.push_back(slot.uid);
   send(EngineEvent::started(std::move(active)));
 }
 
@@ -123,7 +125,8 @@ void AudioRouter::Impl::teardown() {
   watchdog.cancel();
   watchdog = {};
   // A refused registration is inactive and remove() leaves it alone.
-  for (PropertyListener& listener : aliveListeners) listener.remove();
+  for (PropertyListener& listener : aliveListeners)
+    listener.remove();
   aliveListeners.clear();
   if (overloadListener) overloadListener->remove();
   overloadListener.reset();
@@ -144,15 +147,16 @@ void AudioRouter::Impl::devicesChanged(const std::vector<AudioDeviceInfo>& devic
   snapshots.send(devices);
 
   std::set<std::string> present;
-  for (const AudioDeviceInfo& device : devices) present.insert(device.uid);
+  for (const AudioDeviceInfo& device : devices)
+    present.insert(device.uid);
   std::set<std::string> appeared;
   std::set_difference(present.begin(), present.end(), previousPresent.begin(),
                       previousPresent.end(), std::inserter(appeared, appeared.end()));
   previousPresent = present;
 
   std::optional<std::string> defaultUID;
-  const auto defaultDevice = std::find_if(devices.begin(), devices.end(),
-                                          [](const AudioDeviceInfo& d) { return d.isDefaultOutput; });
+  const auto defaultDevice = std::find_if(
+      devices.begin(), devices.end(), [](const AudioDeviceInfo& d) { return d.isDefaultOutput; });
   if (defaultDevice != devices.end()) defaultUID = defaultDevice->uid;
   const bool defaultChanged = defaultUID != lastDefaultUID;
   lastDefaultUID = defaultUID;

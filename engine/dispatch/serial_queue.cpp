@@ -26,7 +26,8 @@ std::string osThreadName(std::string_view label) {
   if (name.size() <= kLimit) return name;
   std::size_t cut = kLimit;
   // Back off continuation bytes so the name stays valid UTF-8.
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+    --cut;
   name.resize(cut);
   return name;
 }

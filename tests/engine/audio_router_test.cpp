@@ -15,9 +15,9 @@
 namespace choralink {
 namespace {
 
+using test::configFor;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using test::configFor;
 namespace presets = sim::presets;
 
 class AudioRouterTest : public test::TwoDeviceRouterTest {};
@@ -46,7 +46,8 @@ TEST_F(RouterConstructionTest, RestoresJournalledRatesRemovesLeftoversAndPublish
   EXPECT_THAT(aggregates(), IsEmpty());
   ASSERT_FALSE(snapshots.empty());
   std::vector<std::string> uids;
-  for (const AudioDeviceInfo& device : snapshots.back()) uids.push_back(device.uid);
+  for (const AudioDeviceInfo& device : snapshots.back())
+    uids.push_back(device.uid);
   EXPECT_THAT(uids, ElementsAre(presets::kSpeakersUID, presets::kTVUID));
   // In this order: journal, leftovers, then the catalog's first list.
   EXPECT_THAT(logs.messages(),
@@ -95,8 +96,9 @@ TEST_F(AudioRouterTest, StartBuildsTheBroadcastAndReportsTheDevicesPlaying) {
   EXPECT_TRUE(router->isRunning());
   EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kSpeakersUID, presets::kTVUID));
   EXPECT_TRUE(system().systemOutputMuted()) << "synced mode mutes the system's own output";
-  EXPECT_TRUE(logs.contains(
-      LogLevel::info, "Broadcast start (start), mode=synced: MacBook Pro Speakers, Living Room TV"));
+  EXPECT_TRUE(
+      logs.contains(LogLevel::info,
+                    "Broadcast start (start), mode=synced: MacBook Pro Speakers, Living Room TV"));
 
   advance(0.5);
   EXPECT_TRUE(router->callbackHasRun());
@@ -133,10 +135,9 @@ TEST_F(AudioRouterTest, StartWhileRunningReplacesTheBroadcast) {
   startBoth();
   const auto first = aggregates();
   start(configFor({presets::kTVUID}));
-  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({presets::kSpeakersUID,
-                                                              presets::kTVUID}),
-                                        EngineEvent::rebuilding(),
-                                        EngineEvent::started({presets::kTVUID})));
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::started({presets::kSpeakersUID, presets::kTVUID}),
+                          EngineEvent::rebuilding(), EngineEvent::started({presets::kTVUID})));
   EXPECT_NE(aggregates(), first);
   EXPECT_EQ(system().liveObjects().aggregates, 1u);
 }
@@ -144,9 +145,9 @@ TEST_F(AudioRouterTest, StartWhileRunningReplacesTheBroadcast) {
 TEST_F(AudioRouterTest, StopTearsEverythingDownAndReportsTheUser) {
   startBoth();
   stop();
-  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({presets::kSpeakersUID,
-                                                              presets::kTVUID}),
-                                        EngineEvent::stopped(StopReason::user())));
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::started({presets::kSpeakersUID, presets::kTVUID}),
+                          EngineEvent::stopped(StopReason::user())));
   EXPECT_FALSE(router->isRunning());
   EXPECT_THAT(router->levels(), IsEmpty());
   EXPECT_FALSE(system().systemOutputMuted());
@@ -183,10 +184,10 @@ TEST_F(AudioRouterTest, ADeviceThatCannotJoinIsReportedBeforeStarted) {
   usb.joinsAggregates = false;
   plug(usb);
   start(configFor({presets::kTVUID, presets::kUSBInterfaceUID}));
-  EXPECT_THAT(takeEvents(),
-              ElementsAre(EngineEvent::deviceSkipped(presets::kUSBInterfaceUID,
-                                                     "Studio Interface couldn't join the broadcast"),
-                          EngineEvent::started({presets::kTVUID})));
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::deviceSkipped(
+                                            presets::kUSBInterfaceUID,
+                                            "Studio Interface couldn't join the broadcast"),
+                                        EngineEvent::started({presets::kTVUID})));
 }
 
 TEST_F(AudioRouterTest, AFailedBuildGoesToTheCallerWithoutAStoppedEvent) {

@@ -10,9 +10,9 @@
 namespace choralink {
 namespace {
 
+using test::configFor;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using test::configFor;
 namespace presets = sim::presets;
 
 class CaptureProbeTest : public test::RouterTest {

@@ -99,7 +99,8 @@ class DeviceCatalogTest : public ::testing::Test {
 
   std::vector<std::string> uids(const std::vector<AudioDeviceInfo>& list) {
     std::vector<std::string> out;
-    for (const AudioDeviceInfo& device : list) out.push_back(device.uid);
+    for (const AudioDeviceInfo& device : list)
+      out.push_back(device.uid);
     return out;
   }
 
@@ -185,8 +186,9 @@ TEST_F(DeviceCatalogTest, AChangeOfAvailableRatesAloneIsNotRepublished) {
   auto catalog = makeCatalog();
   catalog->start();
   published.clear();
-  sim.modifyDevice(presets::kSpeakersUID,
-                   [](sim::DeviceSpec& spec) { spec.availableRates = sim::discreteRates({48000}); });
+  sim.modifyDevice(presets::kSpeakersUID, [](sim::DeviceSpec& spec) {
+    spec.availableRates = sim::discreteRates({48000});
+  });
   catalog->scheduleRefresh();
   clock.advanceBy(1);
   EXPECT_THAT(published, IsEmpty());
@@ -315,8 +317,7 @@ TEST_F(DeviceCatalogTest, ARecordCarriesEveryFactOfTheDevice) {
   EXPECT_EQ(d.kind, DeviceKind::usb);
   EXPECT_EQ(d.outputChannels, 4);
   EXPECT_EQ(d.nominalRate, 48000);
-  EXPECT_EQ(d.availableRates,
-            (std::vector<double>{44100, 48000, 88200, 96000, 176400, 192000}));
+  EXPECT_EQ(d.availableRates, (std::vector<double>{44100, 48000, 88200, 96000, 176400, 192000}));
   EXPECT_TRUE(d.isDefaultOutput);
   EXPECT_FALSE(list[0].isDefaultOutput);
   EXPECT_EQ(d.latencyFrames, 328);
@@ -343,9 +344,9 @@ TEST_F(DeviceCatalogTest, ADeviceWithoutAReadableNameIsCalledByItsUID) {
 
 TEST_F(DeviceCatalogTest, UnreadableFactsDegradeWithoutLosingTheDevice) {
   const AudioObjectID id = sim.addDevice(presets::usbInterface());
-  for (std::uint32_t selector : {kPropNominalSampleRate, kPropAvailableNominalSampleRates,
-                                 kPropPreferredStereoChannels, kPropTransportType,
-                                 kPropIsHidden, kPropDeviceIsAlive}) {
+  for (std::uint32_t selector :
+       {kPropNominalSampleRate, kPropAvailableNominalSampleRates, kPropPreferredStereoChannels,
+        kPropTransportType, kPropIsHidden, kPropDeviceIsAlive}) {
     sim.failProperty(fault(id, selector));
   }
   const auto d = describe(presets::kUSBInterfaceUID);

@@ -13,7 +13,8 @@ namespace choralink {
 namespace {
 
 TEST(LaptopDetectionTest, PortableChassisTypesAreLaptops) {
-  for (int type : {8, 9, 10, 14, 31, 32}) EXPECT_TRUE(isLaptopChassisType(type)) << type;
+  for (int type : {8, 9, 10, 14, 31, 32})
+    EXPECT_TRUE(isLaptopChassisType(type)) << type;
 }
 
 TEST(LaptopDetectionTest, EveryOtherChassisTypeIsNot) {

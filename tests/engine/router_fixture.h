@@ -50,7 +50,8 @@ inline BroadcastConfig configFor(std::initializer_list<std::string> uids,
                                  BroadcastMode mode = BroadcastMode::synced) {
   BroadcastConfig config;
   config.mode = mode;
-  for (const std::string& uid : uids) config.devices.push_back(DeviceConfig{uid, 1.0f, 0, false});
+  for (const std::string& uid : uids)
+    config.devices.push_back(DeviceConfig{uid, 1.0f, 0, false});
   return config;
 }
 
@@ -79,9 +80,8 @@ class RouterTest : public ::testing::Test {
       received.push_back(TimedEvent{now(), std::move(event)});
     });
     snapshotSubscription = router->deviceSnapshots().consume(
-        machine.clock, [this](std::vector<AudioDeviceInfo> list) {
-          snapshots.push_back(std::move(list));
-        });
+        machine.clock,
+        [this](std::vector<AudioDeviceInfo> list) { snapshots.push_back(std::move(list)); });
     settle();
   }
 
@@ -115,7 +115,8 @@ class RouterTest : public ::testing::Test {
   std::vector<EngineEvent> takeEvents() {
     settle();
     std::vector<EngineEvent> out;
-    for (TimedEvent& timed : received) out.push_back(std::move(timed.event));
+    for (TimedEvent& timed : received)
+      out.push_back(std::move(timed.event));
     received.clear();
     return out;
   }
@@ -132,7 +133,8 @@ class RouterTest : public ::testing::Test {
     if (ids.size() != 1) return uids;
     const auto description = machine.system.aggregateDescription(ids.front());
     if (!description) return uids;
-    for (const auto& sub : (*description)["subdevices"]) uids.push_back(sub["uid"]);
+    for (const auto& sub : (*description)["subdevices"])
+      uids.push_back(sub["uid"]);
     return uids;
   }
 

@@ -39,7 +39,8 @@ sim::DeviceSpec quick(sim::DeviceSpec spec) {
 
 BroadcastConfig configOf(std::vector<std::string> uids, float master = 1.0f) {
   BroadcastConfig config;
-  for (std::string& uid : uids) config.devices.push_back(DeviceConfig{std::move(uid), 0.8f, 5, true});
+  for (std::string& uid : uids)
+    config.devices.push_back(DeviceConfig{std::move(uid), 0.8f, 5, true});
   config.masterVolume = master;
   return config;
 }

@@ -15,9 +15,9 @@
 namespace choralink {
 namespace {
 
+using test::configFor;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using test::configFor;
 namespace presets = sim::presets;
 
 constexpr const char* kSpeakers = presets::kSpeakersUID;
@@ -93,9 +93,9 @@ TEST_F(RouterSupervisionTest, UnplugOfTheOnlyDeviceEndsWithNoDevices) {
   takeEvents();
   unplug(kTV);
   advance(2);
-  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV"),
-                                        EngineEvent::rebuilding(),
-                                        EngineEvent::stopped(StopReason::noDevices())));
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV"), EngineEvent::rebuilding(),
+                          EngineEvent::stopped(StopReason::noDevices())));
   EXPECT_FALSE(router->isRunning());
   expectNothingLeft();
   // Nothing is wanted any more: the device coming back starts nothing.
@@ -203,7 +203,8 @@ class RebuildLimitTest : public RouterSupervisionTest {
 
 TEST_F(RebuildLimitTest, EightChangesWithinAMinuteAreFollowed) {
   startThree();
-  for (int i = 0; i < 8; ++i) change();
+  for (int i = 0; i < 8; ++i)
+    change();
   const auto events = takeEvents();
   EXPECT_EQ(events.back(), EngineEvent::started({kSpeakers, kTV, kUSB}));
   EXPECT_TRUE(router->isRunning());
@@ -211,7 +212,8 @@ TEST_F(RebuildLimitTest, EightChangesWithinAMinuteAreFollowed) {
 
 TEST_F(RebuildLimitTest, TheNinthChangeWithinAMinuteStopsTheBroadcast) {
   startThree();
-  for (int i = 0; i < 8; ++i) change();
+  for (int i = 0; i < 8; ++i)
+    change();
   takeEvents();
   change();  // the interface goes a fifth time
   const std::string message = AudioRouter::kDevicesKeptChanging;
@@ -225,16 +227,19 @@ TEST_F(RebuildLimitTest, TheNinthChangeWithinAMinuteStopsTheBroadcast) {
 
 TEST_F(RebuildLimitTest, ANewStartClearsTheCount) {
   startThree();
-  for (int i = 0; i < 8; ++i) change();
+  for (int i = 0; i < 8; ++i)
+    change();
   startThree();
-  for (int i = 0; i < 8; ++i) change();
+  for (int i = 0; i < 8; ++i)
+    change();
   takeEvents();
   EXPECT_TRUE(router->isRunning());
 }
 
 TEST_F(RebuildLimitTest, ChangesAMinuteApartDoNotAddUp) {
   startThree();
-  for (int i = 0; i < 8; ++i) change();
+  for (int i = 0; i < 8; ++i)
+    change();
   advance(60);
   change();
   EXPECT_TRUE(router->isRunning());
@@ -290,7 +295,8 @@ TEST_F(RouterSupervisionTest, BlockedCaptureIsConcludedAfterTwoStalls) {
   EXPECT_THAT(takeEvents(), IsEmpty());
   advance(0.4);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV})));
-  EXPECT_TRUE(logs.contains(LogLevel::info, "Broadcast start (watchdog), mode=synced: Living Room TV"));
+  EXPECT_TRUE(
+      logs.contains(LogLevel::info, "Broadcast start (watchdog), mode=synced: Living Room TV"));
 
   advance(12);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::captureBlocked())));
@@ -306,15 +312,15 @@ TEST_F(RouterSupervisionTest, ACallbackThatNeverRunsOnARunningDeviceGetsThreeRes
   system().setIODriver(sim::IODriver::manual);
   start(configFor({kTV}));
   advance(60);
-  EXPECT_THAT(takeEvents(),
-              ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                          EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                          EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                          EngineEvent::started({kTV}),
-                          EngineEvent::stopped(StopReason::captureBlocked())));
-  EXPECT_THAT(logs.startingWith("Watchdog: rebuilding"),
-              ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
-                          "Watchdog: rebuilding in 6 s (try 3)"));
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                        EngineEvent::started({kTV}),
+                                        EngineEvent::stopped(StopReason::captureBlocked())));
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
+                  "Watchdog: rebuilding in 6 s (try 3)"));
   EXPECT_EQ(logs.startingWith("Watchdog: IOProc stalled (heartbeat 0, aggregate running=1").size(),
             4u);
 }
@@ -327,7 +333,8 @@ TEST_F(RouterSupervisionTest, AHeartbeatThatStopsIsRestartedThreeTimesThenGivenU
   advance(60);
   const auto events = takeTimedEvents();
   std::vector<EngineEvent> kinds;
-  for (const auto& timed : events) kinds.push_back(timed.event);
+  for (const auto& timed : events)
+    kinds.push_back(timed.event);
   const std::string message = AudioRouter::kAudioStoppedMessage;
   EXPECT_THAT(kinds, ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
                                  EngineEvent::started({kTV}), EngineEvent::rebuilding(),
@@ -341,9 +348,10 @@ TEST_F(RouterSupervisionTest, AHeartbeatThatStopsIsRestartedThreeTimesThenGivenU
   ASSERT_GE(events.size(), 2u);
   EXPECT_GE(events[1].time - frozen, 4.0 - 1e-9);
   EXPECT_LE(events[1].time - frozen, 6.0 + 1e-9);
-  EXPECT_THAT(logs.startingWith("Watchdog: rebuilding"),
-              ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
-                          "Watchdog: rebuilding in 6 s (try 3)"));
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
+                  "Watchdog: rebuilding in 6 s (try 3)"));
   EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
   expectNothingLeft();
 }
@@ -358,8 +366,9 @@ TEST_F(RouterSupervisionTest, ThirtySecondsOfGoodRunningClearTheAttemptCount) {
   advance(32);
   system().setIODriver(sim::IODriver::manual);
   advance(7);
-  EXPECT_THAT(logs.startingWith("Watchdog: rebuilding"),
-              ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 2 s (try 1)"));
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 2 s (try 1)"));
 }
 
 TEST_F(RouterSupervisionTest, ShorterGoodRunsKeepTheAttemptCount) {
@@ -371,8 +380,9 @@ TEST_F(RouterSupervisionTest, ShorterGoodRunsKeepTheAttemptCount) {
   advance(20);
   system().setIODriver(sim::IODriver::manual);
   advance(9);
-  EXPECT_THAT(logs.startingWith("Watchdog: rebuilding"),
-              ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)"));
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)"));
 }
 
 TEST_F(RouterSupervisionTest, ARebuildThatComesFirstLeavesTheWatchdogRestartNothingToDo) {
@@ -411,10 +421,10 @@ TEST_F(RouterSupervisionTest, EndingASilentBroadcastClearsTheSilenceReport) {
   start(configFor({kTV}));
   advance(31.5);
   stop();
-  EXPECT_THAT(takeEvents(),
-              ElementsAre(EngineEvent::started({kTV}), EngineEvent::captureSilent(true),
-                          EngineEvent::captureSilent(false),
-                          EngineEvent::stopped(StopReason::user())));
+  EXPECT_THAT(
+      takeEvents(),
+      ElementsAre(EngineEvent::started({kTV}), EngineEvent::captureSilent(true),
+                  EngineEvent::captureSilent(false), EngineEvent::stopped(StopReason::user())));
 }
 
 // ---- Sleep and wake -----------------------------------------------------------------------------
@@ -448,9 +458,10 @@ TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterW
   EXPECT_THAT(takeEvents(), IsEmpty());
   advance(0.5);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kSpeakers})));
-  EXPECT_THAT(messagesFrom("Wake: "),
-              ::testing::IsSupersetOf({"Wake: restarting broadcast",
-                                       "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
+  EXPECT_THAT(
+      messagesFrom("Wake: "),
+      ::testing::IsSupersetOf({"Wake: restarting broadcast",
+                               "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
 }
 
 TEST_F(RouterSupervisionTest, AStopDuringSleepMeansNoRestartAfterWake) {

@@ -39,9 +39,10 @@ TEST(SimScenarioTest, TheDefaultDevicesHearTheClicksWithinOneFrame) {
   ASSERT_TRUE(report.tone.widestSpreadFrames);
   EXPECT_LE(*report.tone.firstClickSpreadFrames, 1.0);
   EXPECT_LE(*report.tone.widestSpreadFrames, 1.0);
-  std::printf("[ spread   ] default devices: first click within %.4f frames, all six within "
-              "%.4f frames at 48000 Hz\n",
-              *report.tone.firstClickSpreadFrames, *report.tone.widestSpreadFrames);
+  std::printf(
+      "[ spread   ] default devices: first click within %.4f frames, all six within "
+      "%.4f frames at 48000 Hz\n",
+      *report.tone.firstClickSpreadFrames, *report.tone.widestSpreadFrames);
   EXPECT_NE(format(report, options).find("within one frame"), std::string::npos);
 }
 

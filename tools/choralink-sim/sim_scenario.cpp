@@ -84,8 +84,7 @@ void advance(VirtualExecutor& clock, double seconds) {
 // The centre of each click's energy on one channel, in seconds on the IO
 // timeline, searching from `from`. Exact to a fraction of a frame at any
 // recording rate, so a 44.1 kHz device compares fairly with 48 kHz ones.
-std::vector<double> clickCentres(const sim::Recording& heard, std::uint32_t channel,
-                                 double from) {
+std::vector<double> clickCentres(const sim::Recording& heard, std::uint32_t channel, double from) {
   const double rate = heard.rate();
   std::vector<double> centres;
   auto start = static_cast<std::int64_t>(std::ceil(from * rate));
@@ -303,8 +302,8 @@ void formatTone(std::string& out, const ToneResult& tone, double rate, bool offs
     const std::string latency =
         fmt::format("{} fr @{:.0f} = {:.2f} ms", d.latencyFrames, d.deviceRate, d.latencyMs);
     if (!d.playing) {
-      out += fmt::format("{:<22} {:<11} {:>26}   {}\n", d.name, d.transport, latency,
-                         d.whyNotPlaying);
+      out +=
+          fmt::format("{:<22} {:<11} {:>26}   {}\n", d.name, d.transport, latency, d.whyNotPlaying);
       continue;
     }
     const std::string click =
@@ -312,9 +311,10 @@ void formatTone(std::string& out, const ToneResult& tone, double rate, bool offs
     out += fmt::format("{:<22} {:<11} {:>26} {:>4} ms {:>9} {:>9} {:>12}\n", d.name, d.transport,
                        latency, d.offsetMs, d.padFrames, d.totalFrames, click);
   }
-  out += fmt::format("(pad and total in frames at {:.0f} Hz; first click: the centre of the first "
-                     "click heard at the device's speaker, after the tone was triggered)\n",
-                     rate);
+  out += fmt::format(
+      "(pad and total in frames at {:.0f} Hz; first click: the centre of the first "
+      "click heard at the device's speaker, after the tone was triggered)\n",
+      rate);
   if (tone.firstClickSpreadFrames && tone.widestSpreadFrames) {
     const double frames = *tone.firstClickSpreadFrames;
     const char* verdict = frames <= 1.0 ? "within one frame"
@@ -322,8 +322,8 @@ void formatTone(std::string& out, const ToneResult& tone, double rate, bool offs
                                         : "MORE than one frame";
     out += fmt::format("Spread of the first click across devices: {:.3f} frames ({:.1f} µs) — {}\n",
                        frames, frames / rate * 1e6, verdict);
-    out += fmt::format("Widest spread over all six clicks: {:.3f} frames\n",
-                       *tone.widestSpreadFrames);
+    out +=
+        fmt::format("Widest spread over all six clicks: {:.3f} frames\n", *tone.widestSpreadFrames);
   } else {
     out += "Spread: not every playing device heard all six clicks\n";
   }
@@ -349,7 +349,8 @@ std::vector<std::string> defaultDeviceKeys() {
 }
 
 Report run(const Options& options) {
-  for (const std::string& key : options.devices) findChoice(key);
+  for (const std::string& key : options.devices)
+    findChoice(key);
   for (const auto& [key, ms] : options.offsetsMs) {
     if (std::find(options.devices.begin(), options.devices.end(), key) == options.devices.end()) {
       throw std::invalid_argument("offset for \"" + key + "\", which is not in the device set");
@@ -369,9 +370,9 @@ std::string format(const Report& report, const Options& options) {
   out += fmt::format("choralink-sim: {} simulated output device(s), {} mode\n",
                      options.devices.size(), rawValue(report.mode));
   if (report.defaultOutputName) {
-    out += fmt::format("System default output: {}{}\n", *report.defaultOutputName,
-                       report.mode == BroadcastMode::mirror ? " (plays directly in mirror mode)"
-                                                             : "");
+    out +=
+        fmt::format("System default output: {}{}\n", *report.defaultOutputName,
+                    report.mode == BroadcastMode::mirror ? " (plays directly in mirror mode)" : "");
   }
   out += fmt::format("Broadcast at {:.0f} Hz\n\n", report.rate);
   formatTone(out, report.tone, report.rate, !options.offsetsMs.empty());
@@ -388,7 +389,8 @@ std::string format(const Report& report, const Options& options) {
     }
   }
   out += "\nEngine events:";
-  for (const std::string& event : report.events) out += " " + event + ";";
+  for (const std::string& event : report.events)
+    out += " " + event + ";";
   out += "\n";
   return out;
 }

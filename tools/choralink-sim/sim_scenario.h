@@ -49,8 +49,8 @@ struct DeviceResult {
   std::string key;
   std::string uid;
   std::string name;
-  std::string transport;       // the label ("Built-in", "Bluetooth", …)
-  int latencyFrames = 0;       // as the engine read it, at the device's rate
+  std::string transport;  // the label ("Built-in", "Bluetooth", …)
+  int latencyFrames = 0;  // as the engine read it, at the device's rate
   double deviceRate = 0;
   double latencyMs = 0;
   std::int64_t offsetMs = 0;
