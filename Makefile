@@ -9,8 +9,9 @@ export CCACHE_NOHASHDIR := 1
 JOBS      ?= 2
 BUILD     ?= build
 CMAKE_ARGS ?=
-# The main job, until the application exists: the render demo.
-RUN_CMD   ?= $(BUILD)/tools/render_demo/render_demo out/render-demo
+# The main job, until the application exists: a broadcast through the router
+# on a simulated machine, with the measured spread of the sync clicks.
+RUN_CMD   ?= $(BUILD)/tools/choralink-sim/choralink-sim
 
 .PHONY: all setup configure build run test asan tsan format-check bench clean
 
