@@ -2,6 +2,10 @@
 #   make run    install what is missing, build, run the main job
 #   make test   the same set-up, then every test
 MAKEFLAGS += --no-print-directory
+# Let ccache share results between clones of the repository (CI builds a
+# fresh clone each run).
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 JOBS      ?= 2
 BUILD     ?= build
 CMAKE_ARGS ?=
