@@ -6,6 +6,8 @@
 #include <numeric>
 #include <utility>
 
+#include <fmt/format.h>
+
 #include "engine/channel_map.h"
 #include "engine/device_lookup.h"
 #include "engine/hal/aggregate_description.h"
@@ -26,12 +28,7 @@ bool usableRate(double rate) {
 }
 
 std::string bracketed(const std::vector<int>& counts) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < counts.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += std::to_string(counts[i]);
-  }
-  return text + "]";
+  return fmt::format("[{}]", fmt::join(counts, ", "));
 }
 
 int sum(const std::vector<int>& counts) {

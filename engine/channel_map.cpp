@@ -2,17 +2,14 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 namespace choralink::ChannelMap {
 
 namespace {
 
 std::string bracketed(const std::vector<int>& counts) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < counts.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += std::to_string(counts[i]);
-  }
-  return text + "]";
+  return fmt::format("[{}]", fmt::join(counts, ", "));
 }
 
 bool isWiredDigital(Transport transport) {

@@ -19,6 +19,7 @@
 #include <fmt/format.h>
 
 #include "support/app_info.h"
+#include "support/fd_write.h"
 #include "support/paths.h"
 
 // Defined when GoogleTest is linked into the process; resolves to null in the
@@ -47,18 +48,6 @@ fs::path testLogFile() {
   std::error_code error;
   fs::path folder = fs::temp_directory_path(error);
   return (error ? fs::path("/tmp") : folder) / kTestLogName;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 bool isContinuation(unsigned char byte) {

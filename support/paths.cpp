@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "support/fd_write.h"
+
 namespace choralink::Paths {
 namespace {
 
@@ -57,19 +59,6 @@ fs::path stateHome() {
 
 [[noreturn]] void throwFileError(const char* what, const fs::path& target, int error) {
   throw fs::filesystem_error(what, target, std::error_code(error, std::generic_category()));
-}
-
-// Writes all of `bytes`, riding out short writes and signals.
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 }  // namespace

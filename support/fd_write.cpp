@@ -1,0 +1,22 @@
+#include "support/fd_write.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+
+namespace choralink {
+
+bool writeAll(int fd, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+}  // namespace choralink
