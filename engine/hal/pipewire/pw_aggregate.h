@@ -1,0 +1,98 @@
+// PwAggregate: the aggregate device realised as one pw_filter node of ours.
+// Its input ports carry the captured system mix (the tap); its output ports,
+// one group per sub-device with one port per channel, are linked by the owner
+// to each chosen sink's playback ports. Every graph cycle the process
+// callback presents the port buffers as the platform's buffer lists — one
+// mono buffer per port, inputs in capture order, outputs in sub-device order —
+// and calls the registered IO procedure with them.
+//
+// So the aggregate's stream shape is: input streams = one 1-channel stream
+// per capture channel; output streams = for each sub-device, one 1-channel
+// stream per channel. Sub-devices have no input streams here, so the tap's
+// streams come first in the input list.
+//
+// Threads. Construction, destruction, setIoProc, start and stop take the loop
+// lock or need none; the IO procedure runs on PipeWire's real-time data
+// thread. stop() returns only when no call of the IO procedure is under way,
+// and none starts afterwards. Until start() (and after stop()) the outputs
+// carry silence.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/hal/pipewire/pw_dsp_filter.h"
+#include "render/cl_render.h"
+
+namespace choralink::pipewire {
+
+struct PwAggregateSpec {
+  std::string nodeName = "choralink.aggregate";
+  std::string description = "Choralink";
+  // Capture channels (positions, "FL", "FR"); one input port each.
+  std::vector<std::string> captureChannels{"FL", "FR"};
+  struct SubDevice {
+    std::string key;                    // the sub-device's UID, for the owner
+    std::vector<std::string> channels;  // its channel positions, in device order
+  };
+  std::vector<SubDevice> subDevices;
+  std::map<std::string, std::string> extraProps;
+};
+
+class PwAggregate {
+ public:
+  PwAggregate(PwThreadLoop& loop, PwAggregateSpec spec);
+  ~PwAggregate();
+  PwAggregate(const PwAggregate&) = delete;
+  PwAggregate& operator=(const PwAggregate&) = delete;
+
+  const PwAggregateSpec& spec() const { return spec_; }
+  PwDspFilter& filter() { return *filter_; }
+  const PwDspFilter& filter() const { return *filter_; }
+
+  // Port names: "capture_<position>" and "out<sub-device index>_<position>".
+  static std::string capturePortName(const std::string& channel);
+  static std::string outputPortName(size_t subDevice, const std::string& channel);
+
+  // Channel counts of the input and output streams (all 1, see above).
+  std::vector<uint32_t> inputStreams() const;
+  std::vector<uint32_t> outputStreams() const;
+  // Index of a sub-device's first output stream.
+  size_t firstOutputStream(size_t subDevice) const;
+
+  // Registers the IO procedure; `device` is passed through as its first
+  // argument. Only while stopped: returns false while running.
+  bool setIoProc(cl_ioproc_fn proc, void* clientData, uint32_t device);
+  void clearIoProc();
+  bool hasIoProc() const { return proc_ != nullptr; }
+  void start();
+  void stop();
+  bool running() const { return running_.load(); }
+  // IO procedure calls made so far. Any thread.
+  uint64_t ioCycles() const { return ioCycles_.load(std::memory_order_relaxed); }
+
+ private:
+  static void process(void* user, uint32_t frames, const float* const* inputs,
+                      float* const* outputs);
+
+  PwAggregateSpec spec_;
+  // Buffer lists with room for every port, built once; the process callback
+  // only rewrites their sizes and data pointers.
+  std::unique_ptr<std::byte[]> inputStorage_;
+  std::unique_ptr<std::byte[]> outputStorage_;
+  cl_audio_buffer_list* inputList_ = nullptr;
+  cl_audio_buffer_list* outputList_ = nullptr;
+  size_t outputCount_ = 0;
+  cl_ioproc_fn proc_ = nullptr;
+  void* clientData_ = nullptr;
+  uint32_t device_ = 0;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> inProc_{false};
+  std::atomic<uint64_t> ioCycles_{0};
+  std::unique_ptr<PwDspFilter> filter_;  // last: destroyed first, before the lists
+};
+
+}  // namespace choralink::pipewire
