@@ -2,6 +2,8 @@
 // sinks, hot-plug, and the default-output metadata.
 #include <gtest/gtest.h>
 
+#include "engine/hal/pipewire/pw_default_output.h"
+#include "engine/hal/pipewire/pw_device_facts.h"
 #include "engine/hal/pipewire/pw_graph.h"
 #include "engine/hal/pipewire/pw_ports.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"
@@ -31,6 +33,40 @@ TEST_F(PwGraphTest, ListsEveryFakeSinkWithItsProperties) {
   EXPECT_EQ(hdmi->enumFormats[0].channels, 6u);
   EXPECT_EQ(hdmi->enumFormats[0].positions,
             (std::vector<std::string>{"FL", "FR", "FC", "LFE", "RL", "RR"}));
+}
+
+TEST_F(PwGraphTest, FakeSinksReadAsDevicesOfTheirBuses) {
+  const GraphClock clock = graphClock(graph());
+  EXPECT_EQ(clock.rate, 48000);
+  EXPECT_EQ(clock.quantum, 1024u);
+  EXPECT_EQ(clock.allowedRates, (std::vector<double>{44100, 48000}));
+  struct Expected {
+    const char* name;
+    uint32_t transport;
+    double rate;
+    size_t channels;
+    uint32_t bufferFrames;
+  };
+  const Expected expected[] = {{kSpeakers, kTransportBuiltIn, 48000, 2, 1024},
+                               {kBluetooth, kTransportBluetooth, 44100, 2, 512},
+                               {kHdmi, kTransportHdmi, 48000, 6, 256},
+                               {kUsb, kTransportUsb, 48000, 2, 2048},
+                               {kVirtualMix, kTransportVirtual, 48000, 2, 1024}};
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.name);
+    const auto facts = describeSink(*graph().nodeByName(e.name), clock);
+    EXPECT_EQ(facts.uid, e.name);
+    EXPECT_EQ(facts.transport, e.transport);
+    EXPECT_EQ(facts.nominalRate, e.rate);
+    EXPECT_EQ(facts.availableRates, (std::vector<RateRange>{{e.rate, e.rate}}));
+    EXPECT_EQ(facts.outputStreams, std::vector<uint32_t>(e.channels, 1));
+    EXPECT_EQ(facts.stereoLeft, 1u);
+    EXPECT_EQ(facts.stereoRight, 2u);
+    EXPECT_EQ(facts.bufferFrames, e.bufferFrames);
+    EXPECT_EQ(facts.latencyFrames, 0u) << "null sinks report no latency of their own";
+    EXPECT_TRUE(facts.alive);
+    EXPECT_FALSE(facts.ours);
+  }
 }
 
 TEST_F(PwGraphTest, SinksHavePlaybackAndMonitorPortsPerChannel) {
@@ -91,6 +127,45 @@ TEST_F(PwGraphTest, DefaultSinkFollowsTheMetadata) {
   graph().unsubscribe(token);
   PwLock lock(loop());
   EXPECT_EQ(keys, (std::vector<std::string>{"default.audio.sink", "default.audio.sink"}));
+}
+
+TEST_F(PwGraphTest, VirtualSinkBecomesTheDefaultAndTheOldOneComesBack) {
+  const SavedDefaultOutput initial = saveDefaultOutput(graph());
+  // The user's choice before we start: fake_usb, configured and in effect.
+  ASSERT_TRUE(setDefaultOutput(graph(), kUsb));
+  ASSERT_TRUE(graph().waitFor(
+      [&] {
+        return graph().configuredDefaultSinkName() == kUsb && graph().defaultSinkName() == kUsb;
+      },
+      5.0));
+  const SavedDefaultOutput before = saveDefaultOutput(graph());
+  ASSERT_TRUE(before.current && before.configured);
+
+  PwVirtualSink sink(loop(), PwVirtualSink::Spec{});
+  ASSERT_TRUE(sink.waitForNode(5.0));
+  ASSERT_TRUE(setDefaultOutput(graph(), sink.spec().name));
+  ASSERT_TRUE(graph().waitFor(
+      [&] {
+        return graph().defaultSinkName() == "Choralink" &&
+               graph().configuredDefaultSinkName() == "Choralink";
+      },
+      5.0));
+
+  ASSERT_TRUE(restoreDefaultOutput(graph(), before));
+  EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before); }, 5.0));
+  EXPECT_EQ(graph().defaultSinkName(), kUsb);
+  restoreDefaultOutput(graph(), initial);
+  EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), initial); }, 5.0));
+}
+
+TEST_F(PwGraphTest, RestoringAnUnsetDefaultRemovesTheKeys) {
+  const SavedDefaultOutput before = saveDefaultOutput(graph());
+  ASSERT_FALSE(before.current);
+  ASSERT_FALSE(before.configured);
+  ASSERT_TRUE(setDefaultOutput(graph(), "Choralink"));
+  ASSERT_TRUE(graph().waitFor([&] { return graph().defaultSinkName() == "Choralink"; }, 5.0));
+  ASSERT_TRUE(restoreDefaultOutput(graph(), before));
+  EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before); }, 5.0));
 }
 
 TEST_F(PwGraphTest, ASecondClientSeesTheDefaultWrittenByTheFirst) {
