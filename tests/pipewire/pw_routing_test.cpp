@@ -157,6 +157,10 @@ TEST_F(PwRoutingTest, SignalReachesEverySinkWithItsGainAndDelayExactly) {
   player.start();
   ASSERT_TRUE(graph().waitFor([&] { return recorder.full(); }, kTimeout));
 
+  // The system-mix stand-in has the highest driver priority, so it drives
+  // the graph. (A driving sink hands its monitor what it was given one cycle
+  // late; with the driver outside the four, all four monitors line up.)
+  EXPECT_EQ(aggregate.filter().lastDriverId(), mix);
   const Arrival reference = arrival(recorder.channel(0));
   ASSERT_GE(reference.index, 0) << "nothing arrived on " << kRoutes[0].sink;
   for (size_t d = 0; d < std::size(kRoutes); ++d) {

@@ -97,9 +97,10 @@ void PwAggregate::stop() {
     std::this_thread::yield();
 }
 
-void PwAggregate::process(void* user, uint32_t frames, const float* const* inputs,
+void PwAggregate::process(void* user, const PwCycle& cycle, const float* const* inputs,
                           float* const* outputs) {
   auto* self = static_cast<PwAggregate*>(user);
+  const uint32_t frames = cycle.frames;
   const uint32_t bytes = frames * static_cast<uint32_t>(sizeof(float));
   cl_audio_buffer* in = self->inputList_->mBuffers;
   for (uint32_t i = 0; i < self->inputList_->mNumberBuffers; ++i)

@@ -75,7 +75,7 @@ class PwAggregate {
   uint64_t ioCycles() const { return ioCycles_.load(std::memory_order_relaxed); }
 
  private:
-  static void process(void* user, uint32_t frames, const float* const* inputs,
+  static void process(void* user, const PwCycle& cycle, const float* const* inputs,
                       float* const* outputs);
 
   PwAggregateSpec spec_;

@@ -19,11 +19,26 @@ struct PwDspFilter::Callbacks {
       self->inProcess_.store(false);
       return;
     }
-    uint32_t frames = position != nullptr ? static_cast<uint32_t>(position->clock.duration) : 0;
-    if (frames > kMaxFrames) {
-      self->oversized_.fetch_add(1, std::memory_order_relaxed);
-      frames = kMaxFrames;
+    PwCycle cycle;
+    if (position != nullptr) {
+      cycle.frames = static_cast<uint32_t>(position->clock.duration);
+      cycle.position = position->clock.position;
+      cycle.nsec = position->clock.nsec;
+      cycle.rate = position->clock.rate.denom;
+      cycle.driverId = position->clock.id;
+      self->lastDriver_.store(cycle.driverId, std::memory_order_relaxed);
+      if (self->havePosition_ && cycle.position != self->expectedPosition_) {
+        cycle.discontinuity = true;
+        self->discontinuities_.fetch_add(1, std::memory_order_relaxed);
+      }
+      self->expectedPosition_ = cycle.position + position->clock.duration;
+      self->havePosition_ = true;
     }
+    if (cycle.frames > kMaxFrames) {
+      self->oversized_.fetch_add(1, std::memory_order_relaxed);
+      cycle.frames = kMaxFrames;
+    }
+    const uint32_t frames = cycle.frames;
     for (size_t i = 0; i < self->inputPorts_.size(); ++i) {
       auto* data =
           static_cast<const float*>(pw_filter_get_dsp_buffer(self->inputPorts_[i], frames));
@@ -33,7 +48,7 @@ struct PwDspFilter::Callbacks {
       auto* data = static_cast<float*>(pw_filter_get_dsp_buffer(self->outputPorts_[i], frames));
       self->outputData_[i] = data != nullptr ? data : self->scratch_.data();
     }
-    self->process_(self->user_, frames, self->inputData_.data(), self->outputData_.data());
+    self->process_(self->user_, cycle, self->inputData_.data(), self->outputData_.data());
     self->lastFrames_.store(frames, std::memory_order_relaxed);
     self->cycles_.fetch_add(1, std::memory_order_relaxed);
     self->inProcess_.store(false);

@@ -31,11 +31,23 @@ struct PwDspPort {
 
 enum class PwFilterState { error, unconnected, connecting, paused, streaming };
 
+// One graph cycle as the process callback sees it.
+struct PwCycle {
+  uint32_t frames = 0;    // samples per port this cycle (≤ PwDspFilter::kMaxFrames)
+  uint64_t position = 0;  // the driver's clock position, in frames of `rate`
+  uint64_t nsec = 0;      // the cycle's time on the monotonic clock
+  uint32_t rate = 0;      // the graph rate in Hz (0 when the driver gave none)
+  uint32_t driverId = 0;  // the global id of the node that drives the graph
+  // The clock did not continue where the previous cycle ended: cycles were
+  // missed (an overrun of the graph) or the driver changed.
+  bool discontinuity = false;
+};
+
 class PwDspFilter {
  public:
-  // frames ≤ kMaxFrames; inputs/outputs hold one pointer per port, in the
-  // order the ports were given, each valid for `frames` samples.
-  using ProcessFn = void (*)(void* user, uint32_t frames, const float* const* inputs,
+  // inputs/outputs hold one pointer per port, in the order the ports were
+  // given, each valid for `cycle.frames` samples.
+  using ProcessFn = void (*)(void* user, const PwCycle& cycle, const float* const* inputs,
                              float* const* outputs);
   static constexpr uint32_t kMaxFrames = 8192;  // PipeWire's default quantum limit
 
@@ -63,6 +75,10 @@ class PwDspFilter {
   // Cycles whose quantum exceeded kMaxFrames (only the first kMaxFrames were
   // processed). Any thread.
   uint64_t oversizedCycles() const { return oversized_.load(std::memory_order_relaxed); }
+  // The driver of the last cycle (see PwCycle); 0 before the first. Any thread.
+  uint32_t lastDriverId() const { return lastDriver_.load(std::memory_order_relaxed); }
+  // Cycles that followed a gap in the clock (see PwCycle). Any thread.
+  uint64_t discontinuities() const { return discontinuities_.load(std::memory_order_relaxed); }
 
   // Not on the loop thread: waits until the node id is known (and the filter
   // is not in error). False on timeout.
@@ -90,6 +106,10 @@ class PwDspFilter {
   std::atomic<uint64_t> cycles_{0};
   std::atomic<uint32_t> lastFrames_{0};
   std::atomic<uint64_t> oversized_{0};
+  std::atomic<uint64_t> discontinuities_{0};
+  std::atomic<uint32_t> lastDriver_{0};
+  uint64_t expectedPosition_ = 0;  // data thread only
+  bool havePosition_ = false;      // data thread only
   // Handshake with the data thread so that the destructor can prove no
   // ProcessFn call is under way or can still begin.
   std::atomic<bool> closing_{false};

@@ -28,9 +28,10 @@ std::vector<float> PwRecorder::channel(size_t index) const {
   return std::vector<float>(data_[index].begin(), data_[index].begin() + static_cast<long>(n));
 }
 
-void PwRecorder::process(void* user, uint32_t frames, const float* const* inputs,
+void PwRecorder::process(void* user, const PwCycle& cycle, const float* const* inputs,
                          float* const* /*outputs*/) {
   auto* self = static_cast<PwRecorder*>(user);
+  const uint32_t frames = cycle.frames;
   if (self->armRequest_.exchange(false, std::memory_order_acquire)) {
     self->frames_.store(0, std::memory_order_release);
     self->recording_.store(true, std::memory_order_relaxed);
@@ -68,9 +69,10 @@ bool PwPlayer::finished() const {
   return position() >= length_;
 }
 
-void PwPlayer::process(void* user, uint32_t frames, const float* const* /*inputs*/,
+void PwPlayer::process(void* user, const PwCycle& cycle, const float* const* /*inputs*/,
                        float* const* outputs) {
   auto* self = static_cast<PwPlayer*>(user);
+  const uint32_t frames = cycle.frames;
   if (self->startRequest_.exchange(false, std::memory_order_acquire)) {
     self->position_.store(0, std::memory_order_release);
     self->playing_.store(true, std::memory_order_relaxed);

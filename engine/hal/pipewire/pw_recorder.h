@@ -34,7 +34,7 @@ class PwRecorder {
   std::vector<float> channel(size_t index) const;
 
  private:
-  static void process(void* user, uint32_t frames, const float* const* inputs,
+  static void process(void* user, const PwCycle& cycle, const float* const* inputs,
                       float* const* outputs);
 
   size_t capacity_;
@@ -61,7 +61,7 @@ class PwPlayer {
   bool finished() const;
 
  private:
-  static void process(void* user, uint32_t frames, const float* const* inputs,
+  static void process(void* user, const PwCycle& cycle, const float* const* inputs,
                       float* const* outputs);
 
   std::vector<std::vector<float>> signal_;
