@@ -146,18 +146,10 @@ int clicks(PwThreadLoop& loop, PwGraph& graph, std::vector<std::string> uids,
     std::fprintf(stderr, "choralink-pw: not every link became active\n");
     status = 2;
   } else {
-    // Let gains and delays settle before the clicks start.
-    graph.waitFor(
-        [&] {
-          for (int32_t i = 0; i < static_cast<int32_t>(chosen.size()); ++i) {
-            cl_slot_info info{};
-            cl_render_get_slot_info(render, i, &info);
-            if (info.gain_current != info.gain_target || info.delay_current != info.delay_target)
-              return false;
-          }
-          return true;
-        },
-        kTimeout);
+    // Let gains and delays settle (a quarter second of rendered frames)
+    // before the clicks start.
+    const uint64_t settled = aggregate.ioFrames() + static_cast<uint64_t>(clock.rate / 4);
+    graph.waitFor([&] { return aggregate.ioFrames() >= settled; }, kTimeout);
     recorder.arm();
     graph.waitFor([&] { return recorder.frames() > 0; }, kTimeout);
     cl_render_trigger_test_tone(render);

@@ -114,6 +114,7 @@ void PwAggregate::process(void* user, const PwCycle& cycle, const float* const* 
     self->proc_(self->device_, nullptr, self->inputList_, nullptr, self->outputList_, nullptr,
                 self->clientData_);
     self->ioCycles_.fetch_add(1, std::memory_order_relaxed);
+    self->ioFrames_.fetch_add(frames, std::memory_order_relaxed);
   } else {
     for (uint32_t i = 0; i < self->outputList_->mNumberBuffers; ++i)
       std::memset(outputs[i], 0, bytes);

@@ -71,8 +71,9 @@ class PwAggregate {
   void start();
   void stop();
   bool running() const { return running_.load(); }
-  // IO procedure calls made so far. Any thread.
+  // IO procedure calls made so far, and the frames they were given. Any thread.
   uint64_t ioCycles() const { return ioCycles_.load(std::memory_order_relaxed); }
+  uint64_t ioFrames() const { return ioFrames_.load(std::memory_order_relaxed); }
 
  private:
   static void process(void* user, const PwCycle& cycle, const float* const* inputs,
@@ -92,6 +93,7 @@ class PwAggregate {
   std::atomic<bool> running_{false};
   std::atomic<bool> inProc_{false};
   std::atomic<uint64_t> ioCycles_{0};
+  std::atomic<uint64_t> ioFrames_{0};
   std::unique_ptr<PwDspFilter> filter_;  // last: destroyed first, before the lists
 };
 
