@@ -1,0 +1,325 @@
+#include "support/log.h"
+
+#include <syslog.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/support_fixture.h"
+
+namespace choralink {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::system_clock;
+using test::lines;
+using test::listFolder;
+using test::readFile;
+using test::TempFolder;
+using test::writeFile;
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+system_clock::time_point utc(int year, unsigned month, unsigned day, int hour, int minute,
+                             int second, int millis) {
+  using namespace std::chrono;
+  sys_days date =
+      year_month_day(std::chrono::year(year), std::chrono::month(month), std::chrono::day(day));
+  return date + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis);
+}
+
+// A log of its own in a private folder, with a system-log sink that records.
+class LogTest : public ::testing::Test {
+ protected:
+  struct Mirrored {
+    LogLevel level;
+    std::string message;
+  };
+
+  std::unique_ptr<Log> makeLog(const fs::path& file) {
+    return std::make_unique<Log>(file, [this](LogLevel level, std::string_view message) {
+      std::lock_guard lock(mirroredMutex);
+      mirrored.push_back({level, std::string(message)});
+    });
+  }
+
+  fs::path logFile() const { return folder / "choralink.log"; }
+
+  TempFolder folder;
+  std::mutex mirroredMutex;
+  std::vector<Mirrored> mirrored;
+  std::unique_ptr<Log> log = makeLog(logFile());
+};
+
+TEST(LogFormatTest, LineIsIsoTimeBracketedTagAndMessage) {
+  auto when = utc(2026, 3, 1, 14, 5, 9, 123);
+  EXPECT_EQ(Log::formatLine(LogLevel::warn, "Device lost", when),
+            "2026-03-01T14:05:09.123Z [WARN] Device lost\n");
+  EXPECT_EQ(Log::formatLine(LogLevel::info, "x", when), "2026-03-01T14:05:09.123Z [INFO] x\n");
+  EXPECT_EQ(Log::formatLine(LogLevel::error, "x", when), "2026-03-01T14:05:09.123Z [ERROR] x\n");
+}
+
+TEST(LogFormatTest, MillisecondsArePaddedAndTruncated) {
+  EXPECT_EQ(Log::formatLine(LogLevel::info, "m", utc(2025, 12, 31, 23, 59, 59, 7)),
+            "2025-12-31T23:59:59.007Z [INFO] m\n");
+  auto almostNextMilli = utc(2024, 2, 29, 0, 0, 0, 999) + std::chrono::microseconds(999);
+  EXPECT_EQ(Log::formatLine(LogLevel::info, "m", almostNextMilli),
+            "2024-02-29T00:00:00.999Z [INFO] m\n");
+}
+
+TEST(LogFormatTest, MessageIsWrittenUnchanged) {
+  auto when = utc(2026, 1, 2, 3, 4, 5, 6);
+  EXPECT_EQ(Log::formatLine(LogLevel::info, "two\nlines {} %s", when),
+            "2026-01-02T03:04:05.006Z [INFO] two\nlines {} %s\n");
+  EXPECT_EQ(Log::formatLine(LogLevel::info, "", when), "2026-01-02T03:04:05.006Z [INFO] \n");
+}
+
+TEST(LogFormatTest, NumbersAreTruncatedTowardsZero) {
+  EXPECT_EQ(Log::number(2.7), "2");
+  EXPECT_EQ(Log::number(-2.7), "-2");
+  EXPECT_EQ(Log::number(-0.4), "0");
+  EXPECT_EQ(Log::number(48000.0), "48000");
+  EXPECT_EQ(Log::number(1e20), "100000000000000000000");
+  EXPECT_EQ(Log::number(std::numeric_limits<double>::infinity()), "inf");
+  EXPECT_EQ(Log::number(-std::numeric_limits<double>::infinity()), "-inf");
+  EXPECT_EQ(Log::number(std::nan("")), "nan");
+}
+
+TEST_F(LogTest, FirstMessageCreatesTheFileWithOneLine) {
+  std::string before = Log::formatLine(LogLevel::info, "", system_clock::now()).substr(0, 24);
+  log->info("Choralink starting");
+  log->flush();
+  std::string after = Log::formatLine(LogLevel::info, "", system_clock::now()).substr(0, 24);
+
+  std::vector<std::string> written = lines(readFile(logFile()));
+  ASSERT_EQ(written.size(), 1u);
+  const std::regex format(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[INFO\] Choralink starting)");
+  EXPECT_TRUE(std::regex_match(written[0], format)) << written[0];
+  // ISO 8601 times in one zone sort as text: the stamp is the moment of the call.
+  std::string stamp = written[0].substr(0, 24);
+  EXPECT_LE(before, stamp);
+  EXPECT_LE(stamp, after);
+  EXPECT_TRUE(readFile(logFile()).ends_with("\n"));
+}
+
+TEST_F(LogTest, EachLevelGoesToTheFileAndTheSystemLog) {
+  log->info("one");
+  log->warn("two");
+  log->error("three");
+  log->flush();
+  std::vector<std::string> written = lines(readFile(logFile()));
+  ASSERT_EQ(written.size(), 3u);
+  EXPECT_TRUE(written[0].ends_with(" [INFO] one"));
+  EXPECT_TRUE(written[1].ends_with(" [WARN] two"));
+  EXPECT_TRUE(written[2].ends_with(" [ERROR] three"));
+
+  std::lock_guard lock(mirroredMutex);
+  ASSERT_EQ(mirrored.size(), 3u);
+  EXPECT_EQ(mirrored[1].level, LogLevel::warn);
+  EXPECT_EQ(mirrored[1].message, "two");
+  EXPECT_EQ(Log::systemLogPriority(LogLevel::info), LOG_INFO);
+  EXPECT_EQ(Log::systemLogPriority(LogLevel::warn), LOG_ERR);
+  EXPECT_EQ(Log::systemLogPriority(LogLevel::error), LOG_ERR);
+}
+
+TEST_F(LogTest, MessagesAppendInCallOrder) {
+  for (int n = 0; n < 100; ++n)
+    log->info(fmt::format("line {}", n));
+  log->flush();
+  std::vector<std::string> written = lines(readFile(logFile()));
+  ASSERT_EQ(written.size(), 100u);
+  for (int n = 0; n < 100; ++n)
+    EXPECT_TRUE(written[n].ends_with(fmt::format("] line {}", n)));
+}
+
+TEST_F(LogTest, DestroyingTheLogWritesWhatIsQueued) {
+  for (int n = 0; n < 500; ++n)
+    log->info("queued");
+  log.reset();
+  EXPECT_EQ(lines(readFile(logFile())).size(), 500u);
+}
+
+TEST_F(LogTest, WriterRunsOnItsOwnNamedThread) {
+  log->flush();  // the writer has started and named itself
+  bool found = false;
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    found =
+        found || lines(readFile(task.path() / "comm")) == std::vector<std::string>{"choralink.log"};
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(LogTest, FileBelowTheLimitIsAppendedTo) {
+  writeFile(logFile(), std::string(Log::maxBytes - 1, 'x'));
+  log->info("next");
+  log->flush();
+  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"choralink.log"});
+  EXPECT_TRUE(readFile(logFile()).ends_with("[INFO] next\n"));
+}
+
+TEST_F(LogTest, FileAtTheLimitBecomesGenerationOne) {
+  writeFile(logFile(), std::string(Log::maxBytes, 'x'));
+  log->info("fresh");
+  log->flush();
+  EXPECT_EQ(readFile(folder / "choralink.log.1"), std::string(Log::maxBytes, 'x'));
+  std::vector<std::string> written = lines(readFile(logFile()));
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_TRUE(written[0].ends_with("[INFO] fresh"));
+}
+
+TEST_F(LogTest, RotationShiftsGenerationsAndDropsTheOldest) {
+  writeFile(logFile(), std::string(Log::maxBytes, 'c'));
+  writeFile(folder / "choralink.log.1", "generation 1");
+  writeFile(folder / "choralink.log.2", "generation 2");
+  writeFile(folder / "choralink.log.3", "generation 3");
+  log->info("fresh");
+  log->flush();
+  EXPECT_EQ(listFolder(folder.path()),
+            (std::vector<std::string>{"choralink.log", "choralink.log.1", "choralink.log.2",
+                                      "choralink.log.3"}));
+  EXPECT_EQ(readFile(folder / "choralink.log.1"), std::string(Log::maxBytes, 'c'));
+  EXPECT_EQ(readFile(folder / "choralink.log.2"), "generation 1");
+  EXPECT_EQ(readFile(folder / "choralink.log.3"), "generation 2");
+  EXPECT_EQ(lines(readFile(logFile())).size(), 1u);
+}
+
+TEST_F(LogTest, LongRunKeepsThreeGenerationsWithTheNewestLinesLive) {
+  // About 4.7 MB: enough for four rotations.
+  const std::string padding(1000, 'p');
+  constexpr int kLines = 4600;
+  for (int n = 0; n < kLines; ++n)
+    log->info(fmt::format("seq {:05} {}", n, padding));
+  log->flush();
+
+  EXPECT_EQ(listFolder(folder.path()),
+            (std::vector<std::string>{"choralink.log", "choralink.log.1", "choralink.log.2",
+                                      "choralink.log.3"}));
+  // Oldest to newest, the kept lines are one unbroken run ending at the last.
+  std::vector<int> sequence;
+  for (const char* name : {"choralink.log.3", "choralink.log.2", "choralink.log.1"}) {
+    std::string content = readFile(folder / name);
+    std::size_t size = content.size();
+    EXPECT_GE(size, static_cast<std::size_t>(Log::maxBytes)) << name;
+    EXPECT_LT(size, static_cast<std::size_t>(Log::maxBytes) + 1100) << name;
+    for (const std::string& line : lines(content)) {
+      sequence.push_back(std::stoi(line.substr(line.find("seq ") + 4, 5)));
+    }
+  }
+  std::vector<std::string> live = lines(readFile(logFile()));
+  ASSERT_FALSE(live.empty());
+  for (const std::string& line : live) {
+    sequence.push_back(std::stoi(line.substr(line.find("seq ") + 4, 5)));
+  }
+  EXPECT_EQ(sequence.back(), kLines - 1);
+  for (std::size_t i = 1; i < sequence.size(); ++i) {
+    ASSERT_EQ(sequence[i], sequence[i - 1] + 1) << "gap or reordering at " << i;
+  }
+  // tail never reaches into the generations.
+  EXPECT_EQ(lines(log->tail(100'000'000)).size(), live.size());
+}
+
+TEST_F(LogTest, ConcurrentWritersLoseNoLineAndInterleaveNone) {
+  constexpr int kThreads = 8;
+  constexpr int kPerThread = 2000;
+  {
+    std::vector<std::jthread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+      writers.emplace_back([&, t] {
+        for (int n = 0; n < kPerThread; ++n) {
+          if (n % 3 == 0) {
+            log->warn(fmt::format("writer {} line {} end", t, n));
+          } else {
+            log->info(fmt::format("writer {} line {} end", t, n));
+          }
+        }
+      });
+    }
+  }
+  log->flush();
+
+  const std::regex whole(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[(INFO|WARN)\] writer (\d) line (\d+) end)");
+  std::vector<int> next(kThreads, 0);
+  std::size_t count = 0;
+  for (const std::string& line : lines(readFile(logFile()))) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, whole)) << line;
+    int thread = std::stoi(match[2]);
+    ASSERT_EQ(std::stoi(match[3]), next[thread]) << "out of order for writer " << thread;
+    ++next[thread];
+    ++count;
+  }
+  EXPECT_EQ(count, static_cast<std::size_t>(kThreads * kPerThread));
+}
+
+TEST_F(LogTest, TailOfMissingOrEmptyRequestIsEmpty) {
+  EXPECT_EQ(log->tail(1000), "");
+  log->info("something");
+  EXPECT_EQ(log->tail(0), "");
+  EXPECT_EQ(log->tail(-5), "");
+}
+
+TEST_F(LogTest, TailReturnsTheEndOfTheFile) {
+  writeFile(logFile(), "0123456789");
+  EXPECT_EQ(log->tail(4), "6789");
+  EXPECT_EQ(log->tail(10), "0123456789");
+  EXPECT_EQ(log->tail(1'000'000), "0123456789");
+}
+
+TEST_F(LogTest, TailIncludesEveryLineQueuedBeforeIt) {
+  for (int n = 0; n < 1000; ++n)
+    log->info("queued");
+  EXPECT_EQ(lines(log->tail(1'000'000)).size(), 1000u);
+}
+
+TEST_F(LogTest, TailStartingInsideACharacterBeginsWithOneReplacement) {
+  writeFile(logFile(), "x\xE2\x82\xACyz");  // x € y z
+  EXPECT_EQ(log->tail(5), "\xE2\x82\xACyz");
+  EXPECT_EQ(log->tail(4), std::string(kReplacement) + "yz");
+  EXPECT_EQ(log->tail(3), std::string(kReplacement) + "yz");
+  writeFile(logFile(), "\xF0\x9F\x8E\xB5!");  // a 4-byte character, cut after its lead
+  EXPECT_EQ(log->tail(4), std::string(kReplacement) + "!");
+}
+
+TEST_F(LogTest, TailReplacesInvalidBytesInside) {
+  writeFile(logFile(),
+            "a\xFF"
+            "b\xC0\xAF"
+            "c\xED\xA0\x80"
+            "d\xE2\x82");
+  std::string r(kReplacement);
+  // Each maximal invalid subpart becomes one U+FFFD: overlong and surrogate
+  // forms byte by byte, a character cut at the end as one.
+  EXPECT_EQ(log->tail(100), "a" + r + "b" + r + r + "c" + r + r + r + "d" + r);
+}
+
+TEST_F(LogTest, UnwritableFolderLosesTheFileLineButStillMirrors) {
+  writeFile(folder / "not-a-folder", "");
+  auto stranded = makeLog(folder / "not-a-folder" / "choralink.log");
+  stranded->error("disk trouble");
+  stranded->flush();
+  EXPECT_EQ(stranded->tail(1000), "");
+  std::lock_guard lock(mirroredMutex);
+  ASSERT_EQ(mirrored.size(), 1u);
+  EXPECT_EQ(mirrored[0].message, "disk trouble");
+  EXPECT_EQ(mirrored[0].level, LogLevel::error);
+}
+
+TEST(SharedLogTest, TestProgramsWriteToTheTemporaryFolder) {
+  EXPECT_EQ(Log::shared().file(), fs::temp_directory_path() / "choralink-tests.log");
+  EXPECT_EQ(&Log::shared(), &Log::shared());
+}
+
+}  // namespace
+}  // namespace choralink

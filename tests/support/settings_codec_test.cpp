@@ -1,0 +1,327 @@
+#include "support/settings_codec.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace choralink {
+namespace {
+
+using nlohmann::json;
+
+AppSettings decodeSettings(const std::string& text) {
+  return SettingsCodec::decode(text).settings;
+}
+
+// A file holding one top-level member.
+AppSettings withMember(const std::string& key, const std::string& valueText) {
+  return decodeSettings("{\"" + key + "\": " + valueText + "}");
+}
+
+TEST(SettingsCodecTest, EmptyObjectGivesDefaults) {
+  AppSettings settings = decodeSettings("{}");
+  EXPECT_EQ(settings, AppSettings());
+  EXPECT_EQ(settings.schema, 3);
+  EXPECT_EQ(settings.mode, BroadcastMode::synced);
+  EXPECT_EQ(settings.masterVolume, 100);
+  EXPECT_FALSE(settings.launchAtLogin);
+  EXPECT_TRUE(settings.showInDock);
+  EXPECT_FALSE(settings.onboardingDone);
+  EXPECT_EQ(settings.appearance, AppearanceMode::system);
+  EXPECT_TRUE(settings.devices.empty());
+}
+
+TEST(SettingsCodecTest, ReadsEveryMember) {
+  AppSettings settings = decodeSettings(R"({
+    "schema": 3, "mode": "mirror", "master_volume": 35, "launch_at_login": true,
+    "show_in_dock": false, "onboarding_done": true, "appearance": "dark",
+    "devices": {"BuiltInSpeakerDevice": {"enabled": true, "volume": 80, "offset_ms": 120,
+                                          "offset_user_set": true, "last_name": "Speakers"}}})");
+  AppSettings expected;
+  expected.mode = BroadcastMode::mirror;
+  expected.masterVolume = 35;
+  expected.launchAtLogin = true;
+  expected.showInDock = false;
+  expected.onboardingDone = true;
+  expected.appearance = AppearanceMode::dark;
+  expected.devices.emplace("BuiltInSpeakerDevice", DeviceSettings(true, 80, 120, true, "Speakers"));
+  EXPECT_EQ(settings, expected);
+}
+
+TEST(SettingsCodecTest, OutOfRangeNumbersAreClamped) {
+  AppSettings settings = decodeSettings(
+      R"({"master_volume": 250, "devices": {"usb": {"volume": -3, "offset_ms": 900}}})");
+  EXPECT_EQ(settings.masterVolume, 100);
+  ASSERT_EQ(settings.devices.size(), 1u);
+  EXPECT_EQ(settings.devices.at("usb"), DeviceSettings(false, 0, 500, false, ""));
+  EXPECT_EQ(withMember("master_volume", "-1").masterVolume, 0);
+}
+
+TEST(SettingsCodecTest, OldSchemaIsRaisedNewerSchemaKept) {
+  EXPECT_EQ(withMember("schema", "1").schema, 3);
+  EXPECT_EQ(withMember("schema", "-40").schema, 3);
+  EXPECT_EQ(withMember("schema", "7").schema, 7);
+}
+
+TEST(SettingsCodecTest, UnknownModeOrAppearanceTakesTheDefault) {
+  EXPECT_EQ(withMember("mode", "\"mirror\"").mode, BroadcastMode::mirror);
+  EXPECT_EQ(withMember("mode", "\"Mirror\"").mode, BroadcastMode::synced);
+  EXPECT_EQ(withMember("mode", "\"broadcast\"").mode, BroadcastMode::synced);
+  EXPECT_EQ(withMember("appearance", "\"light\"").appearance, AppearanceMode::light);
+  EXPECT_EQ(withMember("appearance", "\"sepia\"").appearance, AppearanceMode::system);
+  EXPECT_EQ(withMember("appearance", "2").appearance, AppearanceMode::system);
+}
+
+TEST(SettingsCodecTest, WrongTypeTakesTheDefaultAndSparesTheOtherMembers) {
+  // Each member given as every JSON type it is not; the neighbours must load.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> wrongValues = {
+      {"schema", {"\"7\"", "true", "null", "[7]", "{}"}},
+      {"mode", {"1", "true", "null", "[\"mirror\"]", "{}"}},
+      {"master_volume", {"\"50\"", "false", "null", "[50]", "{}"}},
+      {"launch_at_login", {"\"yes\"", "1", "null", "[true]", "{}"}},
+      {"show_in_dock", {"\"no\"", "0", "null", "[false]", "{}"}},
+      {"onboarding_done", {"\"true\"", "1", "null", "[]", "{}"}},
+      {"appearance", {"1", "true", "null", "[\"dark\"]", "{}"}},
+      {"devices", {"\"x\"", "1", "true", "null", "[]", "[{}]"}},
+  };
+  AppSettings neighbours;
+  neighbours.masterVolume = 40;
+  neighbours.launchAtLogin = true;
+  neighbours.onboardingDone = true;
+  neighbours.mode = BroadcastMode::mirror;
+  neighbours.appearance = AppearanceMode::light;
+  neighbours.showInDock = false;
+  neighbours.schema = 5;
+  const json fileOfNeighbours = {
+      {"master_volume", 40}, {"launch_at_login", true}, {"onboarding_done", true},
+      {"mode", "mirror"},    {"appearance", "light"},   {"show_in_dock", false},
+      {"schema", 5}};
+  const AppSettings defaults;
+  for (const auto& [key, values] : wrongValues) {
+    for (const std::string& value : values) {
+      SCOPED_TRACE(key + " = " + value);
+      json file = fileOfNeighbours;
+      file[key] = json::parse(value);
+      AppSettings expected = neighbours;
+      if (key == "schema") expected.schema = defaults.schema;
+      if (key == "mode") expected.mode = defaults.mode;
+      if (key == "master_volume") expected.masterVolume = defaults.masterVolume;
+      if (key == "launch_at_login") expected.launchAtLogin = defaults.launchAtLogin;
+      if (key == "show_in_dock") expected.showInDock = defaults.showInDock;
+      if (key == "onboarding_done") expected.onboardingDone = defaults.onboardingDone;
+      if (key == "appearance") expected.appearance = defaults.appearance;
+      EXPECT_EQ(decodeSettings(file.dump()), expected);
+    }
+  }
+}
+
+TEST(SettingsCodecTest, WholeNumbersWrittenAsFractionsCount) {
+  EXPECT_EQ(withMember("schema", "7.0").schema, 7);
+  EXPECT_EQ(withMember("schema", "7e0").schema, 7);
+  EXPECT_EQ(withMember("schema", "0.7e1").schema, 7);
+  EXPECT_EQ(withMember("schema", "700e-2").schema, 7);
+  EXPECT_EQ(withMember("schema", "1E18").schema, 1'000'000'000'000'000'000);
+  EXPECT_EQ(withMember("master_volume", "50.000").masterVolume, 50);
+  EXPECT_EQ(withMember("master_volume", "-0.0").masterVolume, 0);
+  EXPECT_EQ(withMember("master_volume", "0e999999999999").masterVolume, 0);
+}
+
+TEST(SettingsCodecTest, FractionsCountAsTheWrongType) {
+  EXPECT_EQ(withMember("schema", "7.5").schema, 3);
+  EXPECT_EQ(withMember("schema", "70e-1").schema, 7);
+  EXPECT_EQ(withMember("schema", "75e-1").schema, 3);
+  EXPECT_EQ(withMember("master_volume", "50.5").masterVolume, 100);
+  EXPECT_EQ(withMember("master_volume", "0.5").masterVolume, 100);
+  EXPECT_EQ(withMember("master_volume", "1e-400").masterVolume, 100);
+  // A double would round this to 50 exactly; its digits say otherwise.
+  EXPECT_EQ(withMember("master_volume", "50.0000000000000000000001").masterVolume, 100);
+}
+
+TEST(SettingsCodecTest, NumbersBeyondSixtyFourBitsCountAsTheWrongType) {
+  constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(withMember("schema", "9223372036854775807").schema, kMax);
+  EXPECT_EQ(withMember("schema", "9223372036854775807.0").schema, kMax);
+  EXPECT_EQ(withMember("schema", "9223372036854775808").schema, 3);
+  EXPECT_EQ(withMember("schema", "18446744073709551615").schema, 3);
+  EXPECT_EQ(withMember("schema", "18446744073709551616").schema, 3);
+  EXPECT_EQ(withMember("schema", "1e19").schema, 3);
+  EXPECT_EQ(withMember("schema", "123456789012345678901234567890").schema, 3);
+  // In range, then clamped; beyond range, the default.
+  EXPECT_EQ(withMember("master_volume", "-9223372036854775808").masterVolume, 0);
+  EXPECT_EQ(withMember("master_volume", "-9223372036854775808.0").masterVolume, 0);
+  EXPECT_EQ(withMember("master_volume", "-9223372036854775809").masterVolume, 100);
+  EXPECT_EQ(withMember("master_volume", "-1e19").masterVolume, 100);
+}
+
+TEST(SettingsCodecTest, DeviceMembersAreReadOneByOne) {
+  AppSettings settings = decodeSettings(R"({"devices": {
+      "a": {"enabled": "yes", "volume": 55, "offset_ms": 12.5, "offset_user_set": 1,
+            "last_name": 7, "colour": "red"},
+      "b": {},
+      "c": {"enabled": true, "volume": null, "offset_ms": 30, "offset_user_set": true,
+            "last_name": "Desk"}}})");
+  ASSERT_EQ(settings.devices.size(), 3u);
+  EXPECT_EQ(settings.devices.at("a"), DeviceSettings(false, 55, 0, false, ""));
+  EXPECT_EQ(settings.devices.at("b"), DeviceSettings(false, 100, 0, false, ""));
+  EXPECT_EQ(settings.devices.at("c"), DeviceSettings(true, 100, 30, true, "Desk"));
+}
+
+TEST(SettingsCodecTest, OneDeviceEntryThatIsNotAnObjectEmptiesTheMap) {
+  AppSettings settings = decodeSettings(R"({"master_volume": 20, "devices": {
+      "good": {"enabled": true, "volume": 80, "offset_ms": 0, "offset_user_set": false,
+               "last_name": "Speakers"},
+      "bad": 5}})");
+  EXPECT_TRUE(settings.devices.empty());
+  EXPECT_EQ(settings.masterVolume, 20);
+  EXPECT_TRUE(withMember("devices", R"({"a": {}, "b": null})").devices.empty());
+  EXPECT_TRUE(withMember("devices", R"({"a": {}, "b": []})").devices.empty());
+}
+
+TEST(SettingsCodecTest, UnknownMembersAreKeptAndRetiredOnesDropped) {
+  SettingsCodec::Decoded decoded = SettingsCodec::decode(R"({
+      "mode": "mirror", "auto_bt_ms": 40, "auto_bt_compensation": true,
+      "future_feature": {"nested": [1, 2.5, {"deep": null}], "flag": false},
+      "note": "kept", "big": 18446744073709551615, "ratio": 0.1})");
+  EXPECT_EQ(decoded.settings.mode, BroadcastMode::mirror);
+  json expected = {{"future_feature", {{"nested", {1, 2.5, {{"deep", nullptr}}}}, {"flag", false}}},
+                   {"note", "kept"},
+                   {"big", 18446744073709551615ull},
+                   {"ratio", 0.1}};
+  EXPECT_EQ(decoded.extra, expected);
+  EXPECT_FALSE(decoded.extra.contains("mode"));
+}
+
+TEST(SettingsCodecTest, CarriedNumbersKeepTheirOwnForm) {
+  // Our own keys read 2.0 as 2, but a member carried for another version
+  // keeps the form it was written in.
+  SettingsCodec::Decoded decoded = SettingsCodec::decode(R"({"schema": 4.0, "other": 4.0})");
+  EXPECT_EQ(decoded.settings.schema, 4);
+  EXPECT_TRUE(decoded.extra.at("other").is_number_float());
+  EXPECT_NE(SettingsCodec::encode(decoded.settings, decoded.extra).find("\"other\": 4.0"),
+            std::string::npos);
+}
+
+TEST(SettingsCodecTest, UnreadableBytesFail) {
+  const std::vector<std::string> corrupt = {
+      "",
+      "not json",
+      "{\"mode\": \"mirror\"",
+      "{\"mode\": \"mirror\"} trailing",
+      "[1, 2]",
+      "\"text\"",
+      "42",
+      "null",
+      "{\"a\": \"\xFF\"}",  // not UTF-8
+      "{\"a\": 1,}",
+      "{'a': 1}",
+      "{\"a\": NaN}",
+      "{\"a\": 01}",
+      // Beyond what a double holds: the JSON library refuses the whole text.
+      "{\"schema\": 1e400}",
+      "{\"other\": -1e400}",
+  };
+  for (const std::string& bytes : corrupt) {
+    SCOPED_TRACE(bytes);
+    try {
+      SettingsCodec::decode(bytes);
+      ADD_FAILURE() << "decoded";
+    } catch (const SettingsDecodeError& error) {
+      EXPECT_STRNE(error.what(), "");
+    }
+  }
+}
+
+TEST(SettingsCodecTest, NestingIsBounded) {
+  auto nested = [](std::size_t depth) {
+    return "{\"deep\": " + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+  };
+  EXPECT_NO_THROW(SettingsCodec::decode(nested(SettingsCodec::maxNestingDepth)));
+  EXPECT_THROW(SettingsCodec::decode(nested(SettingsCodec::maxNestingDepth + 1)),
+               SettingsDecodeError);
+  EXPECT_THROW(SettingsCodec::decode(std::string(1'000'000, '[')), SettingsDecodeError);
+}
+
+TEST(SettingsCodecTest, EncodesAllKeysPrettyAndSorted) {
+  AppSettings settings;
+  settings.devices.emplace("b-uid", DeviceSettings(true, 80, 40, true, "Desk"));
+  settings.devices.emplace("a-uid", DeviceSettings(false, 100, 0, false, ""));
+  EXPECT_EQ(SettingsCodec::encode(settings, {{"zz", 1}, {"aa", {{"y", 2}, {"x", 1}}}}),
+            R"({
+  "aa": {
+    "x": 1,
+    "y": 2
+  },
+  "appearance": "system",
+  "devices": {
+    "a-uid": {
+      "enabled": false,
+      "last_name": "",
+      "offset_ms": 0,
+      "offset_user_set": false,
+      "volume": 100
+    },
+    "b-uid": {
+      "enabled": true,
+      "last_name": "Desk",
+      "offset_ms": 40,
+      "offset_user_set": true,
+      "volume": 80
+    }
+  },
+  "launch_at_login": false,
+  "master_volume": 100,
+  "mode": "synced",
+  "onboarding_done": false,
+  "schema": 3,
+  "show_in_dock": true,
+  "zz": 1
+}
+)");
+}
+
+TEST(SettingsCodecTest, EncodingWritesValuesAsGivenAndOurKeysWin) {
+  AppSettings settings;
+  settings.masterVolume = 150;  // no clamping on writing
+  settings.mode = BroadcastMode::mirror;
+  json file = json::parse(SettingsCodec::encode(
+      settings, {{"mode", "synced"}, {"auto_bt_ms", 40}, {"devices", 1}, {"kept", true}}));
+  EXPECT_EQ(file.at("master_volume"), 150);
+  EXPECT_EQ(file.at("mode"), "mirror");
+  EXPECT_EQ(file.at("devices"), json::object());
+  EXPECT_FALSE(file.contains("auto_bt_ms"));
+  EXPECT_EQ(file.at("kept"), true);
+  EXPECT_EQ(file.size(), 9u);
+}
+
+TEST(SettingsCodecTest, InvalidUtf8InANameIsReplacedNotFatal) {
+  AppSettings settings;
+  settings.devices.emplace("uid-\xFE", DeviceSettings(true, 50, 0, false, "Card \xC3"));
+  AppSettings reread = decodeSettings(SettingsCodec::encode(settings));
+  ASSERT_EQ(reread.devices.size(), 1u);
+  EXPECT_EQ(reread.devices.begin()->first, "uid-\xEF\xBF\xBD");
+  EXPECT_EQ(reread.devices.begin()->second.lastName, "Card \xEF\xBF\xBD");
+}
+
+TEST(SettingsCodecTest, EncodedSettingsDecodeToTheSameValues) {
+  AppSettings settings;
+  settings.schema = 9;
+  settings.mode = BroadcastMode::mirror;
+  settings.masterVolume = 0;
+  settings.launchAtLogin = true;
+  settings.showInDock = false;
+  settings.onboardingDone = true;
+  settings.appearance = AppearanceMode::dark;
+  settings.devices.emplace("usb:1", DeviceSettings(true, 0, 500, true, "Scarlett \"2i2\""));
+  settings.devices.emplace("bt:aa", DeviceSettings(false, 100, 0, false, "Kopfhörer ♪"));
+  json extra = {{"later", {{"list", {1, "two", nullptr}}}}};
+  SettingsCodec::Decoded again = SettingsCodec::decode(SettingsCodec::encode(settings, extra));
+  EXPECT_EQ(again.settings, settings);
+  EXPECT_EQ(again.extra, extra);
+}
+
+}  // namespace
+}  // namespace choralink

@@ -1,0 +1,235 @@
+#include "support/settings_store.h"
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/support_fixture.h"
+
+namespace choralink {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::lines;
+using test::listFolder;
+using test::readFile;
+using test::RenameFailure;
+using test::TempFolder;
+using test::writeFile;
+
+// A store on settings.json in a private folder, reporting to a private log
+// whose lines the tests read back.
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  fs::path file() const { return folder / "settings.json"; }
+  fs::path badFile() const { return folder / "settings.json.bad"; }
+
+  // The messages logged so far, without their timestamps.
+  std::vector<std::string> logged() {
+    std::vector<std::string> messages;
+    for (const std::string& line : lines(log.tail(1'000'000))) {
+      messages.push_back(line.substr(line.find(' ') + 1));
+    }
+    return messages;
+  }
+
+  json savedFile() { return json::parse(readFile(file())); }
+
+  TempFolder folder;
+  TempFolder logFolder;
+  Log log{logFolder / "choralink.log", Log::SystemLogSink{}};
+  SettingsStore store{file(), log};
+};
+
+TEST_F(SettingsStoreTest, ConstructionDoesNotTouchTheFile) {
+  EXPECT_EQ(store.url(), file());
+  EXPECT_TRUE(listFolder(folder.path()).empty());
+}
+
+TEST_F(SettingsStoreTest, MissingFileGivesDefaultsAndCreatesNothing) {
+  EXPECT_EQ(store.load(), AppSettings());
+  EXPECT_TRUE(listFolder(folder.path()).empty());
+  EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(SettingsStoreTest, EmptyObjectLoadsAsDefaultsAndSavesAllEightKeys) {
+  writeFile(file(), "{}");
+  AppSettings settings = store.load();
+  EXPECT_EQ(settings, AppSettings());
+  store.save(settings);
+  EXPECT_EQ(savedFile(), json({{"schema", 3},
+                               {"mode", "synced"},
+                               {"devices", json::object()},
+                               {"master_volume", 100},
+                               {"launch_at_login", false},
+                               {"show_in_dock", true},
+                               {"onboarding_done", false},
+                               {"appearance", "system"}}));
+}
+
+TEST_F(SettingsStoreTest, SaveThenLoadRoundTrips) {
+  AppSettings settings;
+  settings.mode = BroadcastMode::mirror;
+  settings.masterVolume = 65;
+  settings.devices.emplace("hdmi", DeviceSettings(true, 90, 250, true, "Living Room TV"));
+  store.save(settings);
+  EXPECT_EQ(store.load(), settings);
+  EXPECT_EQ(SettingsStore(file(), log).load(), settings);
+}
+
+TEST_F(SettingsStoreTest, UnknownMembersSurviveASaveAndRetiredOnesDoNot) {
+  writeFile(file(), R"({"mode": "mirror", "auto_bt_ms": 40, "auto_bt_compensation": true,
+                        "equaliser": {"bands": [3, -2.5, 0], "preset": "warm"}})");
+  AppSettings settings = store.load();
+  EXPECT_EQ(settings.mode, BroadcastMode::mirror);
+  settings.masterVolume = 70;
+  store.save(settings);
+
+  json saved = savedFile();
+  EXPECT_EQ(saved.at("equaliser"), json::parse(R"({"bands": [3, -2.5, 0], "preset": "warm"})"));
+  EXPECT_FALSE(saved.contains("auto_bt_ms"));
+  EXPECT_FALSE(saved.contains("auto_bt_compensation"));
+  EXPECT_EQ(saved.at("master_volume"), 70);
+  // ...and every later save carries it too.
+  store.save(AppSettings());
+  EXPECT_TRUE(savedFile().contains("equaliser"));
+}
+
+TEST_F(SettingsStoreTest, LoadThatCannotReadTheFileKeepsWhatWasCarried) {
+  writeFile(file(), R"({"later": 1})");
+  store.load();
+  fs::remove(file());
+  EXPECT_EQ(store.load(), AppSettings());
+  store.save(AppSettings());
+  EXPECT_EQ(savedFile().at("later"), 1);
+}
+
+TEST_F(SettingsStoreTest, AFolderInPlaceOfTheFileIsUnreadableNotCorrupt) {
+  fs::create_directory(file());
+  EXPECT_EQ(store.load(), AppSettings());
+  EXPECT_TRUE(fs::is_directory(file()));
+  EXPECT_FALSE(fs::exists(badFile()));
+  EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(SettingsStoreTest, CorruptFileIsMovedAsideAndLogged) {
+  writeFile(file(), "this is not JSON");
+  EXPECT_EQ(store.load(), AppSettings());
+  EXPECT_FALSE(fs::exists(file()));
+  EXPECT_EQ(readFile(badFile()), "this is not JSON");
+  std::vector<std::string> messages = logged();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(
+      messages[0].starts_with("[WARN] settings.json was corrupt; moved to settings.json.bad ("))
+      << messages[0];
+  EXPECT_TRUE(messages[0].ends_with(")"));
+  EXPECT_GT(messages[0].size(), std::string("[WARN] settings.json was corrupt; moved to "
+                                            "settings.json.bad ()")
+                                    .size());
+}
+
+TEST_F(SettingsStoreTest, CorruptFileReplacesAnOlderBadFileAndIsNeverOverwritten) {
+  writeFile(badFile(), "older corruption");
+  writeFile(file(), "[\"top level is an array\"]");
+  store.load();
+  EXPECT_EQ(readFile(badFile()), "[\"top level is an array\"]");
+
+  AppSettings settings;
+  settings.onboardingDone = true;
+  store.save(settings);
+  EXPECT_EQ(store.load(), settings);
+  EXPECT_EQ(readFile(badFile()), "[\"top level is an array\"]");
+}
+
+TEST_F(SettingsStoreTest, CorruptLoadForgetsWhatWasCarried) {
+  writeFile(file(), R"({"later": 1})");
+  store.load();
+  writeFile(file(), "{broken");
+  store.load();
+  store.save(AppSettings());
+  EXPECT_FALSE(savedFile().contains("later"));
+}
+
+TEST_F(SettingsStoreTest, TheWarningNamesSettingsJsonWhateverTheFileIsCalled) {
+  fs::path other = folder / "preferences.json";
+  writeFile(other, "nope");
+  SettingsStore(other, log).load();
+  EXPECT_EQ(readFile(folder / "preferences.json.bad"), "nope");
+  ASSERT_EQ(logged().size(), 1u);
+  EXPECT_TRUE(
+      logged()[0].starts_with("[WARN] settings.json was corrupt; moved to "
+                              "settings.json.bad ("));
+}
+
+TEST_F(SettingsStoreTest, SaveIntoAnUnwritableFolderIsLoggedNotThrown) {
+  writeFile(folder / "not-a-folder", "");
+  SettingsStore stranded(folder / "not-a-folder" / "settings.json", log);
+  EXPECT_NO_THROW(stranded.save(AppSettings()));
+  std::vector<std::string> messages = logged();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].starts_with("[ERROR] Could not save settings: ")) << messages[0];
+  EXPECT_GT(messages[0].size(), std::string("[ERROR] Could not save settings: ").size());
+}
+
+TEST_F(SettingsStoreTest, CrashBeforeTheRenameLeavesTheOldFileIntact) {
+  AppSettings before;
+  before.masterVolume = 30;
+  store.save(before);
+  std::string oldBytes = readFile(file());
+
+  AppSettings after;
+  after.masterVolume = 90;
+  {
+    RenameFailure crash(EIO);
+    store.save(after);
+    EXPECT_EQ(crash.attempts(), 1);
+  }
+  EXPECT_EQ(readFile(file()), oldBytes);
+  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"settings.json"});
+  EXPECT_EQ(store.load(), before);
+  ASSERT_EQ(logged().size(), 1u);
+  EXPECT_TRUE(logged()[0].starts_with("[ERROR] Could not save settings: "));
+}
+
+TEST_F(SettingsStoreTest, ConcurrentLoadsNeverSeeAHalfWrittenFile) {
+  // Writers and readers on separate stores of the same file: only the atomic
+  // replacement keeps readers from ever meeting a partial file.
+  std::vector<AppSettings> versions;
+  for (int n = 0; n < 4; ++n) {
+    AppSettings settings;
+    settings.masterVolume = n * 10;
+    for (int d = 0; d < 200; ++d) {
+      settings.devices.emplace("device-" + std::to_string(d),
+                               DeviceSettings(d % 2 == 0, d % 101, n, false, "name"));
+    }
+    versions.push_back(settings);
+  }
+  store.save(versions[0]);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 2; ++t) {
+      threads.emplace_back([&, t] {
+        SettingsStore writer(file(), log);
+        for (int n = 0; n < 40; ++n)
+          writer.save(versions[(n + t) % versions.size()]);
+      });
+      threads.emplace_back([&] {
+        SettingsStore reader(file(), log);
+        for (int n = 0; n < 40; ++n) {
+          AppSettings seen = reader.load();
+          EXPECT_NE(std::find(versions.begin(), versions.end(), seen), versions.end());
+        }
+      });
+    }
+  }
+  EXPECT_FALSE(fs::exists(badFile()));
+  EXPECT_TRUE(logged().empty());
+}
+
+}  // namespace
+}  // namespace choralink
