@@ -1,0 +1,168 @@
+#include "tests/app/app_fixture.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "support/settings_store.h"
+
+namespace choralink::test {
+
+TempFolder::TempFolder() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "choralink-app-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+  if (const char* old = std::getenv(name)) previous_ = old;
+  if (value) {
+    ::setenv(name, value->c_str(), 1);
+  } else {
+    ::unsetenv(name);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (previous_) {
+    ::setenv(name_.c_str(), previous_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+std::string readFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void writeFile(const std::filesystem::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+void FakeLoginItem::registerItem() {
+  ++registers;
+  if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
+  enabled = true;
+}
+
+void FakeLoginItem::unregisterItem() {
+  ++unregisters;
+  if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
+  enabled = false;
+}
+
+void FakeCaptureSound::play() {
+  ++plays;
+  if (clock != nullptr) playedAt.push_back(clock->now());
+  if (onPlay) onPlay();
+}
+
+AppModel& AppModelTest::build() {
+  auto fakeRouter = std::make_unique<FakeRouter>();
+  auto fakeLogin = std::make_unique<FakeLoginItem>();
+  auto fakePresence = std::make_unique<FakePresence>();
+  auto fakeSound = std::make_unique<FakeCaptureSound>();
+  router = fakeRouter.get();
+  loginItem = fakeLogin.get();
+  presence = fakePresence.get();
+  sound = fakeSound.get();
+  loginItem->enabled = loginItemEnabledAtStart;
+  sound->clock = &clock;
+
+  AppModel::Parts parts;
+  parts.router = std::move(fakeRouter);
+  parts.settingsFile = settingsFile();
+  parts.log = &log;
+  parts.loginItem = std::move(fakeLogin);
+  parts.presence = std::move(fakePresence);
+  parts.captureSound = std::move(fakeSound);
+  model = std::make_unique<AppModel>(clock, std::move(parts));
+  observation = model->observe([this](ModelField field) { changes.push_back(field); });
+  return *model;
+}
+
+void AppModelTest::storeSettings(const AppSettings& settings) {
+  SettingsStore(settingsFile(), log).save(settings);
+}
+
+std::optional<AppSettings> AppModelTest::savedSettings() {
+  if (!std::filesystem::exists(settingsFile())) return std::nullopt;
+  return SettingsStore(settingsFile(), log).load();
+}
+
+void AppModelTest::publish(std::vector<AudioDeviceInfo> devices) {
+  router->snapshots.send(std::move(devices));
+  clock.runDue();
+}
+
+void AppModelTest::send(const EngineEvent& event) {
+  router->eventStream.send(event);
+  clock.runDue();
+}
+
+AppSettings AppModelTest::settingsWith(const std::vector<std::string>& enabledUIDs,
+                                       BroadcastMode mode) {
+  AppSettings settings;
+  settings.mode = mode;
+  settings.onboardingDone = true;
+  for (const std::string& uid : enabledUIDs) {
+    settings.devices.insert_or_assign(uid, DeviceSettings(true, 100, 0, false, uid + " name"));
+  }
+  return settings;
+}
+
+AudioDeviceInfo AppModelTest::device(const std::string& uid, const std::string& name,
+                                     Transport transport, bool isDefaultOutput) {
+  AudioDeviceInfo info;
+  info.uid = uid;
+  info.objectID = static_cast<AudioObjectID>(100 + uid.size());
+  info.name = name;
+  info.transport = transport;
+  info.outputChannels = 2;
+  info.nominalRate = 48000;
+  info.availableRates = {44100, 48000};
+  info.isDefaultOutput = isDefaultOutput;
+  info.latencyFrames = 480;
+  info.supportStatus = supportStatusFor(transport);
+  return info;
+}
+
+void AppModelTest::startRunning(const std::vector<std::string>& active) {
+  model->startSharing();
+  clock.runDue();
+  send(EngineEvent::started(active));
+}
+
+std::vector<std::string> AppModelTest::logged() {
+  std::vector<std::string> messages;
+  std::string text = log.tail(1'000'000);
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line))
+    messages.push_back(line.substr(line.find(' ') + 1));
+  return messages;
+}
+
+std::vector<ModelField> AppModelTest::takeChanges() {
+  return std::exchange(changes, {});
+}
+
+std::size_t AppModelTest::changesOf(ModelField field) {
+  return static_cast<std::size_t>(std::count(changes.begin(), changes.end(), field));
+}
+
+}  // namespace choralink::test

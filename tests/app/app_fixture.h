@@ -1,0 +1,136 @@
+// The app model's test bench: a model on a virtual-time executor, with a
+// fake router, a settings file in a private folder, a private log whose
+// lines tests read back, and fakes for the platform facilities. Building a
+// model is one call; feeding it engine output is one call per snapshot or
+// event.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/model/app_model.h"
+#include "engine/dispatch/virtual_executor.h"
+#include "tests/app/fake_router.h"
+
+namespace choralink::test {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets (or with nullopt unsets) an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+std::string readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, std::string_view bytes);
+
+class FakeLoginItem final : public LoginItemService {
+ public:
+  void registerItem() override;
+  void unregisterItem() override;
+  bool isEnabled() const noexcept override { return enabled; }
+
+  bool enabled = false;
+  // When set, the next register/unregister throws this message and leaves
+  // `enabled` as it is.
+  std::optional<std::string> failWith;
+  int registers = 0;
+  int unregisters = 0;
+};
+
+class FakePresence final : public AppPresence {
+ public:
+  void setShowInTaskbar(bool show) override { taskbar.push_back(show); }
+  void setAppearance(AppearanceMode mode) override { appearances.push_back(mode); }
+  std::vector<bool> taskbar;
+  std::vector<AppearanceMode> appearances;
+};
+
+class FakeCaptureSound final : public CaptureCheckSound {
+ public:
+  void play() override;
+  int plays = 0;
+  std::vector<double> playedAt;  // on the model's clock
+  const Executor* clock = nullptr;
+  // Runs when the sound plays (a test puts the chime into the capture here).
+  std::function<void()> onPlay;
+};
+
+class AppModelTest : public ::testing::Test {
+ protected:
+  // The model on the settings currently in the file (none: defaults).
+  AppModel& build();
+  // Writes `settings` to the settings file, as an earlier run would have.
+  void storeSettings(const AppSettings& settings);
+  // What the settings file holds now; nullopt when there is none.
+  std::optional<AppSettings> savedSettings();
+
+  // Engine output, delivered on the model's executor.
+  void publish(std::vector<AudioDeviceInfo> devices);
+  void send(const EngineEvent& event);
+  // Moves virtual time on (running what falls due).
+  void advance(double seconds) { clock.advanceBy(seconds); }
+
+  // Devices switched on in the stored settings (before build()).
+  static AppSettings settingsWith(const std::vector<std::string>& enabledUIDs,
+                                  BroadcastMode mode = BroadcastMode::synced);
+  // A complete, supported device record.
+  static AudioDeviceInfo device(const std::string& uid, const std::string& name,
+                                Transport transport = Transport::builtIn,
+                                bool isDefaultOutput = false);
+
+  // Starts a broadcast the way a user does and lets the engine report it
+  // running on `active`.
+  void startRunning(const std::vector<std::string>& active);
+
+  // Messages logged so far, without their timestamps ("[INFO] …").
+  std::vector<std::string> logged();
+  // The fields notified since the last call.
+  std::vector<ModelField> takeChanges();
+  std::size_t changesOf(ModelField field);
+
+  std::filesystem::path settingsFile() const { return folder / "settings.json"; }
+
+  VirtualExecutor clock{"main"};
+  TempFolder folder;
+  TempFolder logFolder;
+  Log log{logFolder / "choralink.log", Log::SystemLogSink{}};
+  FakeRouter* router = nullptr;
+  FakeLoginItem* loginItem = nullptr;
+  FakePresence* presence = nullptr;
+  FakeCaptureSound* sound = nullptr;
+  // Set before build() to start with the login item in that state.
+  bool loginItemEnabledAtStart = false;
+  std::vector<ModelField> changes;
+  Observation observation;
+  std::unique_ptr<AppModel> model;  // last: goes first
+};
+
+}  // namespace choralink::test

@@ -1,0 +1,291 @@
+// The user's device choices: the first-run default, enabling, volumes,
+// delays, master volume, modes, and the engine configuration built from them.
+#include <gtest/gtest.h>
+
+#include "tests/app/app_fixture.h"
+
+namespace choralink {
+namespace {
+
+using test::AppModelTest;
+
+using FirstRunTest = AppModelTest;
+
+TEST_F(FirstRunTest, FirstSnapshotSwitchesOnTheDefaultOutputAndSavesIt) {
+  build();
+  takeChanges();
+  publish({device("usb", "Desk DAC", Transport::usb),
+           device("spk", "MacBook Speakers", Transport::builtIn, true)});
+
+  EXPECT_EQ(model->settings().devices,
+            (std::map<std::string, DeviceSettings>{
+                {"spk", DeviceSettings(true, 100, 0, false, "MacBook Speakers")}}));
+  EXPECT_EQ(changesOf(ModelField::settings), 1u);
+  EXPECT_TRUE(model->savePending());
+  advance(AppModel::kSaveDebounce);
+  ASSERT_TRUE(savedSettings().has_value());
+  EXPECT_EQ(savedSettings()->devices, model->settings().devices);
+}
+
+TEST_F(FirstRunTest, ALaterSnapshotNeverSwitchesOnTheDefaultOutput) {
+  build();
+  publish({device("usb", "Desk DAC", Transport::usb)});
+  publish({device("usb", "Desk DAC", Transport::usb),
+           device("spk", "Speakers", Transport::builtIn, true)});
+  EXPECT_TRUE(model->settings().devices.empty());
+  EXPECT_FALSE(model->savePending());
+}
+
+TEST_F(FirstRunTest, AnEmptyFirstSnapshotLeavesTheChoiceToTheNextOne) {
+  build();
+  publish({});
+  publish({device("spk", "Speakers", Transport::builtIn, true)});
+  EXPECT_EQ(model->settings().devices.count("spk"), 1u);
+}
+
+TEST_F(FirstRunTest, StoredDevicesMeanItIsNoFirstRun) {
+  AppSettings stored;
+  stored.devices.insert_or_assign("old", DeviceSettings(false, 40, 0, false, "Old Speaker"));
+  storeSettings(stored);
+  build();
+  publish({device("spk", "Speakers", Transport::builtIn, true)});
+  EXPECT_EQ(model->settings().devices, stored.devices);
+  EXPECT_FALSE(model->savePending());
+}
+
+class DeviceChoiceTest : public AppModelTest {
+ protected:
+  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
+  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
+  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
+  AudioDeviceInfo air = device("air", "Apple TV", Transport::airPlay);
+
+  void buildWith(const AppSettings& settings) {
+    storeSettings(settings);
+    build();
+    publish({spk, buds, tv, air});
+  }
+};
+
+TEST_F(DeviceChoiceTest, DeviceSettingsDefaultToAnUnusedDeviceAtFullVolume) {
+  buildWith(settingsWith({}));
+  EXPECT_EQ(model->deviceSettings("nobody"), DeviceSettings(false, 100, 0, false, ""));
+}
+
+TEST_F(DeviceChoiceTest, BroadcastConfigListsEnabledSupportedDevicesInDeviceOrder) {
+  AppSettings settings = settingsWith({"tv", "spk", "air"}, BroadcastMode::mirror);
+  settings.devices.insert_or_assign("tv", DeviceSettings(true, 55, 120, true, "TV"));
+  settings.devices.insert_or_assign("buds", DeviceSettings(false, 80, 0, false, "Buds"));
+  settings.masterVolume = 70;
+  buildWith(settings);
+
+  const BroadcastConfig config = model->broadcastConfig();
+  EXPECT_EQ(config.mode, BroadcastMode::mirror);
+  EXPECT_FLOAT_EQ(config.masterVolume, 0.7f);
+  // The default output stays in the list in mirror mode; AirPlay and
+  // disabled devices do not appear.
+  ASSERT_EQ(config.devices.size(), 2u);
+  EXPECT_EQ(config.devices[0], (DeviceConfig{"spk", 1.0f, 0, false}));
+  EXPECT_EQ(config.devices[1].uid, "tv");
+  EXPECT_FLOAT_EQ(config.devices[1].volume, 0.55f);
+  EXPECT_EQ(config.devices[1].offsetMs, 120);
+  EXPECT_TRUE(config.devices[1].offsetUserSet);
+}
+
+TEST_F(DeviceChoiceTest, EnabledDevicesLeaveOutTheDefaultOutputInMirrorMode) {
+  buildWith(settingsWith({"spk", "buds", "air"}));
+  auto uids = [&] {
+    std::vector<std::string> out;
+    for (const auto& d : model->enabledDevices())
+      out.push_back(d.uid);
+    return out;
+  };
+  EXPECT_EQ(uids(), (std::vector<std::string>{"spk", "buds"}));
+  EXPECT_EQ(model->enabledBluetoothCount(), 1);
+  model->setMode(BroadcastMode::mirror);
+  EXPECT_EQ(uids(), (std::vector<std::string>{"buds"}));
+  EXPECT_EQ(model->supportedDevices().size(), 3u);
+  EXPECT_EQ(model->defaultOutputUID(), "spk");
+}
+
+TEST_F(DeviceChoiceTest, EnablingStoresTheNameAndClearsTheDevicesProblemAndTheLastError) {
+  AppSettings settings = settingsWith({});
+  settings.devices.insert_or_assign("spk", DeviceSettings(false, 100, 0, false, "Speakers"));
+  buildWith(settings);
+  model->startSharing();
+  ASSERT_EQ(model->engineState(), EngineState::failed("Turn on at least one device"));
+  send(EngineEvent::deviceSkipped("tv", "no stream"));
+
+  model->setEnabled(tv, true);
+  EXPECT_EQ(model->deviceSettings("tv"), DeviceSettings(true, 100, 0, false, "TV"));
+  EXPECT_EQ(model->deviceProblems().count("tv"), 0u);
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  EXPECT_TRUE(router->calls.empty()) << "nothing goes to an idle engine";
+}
+
+TEST_F(DeviceChoiceTest, EnablingWhileSharingUpdatesTheEngine) {
+  buildWith(settingsWith({"spk"}));
+  startRunning({"spk"});
+  model->setEnabled(tv, true);
+  ASSERT_EQ(router->updates.size(), 1u);
+  EXPECT_EQ(router->updates[0], model->broadcastConfig());
+  EXPECT_EQ(router->updates[0].devices.size(), 2u);
+}
+
+TEST_F(DeviceChoiceTest, TurningOffTheLastDeviceWhileSharingStops) {
+  buildWith(settingsWith({"spk", "tv"}));
+  startRunning({"spk", "tv"});
+  model->setEnabled(tv, false);
+  EXPECT_EQ(model->engineState(), EngineState::running());
+  model->setEnabled(spk, false);
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  clock.runDue();
+  EXPECT_EQ(router->stops, 1);
+  send(EngineEvent::stopped(StopReason::user()));
+  EXPECT_EQ(model->statusLine(), "Choose where to play your computer's sound");
+}
+
+TEST_F(DeviceChoiceTest, VolumeIsStoredRoundedHalfAwayFromZeroAndSentUnrounded) {
+  buildWith(settingsWith({"spk"}));
+  model->setVolume(spk, 50.5);
+  EXPECT_EQ(model->deviceSettings("spk").volume, 51);
+  ASSERT_EQ(router->volumes.size(), 1u);
+  EXPECT_EQ(router->volumes[0].uid, "spk");
+  EXPECT_FLOAT_EQ(router->volumes[0].gain, 0.505f);
+
+  model->setVolume(spk, 49.49);
+  EXPECT_EQ(model->deviceSettings("spk").volume, 49);
+}
+
+TEST_F(DeviceChoiceTest, VolumeOutsideZeroToHundredIsClamped) {
+  buildWith(settingsWith({"spk"}));
+  model->setVolume(spk, 130);
+  EXPECT_EQ(model->deviceSettings("spk").volume, 100);
+  EXPECT_FLOAT_EQ(router->volumes.back().gain, 1.0f);
+  model->setVolume(spk, -4);
+  EXPECT_EQ(model->deviceSettings("spk").volume, 0);
+  EXPECT_FLOAT_EQ(router->volumes.back().gain, 0.0f);
+}
+
+TEST_F(DeviceChoiceTest, EditingAnUnknownDeviceRemembersItsNameButLeavesItOff) {
+  buildWith(settingsWith({}));
+  model->setVolume(buds, 30);
+  EXPECT_EQ(model->deviceSettings("buds"), DeviceSettings(false, 30, 0, false, "Buds"));
+  // A stored name is kept by volume and delay edits.
+  AudioDeviceInfo renamed = buds;
+  renamed.name = "Renamed Buds";
+  model->setOffset(renamed, 20);
+  EXPECT_EQ(model->deviceSettings("buds").lastName, "Buds");
+}
+
+TEST_F(DeviceChoiceTest, OffsetIsClampedToHalfASecondAndMarkedUserSet) {
+  buildWith(settingsWith({"spk"}));
+  router->breakdown = {{"spk", {0, 24000}}};
+  model->setOffset(spk, 750);
+  EXPECT_EQ(model->deviceSettings("spk").offsetMs, 500);
+  EXPECT_TRUE(model->deviceSettings("spk").offsetUserSet);
+  ASSERT_EQ(router->offsets.size(), 1u);
+  EXPECT_EQ(router->offsets[0].ms, 500);
+  EXPECT_TRUE(router->offsets[0].userSet);
+  EXPECT_EQ(model->delays(), router->breakdown);
+
+  model->setOffset(spk, -20);
+  EXPECT_EQ(model->deviceSettings("spk").offsetMs, 0);
+  EXPECT_EQ(router->offsets[1].ms, 0);
+}
+
+TEST_F(DeviceChoiceTest, ResetDelaysZeroesEveryStoredDelay) {
+  AppSettings settings = settingsWith({"spk"});
+  settings.devices.insert_or_assign("spk", DeviceSettings(true, 100, 40, true, "Speakers"));
+  settings.devices.insert_or_assign("gone", DeviceSettings(false, 100, 90, true, "Gone"));
+  buildWith(settings);
+
+  model->resetDelays();
+  for (const auto& [uid, entry] : model->settings().devices) {
+    EXPECT_EQ(entry.offsetMs, 0) << uid;
+    EXPECT_FALSE(entry.offsetUserSet) << uid;
+  }
+  EXPECT_TRUE(router->updates.empty()) << "idle: nothing to update";
+  EXPECT_EQ(router->delayReads, 1);
+
+  startRunning({"spk"});
+  model->setOffset(spk, 30);
+  model->resetDelays();
+  ASSERT_EQ(router->updates.size(), 1u);
+  EXPECT_EQ(router->updates[0].devices[0].offsetMs, 0);
+}
+
+TEST_F(DeviceChoiceTest, MasterVolumeIsStoredRoundedAndSentUnrounded) {
+  buildWith(settingsWith({"spk"}));
+  model->setMasterVolume(62.5);
+  EXPECT_EQ(model->settings().masterVolume, 63);
+  ASSERT_EQ(router->masterVolumes.size(), 1u);
+  EXPECT_FLOAT_EQ(router->masterVolumes[0], 0.625f);
+}
+
+TEST_F(DeviceChoiceTest, SettingTheSameModeDoesNothing) {
+  buildWith(settingsWith({"spk"}));
+  takeChanges();
+  model->setMode(BroadcastMode::synced);
+  EXPECT_TRUE(takeChanges().empty());
+  EXPECT_FALSE(model->savePending());
+}
+
+TEST_F(DeviceChoiceTest, ChangingTheModeClearsAFailureAndUpdatesABroadcast) {
+  buildWith(settingsWith({"spk", "tv"}));
+  send(EngineEvent::error("old problem"));
+  model->setMode(BroadcastMode::mirror);
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  EXPECT_TRUE(model->savePending());
+
+  startRunning({"tv"});
+  model->setMode(BroadcastMode::synced);
+  ASSERT_EQ(router->updates.size(), 1u);
+  EXPECT_EQ(router->updates[0].mode, BroadcastMode::synced);
+}
+
+TEST_F(DeviceChoiceTest, MirrorModeWithOnlyTheSystemOutputEnabledStopsTheBroadcast) {
+  buildWith(settingsWith({"spk"}));
+  startRunning({"spk"});
+  model->setMode(BroadcastMode::mirror);
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  clock.runDue();
+  EXPECT_EQ(router->stops, 1);
+  EXPECT_TRUE(router->updates.empty());
+}
+
+TEST_F(DeviceChoiceTest, StartingInMirrorModeNeedsAnotherDevice) {
+  buildWith(settingsWith({"spk"}, BroadcastMode::mirror));
+  model->startSharing();
+  EXPECT_EQ(model->engineState(),
+            EngineState::failed("Pick at least one other device to mirror to"));
+  clock.runDue();
+  EXPECT_TRUE(router->calls.empty());
+}
+
+TEST_F(DeviceChoiceTest, ASnapshotClearsReturnedLostDevicesAndProblemsOfAbsentOnes) {
+  buildWith(settingsWith({"spk", "tv", "buds"}));
+  startRunning({"spk", "tv"});
+  send(EngineEvent::deviceSkipped("buds", "no stream"));
+  send(EngineEvent::deviceLost("tv", "TV"));
+  publish({spk, buds});
+  EXPECT_EQ(model->lostUIDs().count("tv"), 1u);
+  EXPECT_EQ(model->deviceProblems().count("buds"), 1u);
+
+  publish({spk, tv});
+  EXPECT_TRUE(model->lostUIDs().empty());
+  EXPECT_TRUE(model->deviceProblems().empty());
+}
+
+TEST_F(DeviceChoiceTest, OnlyTheNewestUndeliveredSnapshotReachesTheModel) {
+  buildWith(settingsWith({"spk"}));
+  takeChanges();
+  router->snapshots.send({spk});
+  router->snapshots.send({spk, tv});
+  clock.runDue();
+  EXPECT_EQ(changesOf(ModelField::devices), 1u);
+  EXPECT_EQ(model->devices().size(), 2u);
+}
+
+}  // namespace
+}  // namespace choralink

@@ -1,0 +1,262 @@
+// How the model follows the engine: starting and stopping, the start race,
+// every event of the engine's stream, and which changes views are told of.
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/app_fixture.h"
+
+namespace choralink {
+namespace {
+
+using test::AppModelTest;
+
+class EngineFollowingTest : public AppModelTest {
+ protected:
+  void SetUp() override {
+    storeSettings(settingsWith({"spk", "tv"}));
+    build();
+    publish(
+        {device("spk", "Speakers", Transport::builtIn, true), device("tv", "TV", Transport::hdmi)});
+    router->breakdown = {{"spk", {10, 10}}, {"tv", {0, 0}}};
+  }
+};
+
+TEST_F(EngineFollowingTest, StartSharingAsksTheEngineOnTheNextTurnWithTheConfiguration) {
+  model->startSharing();
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+  EXPECT_TRUE(router->starts.empty()) << "the start runs as a task, not inside the call";
+
+  clock.runDue();
+  ASSERT_EQ(router->starts.size(), 1u);
+  EXPECT_EQ(router->starts[0], model->broadcastConfig());
+  // Success alone changes nothing: only the started event does.
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+  EXPECT_FALSE(model->metersRunning());
+}
+
+TEST_F(EngineFollowingTest, StartedEventRunsTheBroadcast) {
+  model->startSharing();
+  clock.runDue();
+  send(EngineEvent::deviceSkipped("tv", "did not join"));
+  send(EngineEvent::started({"spk"}));
+
+  EXPECT_EQ(model->engineState(), EngineState::running());
+  EXPECT_EQ(model->activeUIDs(), (std::set<std::string>{"spk"}));
+  EXPECT_EQ(model->delays(), router->breakdown);
+  EXPECT_TRUE(model->metersRunning());
+  // A problem of a device that did not start stays; one that plays goes.
+  EXPECT_EQ(model->deviceProblems().count("tv"), 1u);
+  send(EngineEvent::deviceSkipped("spk", "was slow"));
+  send(EngineEvent::started({"spk", "tv"}));
+  EXPECT_TRUE(model->deviceProblems().empty());
+}
+
+TEST_F(EngineFollowingTest, StartedAfterStopLeavesTheStateOffAndStartsNoMeters) {
+  router->completeAtOnce = false;
+  model->startSharing();
+  clock.runDue();
+  ASSERT_EQ(router->starts.size(), 1u);
+
+  model->stopSharing();
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  clock.runDue();
+  router->complete("start");
+  send(EngineEvent::started({"spk", "tv"}));
+
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  EXPECT_FALSE(model->metersRunning());
+  EXPECT_TRUE(model->activeUIDs().empty());
+  EXPECT_EQ(router->stops, 1);
+
+  router->complete("stop");
+  send(EngineEvent::stopped(StopReason::user()));
+  EXPECT_EQ(model->engineState(), EngineState::off());
+}
+
+TEST_F(EngineFollowingTest, StopBeforeTheStartTaskRunsNeverStartsTheEngine) {
+  model->startSharing();
+  model->stopSharing();
+  clock.runDue();
+  EXPECT_TRUE(router->starts.empty());
+  EXPECT_EQ(router->calls, (std::vector<std::string>{"stop"}));
+  EXPECT_EQ(model->engineState(), EngineState::off());
+}
+
+TEST_F(EngineFollowingTest, StartFailureFailsWithTheErrorsDescription) {
+  router->startError = std::make_exception_ptr(std::runtime_error("No output device"));
+  model->startSharing();
+  clock.runDue();
+  EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: No output device"));
+  EXPECT_EQ(model->statusLine(), "Couldn't start: No output device");
+  EXPECT_TRUE(model->statusIsWarning());
+}
+
+TEST_F(EngineFollowingTest, AStartThatFailsOnTheEnginesThreadReportsOnTheModelsThread) {
+  router->completeAtOnce = false;
+  model->startSharing();
+  clock.runDue();
+  router->complete("start", std::make_exception_ptr(std::runtime_error("boom")));
+  EXPECT_EQ(model->engineState(), EngineState::starting()) << "not before the model's turn";
+  clock.runDue();
+  EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: boom"));
+}
+
+TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {
+  router->completeAtOnce = false;
+  model->startSharing();
+  clock.runDue();
+  std::thread engineQueue(
+      [&] { router->complete("start", std::make_exception_ptr(std::runtime_error("late"))); });
+  engineQueue.join();
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+  clock.runDue();
+  EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: late"));
+}
+
+TEST_F(EngineFollowingTest, StartSharingWhileSharingDoesNothing) {
+  startRunning({"spk", "tv"});
+  model->startSharing();
+  clock.runDue();
+  EXPECT_EQ(router->starts.size(), 1u);
+  EXPECT_EQ(model->engineState(), EngineState::running());
+}
+
+TEST_F(EngineFollowingTest, StartSharingClearsLostDevicesProblemsAndCaptureFlags) {
+  startRunning({"spk", "tv"});
+  send(EngineEvent::deviceLost("tv", "TV"));
+  send(EngineEvent::deviceSkipped("spk", "slow"));
+  send(EngineEvent::captureSilent(true));
+  send(EngineEvent::stopped(StopReason::captureBlocked()));
+  ASSERT_TRUE(model->captureBlocked());
+
+  model->startSharing();
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+  EXPECT_TRUE(model->lostUIDs().empty());
+  EXPECT_TRUE(model->deviceProblems().empty());
+  EXPECT_FALSE(model->captureSilent());
+  EXPECT_FALSE(model->captureBlocked());
+}
+
+TEST_F(EngineFollowingTest, StoppedEndsTheBroadcastStateForEveryReason) {
+  struct Case {
+    StopReason reason;
+    EngineState state;
+    bool blocked;
+    bool keepsLost;
+  };
+  const std::vector<Case> cases{
+      {StopReason::user(), EngineState::off(), false, false},
+      {StopReason::sleep(), EngineState::rebuilding(), false, true},
+      {StopReason::noDevices(), EngineState::failed("No selected device is connected"), false,
+       true},
+      {StopReason::captureBlocked(), EngineState::off(), true, true},
+      {StopReason::failed("device died"), EngineState::failed("Stopped: device died"), false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(describe(c.reason));
+    startRunning({"spk", "tv"});
+    send(EngineEvent::deviceLost("tv", "TV"));
+    send(EngineEvent::captureSilent(true));
+    router->peaks = {{"spk", 0.5f}};
+    advance(AppModel::kMeterInterval);
+    ASSERT_FALSE(model->levels().empty());
+
+    send(EngineEvent::stopped(c.reason));
+    EXPECT_EQ(model->engineState(), c.state);
+    EXPECT_EQ(model->captureBlocked(), c.blocked);
+    EXPECT_EQ(model->lostUIDs().empty(), !c.keepsLost);
+    EXPECT_TRUE(model->activeUIDs().empty());
+    EXPECT_TRUE(model->levels().empty());
+    EXPECT_FALSE(model->captureSilent());
+    EXPECT_FALSE(model->metersRunning());
+
+    // Reset for the next case.
+    model->stopSharing();
+    clock.runDue();
+    send(EngineEvent::stopped(StopReason::user()));
+  }
+}
+
+TEST_F(EngineFollowingTest, LostAndSkippedDevicesAreRecordedUntilTheyPlayAgain) {
+  startRunning({"spk", "tv"});
+  send(EngineEvent::deviceLost("tv", "Living Room TV"));
+  send(EngineEvent::deviceSkipped("spk", "rate mismatch"));
+  EXPECT_EQ(model->lostUIDs(), (std::map<std::string, std::string>{{"tv", "Living Room TV"}}));
+  EXPECT_EQ(model->deviceProblems(),
+            (std::map<std::string, std::string>{{"spk", "rate mismatch"}}));
+
+  send(EngineEvent::started({"spk", "tv"}));
+  EXPECT_TRUE(model->lostUIDs().empty());
+  EXPECT_TRUE(model->deviceProblems().empty());
+}
+
+TEST_F(EngineFollowingTest, CaptureSilenceFollowsTheEngine) {
+  startRunning({"spk"});
+  send(EngineEvent::captureSilent(true));
+  EXPECT_TRUE(model->captureSilent());
+  send(EngineEvent::captureSilent(false));
+  EXPECT_FALSE(model->captureSilent());
+}
+
+TEST_F(EngineFollowingTest, RebuildingAndErrorEventsSetTheState) {
+  startRunning({"spk"});
+  send(EngineEvent::rebuilding());
+  EXPECT_EQ(model->engineState(), EngineState::rebuilding());
+  EXPECT_TRUE(model->isSharing());
+  send(EngineEvent::started({"spk"}));
+  send(EngineEvent::error("Output overloaded"));
+  EXPECT_EQ(model->engineState(), EngineState::failed("Output overloaded"));
+  // After an error a started event still brings the broadcast back.
+  send(EngineEvent::started({"spk"}));
+  EXPECT_EQ(model->engineState(), EngineState::running());
+}
+
+TEST_F(EngineFollowingTest, OverloadIsOnlyLogged) {
+  startRunning({"spk"});
+  takeChanges();
+  send(EngineEvent::overload());
+  EXPECT_TRUE(takeChanges().empty());
+  EXPECT_EQ(model->engineState(), EngineState::running());
+  const auto lines = logged();
+  EXPECT_EQ(lines.back(), "[WARN] Overload reported to UI");
+}
+
+TEST_F(EngineFollowingTest, TwoErrorEventsWithTheSameMessageNotifyOnce) {
+  takeChanges();
+  send(EngineEvent::error("Something broke"));
+  send(EngineEvent::error("Something broke"));
+  EXPECT_EQ(changesOf(ModelField::engineState), 1u);
+  send(EngineEvent::error("Something else"));
+  EXPECT_EQ(changesOf(ModelField::engineState), 2u);
+}
+
+TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
+  takeChanges();
+  // Already off, not silent, not blocked: nothing of these four changes.
+  send(EngineEvent::stopped(StopReason::user()));
+  send(EngineEvent::captureSilent(false));
+  EXPECT_EQ(changesOf(ModelField::engineState), 0u);
+  EXPECT_EQ(changesOf(ModelField::captureSilent), 0u);
+  EXPECT_EQ(changesOf(ModelField::captureBlocked), 0u);
+  // Fields without that rule are announced on every assignment.
+  EXPECT_EQ(changesOf(ModelField::activeUIDs), 1u);
+  EXPECT_EQ(changesOf(ModelField::levels), 1u);
+
+  // A volume edit that stores the same value changes no settings.
+  const AudioDeviceInfo spk = model->devices()[0];
+  model->setVolume(spk, 100);
+  EXPECT_EQ(changesOf(ModelField::settings), 0u);
+  model->setVolume(spk, 80);
+  EXPECT_EQ(changesOf(ModelField::settings), 1u);
+}
+
+TEST_F(EngineFollowingTest, AnEventForAGoneModelIsNotDelivered) {
+  router->eventStream.send(EngineEvent::started({"spk"}));
+  model.reset();
+  EXPECT_NO_THROW(clock.advanceBy(1.0));
+}
+
+}  // namespace
+}  // namespace choralink

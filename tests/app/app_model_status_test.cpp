@@ -1,0 +1,169 @@
+// What the views show: the status line, its warning flag, the lost-device
+// notice and the sharing count, for every state of the broadcast.
+#include <gtest/gtest.h>
+
+#include "app/model/platform_texts.h"
+#include "tests/app/app_fixture.h"
+
+namespace choralink {
+namespace {
+
+using test::AppModelTest;
+
+class StatusTest : public AppModelTest {
+ protected:
+  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
+  AudioDeviceInfo desk = device("desk", "Desk Speaker", Transport::usb);
+  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
+  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
+
+  void buildWith(const std::vector<std::string>& enabled,
+                 BroadcastMode mode = BroadcastMode::synced) {
+    AppSettings settings = settingsWith(enabled, mode);
+    // An entry keeps the first-run default out of the way.
+    settings.devices.try_emplace("spk", DeviceSettings(false, 100, 0, false, "Speakers"));
+    storeSettings(settings);
+    build();
+    publish({spk, desk, tv, buds});
+  }
+
+  void expectStatus(const std::string& line, bool warning) {
+    EXPECT_EQ(model->statusLine(), line);
+    EXPECT_EQ(model->statusIsWarning(), warning);
+  }
+};
+
+TEST_F(StatusTest, OffReadsOffOrAsksForADevice) {
+  buildWith({"tv"});
+  expectStatus("Off", false);
+  model->setEnabled(tv, false);
+  expectStatus("Choose where to play your computer's sound", false);
+}
+
+TEST_F(StatusTest, StartingAndRebuildingHaveTheirOwnLines) {
+  buildWith({"tv"});
+  model->startSharing();
+  expectStatus("Starting…", false);
+  EXPECT_TRUE(model->isSharing());
+  clock.runDue();
+  send(EngineEvent::started({"tv"}));
+  send(EngineEvent::rebuilding());
+  expectStatus("Updating devices…", false);
+  send(EngineEvent::stopped(StopReason::sleep()));
+  expectStatus("Updating devices…", false);
+}
+
+TEST_F(StatusTest, RunningCountsDevicesInSync) {
+  buildWith({"tv"});
+  startRunning({"tv"});
+  expectStatus("Sharing to 1 device · In sync", false);
+  EXPECT_EQ(model->sharingCount(), 1);
+}
+
+TEST_F(StatusTest, MirrorModeCountsTheSystemsOwnOutput) {
+  buildWith({"tv", "desk"}, BroadcastMode::mirror);
+  startRunning({"tv", "desk"});
+  EXPECT_EQ(model->sharingCount(), 3);
+  expectStatus("Sharing to 3 devices · In sync", false);
+}
+
+TEST_F(StatusTest, MirrorModeWithoutADefaultOutputCountsOnlyActiveDevices) {
+  buildWith({"tv", "desk"}, BroadcastMode::mirror);
+  AudioDeviceInfo notDefault = spk;
+  notDefault.isDefaultOutput = false;
+  publish({notDefault, desk, tv});
+  startRunning({"tv", "desk"});
+  EXPECT_EQ(model->sharingCount(), 2);
+}
+
+TEST_F(StatusTest, SilentCaptureWarnsWhileRunning) {
+  buildWith({"tv"});
+  startRunning({"tv"});
+  send(EngineEvent::captureSilent(true));
+  expectStatus("No sound yet — play something, or check that Choralink may record system audio",
+               true);
+  send(EngineEvent::captureSilent(false));
+  expectStatus("Sharing to 1 device · In sync", false);
+}
+
+TEST_F(StatusTest, LostDevicesAreNamedInOrderWithTheCountStillPlaying) {
+  buildWith({"tv", "desk", "buds"});
+  startRunning({"tv", "desk", "buds"});
+  EXPECT_EQ(model->lostNotice(), std::nullopt);
+  send(EngineEvent::deviceLost("tv", "TV"));
+  send(EngineEvent::deviceLost("desk", "Desk Speaker"));
+  send(EngineEvent::started({"buds", "spk"}));
+  expectStatus("Desk Speaker, TV disconnected — still playing on 2 devices", true);
+  send(EngineEvent::started({"buds"}));
+  EXPECT_EQ(model->lostNotice(), "Desk Speaker, TV disconnected — still playing on 1 device");
+  // The notice even outranks silent capture.
+  send(EngineEvent::captureSilent(true));
+  EXPECT_EQ(model->statusLine(), *model->lostNotice());
+}
+
+TEST_F(StatusTest, LostNoticeGoesWhenTheDeviceComesBack) {
+  buildWith({"tv", "desk"});
+  startRunning({"tv", "desk"});
+  send(EngineEvent::deviceLost("tv", "TV"));
+  publish({spk, desk, buds});
+  send(EngineEvent::started({"desk"}));
+  EXPECT_EQ(model->lostNotice(), "TV disconnected — still playing on 1 device");
+  publish({spk, desk, tv, buds});
+  EXPECT_EQ(model->lostNotice(), std::nullopt);
+  expectStatus("Sharing to 1 device · In sync", false);
+}
+
+TEST_F(StatusTest, LostNoticeShowsOnlyWhileRunning) {
+  buildWith({"tv", "desk"});
+  startRunning({"tv", "desk"});
+  send(EngineEvent::deviceLost("tv", "TV"));
+  send(EngineEvent::rebuilding());
+  EXPECT_EQ(model->lostNotice(), std::nullopt);
+  expectStatus("Updating devices…", false);
+}
+
+TEST_F(StatusTest, FailuresShowTheirMessageAsAWarning) {
+  buildWith({"tv"});
+  startRunning({"tv"});
+  send(EngineEvent::stopped(StopReason::noDevices()));
+  expectStatus("No selected device is connected", true);
+  send(EngineEvent::stopped(StopReason::failed("HAL gone")));
+  expectStatus("Stopped: HAL gone", true);
+}
+
+TEST_F(StatusTest, BlockedCaptureAsksForPermissionUntilTheNextStart) {
+  buildWith({"tv"});
+  startRunning({"tv"});
+  send(EngineEvent::stopped(StopReason::captureBlocked()));
+  expectStatus("Allow Choralink to record system audio in your desktop's privacy settings", true);
+  EXPECT_EQ(model->engineState(), EngineState::off());
+
+  model->startSharing();
+  EXPECT_FALSE(model->captureBlocked());
+  expectStatus("Starting…", false);
+}
+
+TEST_F(StatusTest, BlockedCaptureShowsOnlyWhileNotSharing) {
+  buildWith({"tv"});
+  startRunning({"tv"});
+  send(EngineEvent::stopped(StopReason::captureBlocked()));
+  // Should the engine report work again while the flag is still up, the
+  // broadcast's own line wins.
+  send(EngineEvent::rebuilding());
+  ASSERT_TRUE(model->captureBlocked());
+  expectStatus("Updating devices…", false);
+}
+
+TEST(PlatformTextsTest, LinuxWordingsNameNoFacilityOfTheOriginalPlatform) {
+  for (const PlatformTexts::Text& text : PlatformTexts::kAll) {
+    SCOPED_TRACE(std::string(text.original));
+    EXPECT_NE(text.original, text.onLinux);
+    for (std::string_view word : {"Mac", "macOS", "System Settings", "x-apple"}) {
+      EXPECT_EQ(text.onLinux.find(word), std::string_view::npos) << word;
+    }
+  }
+  EXPECT_EQ(AppModel::privacySettingsURL(), "");
+}
+
+}  // namespace
+}  // namespace choralink

@@ -1,0 +1,250 @@
+// The model's timed behaviour, all on virtual time: the debounced save, the
+// meters at 30 Hz with their decay, the capture check's polls and sound, and
+// tasks that end with the model.
+#include <cmath>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/app_fixture.h"
+
+namespace choralink {
+namespace {
+
+using test::AppModelTest;
+
+class SaveTest : public AppModelTest {
+ protected:
+  void SetUp() override {
+    // A first run: the device entry comes from the first snapshot, and its
+    // save is out of the way before each test begins.
+    build();
+    publish({spk});
+    advance(1.0);
+    std::filesystem::remove(settingsFile());
+  }
+  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
+};
+
+TEST_F(SaveTest, TenChangesAHundredMillisecondsApartWriteOnceWithTheLastValues) {
+  const double first = clock.now();
+  for (int i = 0; i < 10; ++i) {
+    model->setVolume(spk, 10.0 * (i + 1) - 5);
+    if (i < 9) advance(0.1);
+    EXPECT_FALSE(std::filesystem::exists(settingsFile())) << "change " << i;
+  }
+  const double last = clock.now();
+  EXPECT_NEAR(last - first, 0.9, 1e-9);
+
+  clock.advanceTo(last + 0.399);
+  EXPECT_FALSE(std::filesystem::exists(settingsFile()));
+  clock.advanceTo(last + 0.4);
+  ASSERT_TRUE(savedSettings().has_value());
+  EXPECT_EQ(savedSettings()->devices.at("spk").volume, 95);
+
+  // Exactly one write: nothing comes after it.
+  std::filesystem::remove(settingsFile());
+  advance(5.0);
+  EXPECT_FALSE(std::filesystem::exists(settingsFile()));
+  EXPECT_FALSE(model->savePending());
+}
+
+TEST_F(SaveTest, ShutdownSavesAtOnceCancelsThePendingSaveAndShutsTheEngineDown) {
+  model->setMasterVolume(30);
+  model->shutdown();
+  ASSERT_TRUE(savedSettings().has_value());
+  EXPECT_EQ(savedSettings()->masterVolume, 30);
+  EXPECT_EQ(router->shutdowns, (std::vector<double>{5.0}));
+
+  std::filesystem::remove(settingsFile());
+  advance(1.0);
+  EXPECT_FALSE(std::filesystem::exists(settingsFile())) << "the debounced save was cancelled";
+}
+
+TEST_F(SaveTest, AGoneModelWritesNothingMore) {
+  model->setMasterVolume(30);
+  model.reset();
+  advance(1.0);
+  EXPECT_FALSE(std::filesystem::exists(settingsFile()));
+}
+
+class MeterTest : public AppModelTest {
+ protected:
+  void SetUp() override {
+    storeSettings(settingsWith({"spk", "tv"}));
+    build();
+    publish(
+        {device("spk", "Speakers", Transport::builtIn, true), device("tv", "TV", Transport::hdmi)});
+    startRunning({"spk", "tv"});
+  }
+  void tick() { advance(AppModel::kMeterInterval); }
+};
+
+TEST_F(MeterTest, AFullMeterFallsByTheDecayFactorToExactlyZero) {
+  router->peaks = {{"spk", 1.0f}};
+  tick();
+  EXPECT_EQ(model->levels().at("spk"), 1.0f);
+  tick();
+  EXPECT_FLOAT_EQ(model->levels().at("spk"), 0.86f);
+  tick();
+  EXPECT_FLOAT_EQ(model->levels().at("spk"), 0.7396f);
+
+  float expected = 0.86f * 0.86f;
+  int ticks = 2;
+  while (model->levels().at("spk") > 0.0f) {
+    tick();
+    ++ticks;
+    expected *= AppModel::kMeterDecay;
+    if (expected < AppModel::kMeterFloor) expected = 0.0f;
+    ASSERT_EQ(model->levels().at("spk"), expected) << "tick " << ticks;
+    ASSERT_LT(ticks, 200);
+  }
+  // 0.86^61 is still above 0.0001; the 62nd step falls below it.
+  EXPECT_EQ(ticks, 62);
+
+  // Idle meters cause no refresh.
+  takeChanges();
+  for (int i = 0; i < 30; ++i)
+    tick();
+  EXPECT_EQ(changesOf(ModelField::levels), 0u);
+  EXPECT_EQ(model->levels().count("spk"), 1u) << "a UID stays until a stop";
+}
+
+TEST_F(MeterTest, AMeterJumpsUpAtOnceAndKeepsEveryDeviceSeen) {
+  router->peaks = {{"spk", 0.2f}};
+  tick();
+  router->peaks = {{"spk", 0.9f}, {"tv", 0.05f}};
+  tick();
+  EXPECT_EQ(model->levels().at("spk"), 0.9f);
+  EXPECT_EQ(model->levels().at("tv"), 0.05f);
+  // A louder decayed value beats a quieter new peak.
+  router->peaks = {{"spk", 0.1f}};
+  tick();
+  EXPECT_FLOAT_EQ(model->levels().at("spk"), 0.9f * 0.86f);
+}
+
+TEST_F(MeterTest, TheTimerTicksThirtyTimesASecondUntilTheBroadcastStops) {
+  const int before = router->levelReads;
+  advance(1.0 + 1e-9);
+  EXPECT_EQ(router->levelReads - before, 30);
+
+  // A second started event (a rebuild) does not start a second timer.
+  send(EngineEvent::started({"spk"}));
+  const int again = router->levelReads;
+  advance(1.0 + 1e-9);
+  EXPECT_EQ(router->levelReads - again, 30);
+
+  send(EngineEvent::stopped(StopReason::user()));
+  const int stopped = router->levelReads;
+  advance(2.0);
+  EXPECT_EQ(router->levelReads, stopped);
+  EXPECT_TRUE(model->levels().empty());
+}
+
+TEST_F(MeterTest, TheTimerEndsWithTheModel) {
+  model.reset();
+  EXPECT_NO_THROW(advance(1.0));
+  EXPECT_EQ(clock.pendingCount(), 0u);
+}
+
+class CaptureCheckTest : public AppModelTest {
+ protected:
+  void SetUp() override {
+    build();
+    publish({device("spk", "Speakers", Transport::builtIn, true)});
+  }
+
+  // Runs the check to its end; returns the answer and how long it took.
+  std::pair<std::optional<bool>, double> verify() {
+    std::optional<bool> heard;
+    const double began = clock.now();
+    double ended = began;
+    model->verifyCapture([&](bool result) {
+      heard = result;
+      ended = clock.now();
+    });
+    clock.runUntil([&] { return heard.has_value(); }, 10.0);
+    return {heard, ended - began};
+  }
+
+  std::string lastLine() { return logged().back(); }
+};
+
+TEST_F(CaptureCheckTest, HearsTheCheckSoundOnceTheCallbackRuns) {
+  clock.postAfter(0.45, [&] { router->callbackRan = true; });
+  sound->onPlay = [&] { router->inputPeak = 0.2f; };
+  auto [heard, took] = verify();
+
+  ASSERT_TRUE(heard.has_value());
+  EXPECT_TRUE(*heard);
+  // The callback is seen at the 0.5 s poll; the sound plays then, and the
+  // first listening poll 0.1 s later hears it.
+  ASSERT_EQ(sound->playedAt.size(), 1u);
+  EXPECT_NEAR(sound->playedAt[0], 0.5, 1e-9);
+  EXPECT_NEAR(took, 0.6, 1e-9);
+  EXPECT_EQ(router->calls, (std::vector<std::string>{"startCaptureProbe", "stopCaptureProbe"}));
+  EXPECT_EQ(lastLine(), "[INFO] Capture probe: sound detected");
+}
+
+TEST_F(CaptureCheckTest, APeakFromBeforeTheSoundDoesNotCount) {
+  router->callbackRan = true;
+  router->inputPeak = 0.7f;  // stale: something played before the check
+  auto [heard, took] = verify();
+  ASSERT_TRUE(heard.has_value());
+  EXPECT_FALSE(*heard);
+  EXPECT_EQ(sound->plays, 1);
+  // 25 listening polls of 0.1 s.
+  EXPECT_NEAR(took, 2.5, 1e-9);
+  EXPECT_EQ(router->probeStops, 1);
+  EXPECT_EQ(lastLine(), "[INFO] Capture probe: silence");
+}
+
+TEST_F(CaptureCheckTest, ACallbackThatNeverRunsMeansCaptureIsBlocked) {
+  sound->onPlay = [&] { router->inputPeak = 0.2f; };
+  auto [heard, took] = verify();
+  ASSERT_TRUE(heard.has_value());
+  EXPECT_FALSE(*heard) << "a peak without a running callback is not trusted";
+  // 30 polls for the callback, then the listening polls.
+  EXPECT_NEAR(sound->playedAt.at(0), 3.0, 1e-9);
+  EXPECT_EQ(router->probeStops, 1);
+  EXPECT_EQ(lastLine(), "[INFO] Capture probe: blocked (callback never ran)");
+  (void)took;
+}
+
+TEST_F(CaptureCheckTest, AProbeThatCannotStartAnswersNoAtOnce) {
+  router->probeStartError = std::make_exception_ptr(std::runtime_error("No output device"));
+  auto [heard, took] = verify();
+  ASSERT_TRUE(heard.has_value());
+  EXPECT_FALSE(*heard);
+  EXPECT_EQ(took, 0.0);
+  EXPECT_EQ(sound->plays, 0);
+  EXPECT_EQ(router->probeStops, 0);
+  EXPECT_EQ(lastLine(), "[WARN] Capture probe failed to start: No output device");
+}
+
+TEST_F(CaptureCheckTest, ASoundThatFailsToPlayLeavesTheCheckToHearSilence) {
+  router->callbackRan = true;
+  sound->onPlay = [] { throw std::runtime_error("no player"); };
+  auto [heard, took] = verify();
+  ASSERT_TRUE(heard.has_value());
+  EXPECT_FALSE(*heard);
+  EXPECT_EQ(lastLine(), "[INFO] Capture probe: silence");
+}
+
+TEST_F(CaptureCheckTest, TheAnswerWaitsForTheProbeToStop) {
+  router->completeAtOnce = false;
+  router->callbackRan = true;
+  sound->onPlay = [&] { router->inputPeak = 0.5f; };
+  std::optional<bool> heard;
+  model->verifyCapture([&](bool result) { heard = result; });
+  ASSERT_TRUE(router->complete("startCaptureProbe"));
+  advance(0.2);
+  EXPECT_EQ(router->probeStops, 1);
+  EXPECT_FALSE(heard.has_value());
+  ASSERT_TRUE(router->complete("stopCaptureProbe"));
+  clock.runDue();
+  EXPECT_EQ(heard, true);
+}
+
+}  // namespace
+}  // namespace choralink

@@ -1,0 +1,318 @@
+// The model's platform facilities and plain values: launch at login (the
+// XDG autostart entry and the model's rules around it), taskbar presence,
+// appearance, onboarding, the start line, engine states, sections and the
+// observation mechanism.
+#include <gtest/gtest.h>
+
+#include "app/model/xdg_autostart.h"
+#include "support/app_info.h"
+#include "tests/app/app_fixture.h"
+
+namespace choralink {
+namespace {
+
+namespace fs = std::filesystem;
+using test::AppModelTest;
+using test::readFile;
+using test::ScopedEnv;
+using test::TempFolder;
+using test::writeFile;
+
+// ---- XDG autostart entry ------------------------------------------------------
+
+class AutostartTest : public ::testing::Test {
+ protected:
+  TempFolder home;
+  fs::path folder() const { return home / "config" / "autostart"; }
+  XdgAutostartEntry entry{folder(), "/opt/Choralink/bin/choralink"};
+};
+
+TEST_F(AutostartTest, RegisteringWritesTheEntryAndCreatesTheFolder) {
+  EXPECT_FALSE(entry.isEnabled());
+  entry.registerItem();
+  EXPECT_EQ(entry.file(), folder() / "choralink.desktop");
+  EXPECT_TRUE(entry.isEnabled());
+  const std::string text = readFile(entry.file());
+  EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
+  EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
+  EXPECT_NE(text.find("\nName=Choralink\n"), std::string::npos);
+  EXPECT_NE(text.find("\nExec=/opt/Choralink/bin/choralink\n"), std::string::npos);
+}
+
+TEST_F(AutostartTest, UnregisteringRemovesTheEntryAndToleratesItsAbsence) {
+  entry.registerItem();
+  entry.unregisterItem();
+  EXPECT_FALSE(fs::exists(entry.file()));
+  EXPECT_FALSE(entry.isEnabled());
+  EXPECT_NO_THROW(entry.unregisterItem());
+}
+
+TEST_F(AutostartTest, StatusIsReadBackFromTheFile) {
+  fs::create_directories(folder());
+  writeFile(entry.file(), "[Desktop Entry]\nType=Application\nExec=x\nHidden = true\n");
+  EXPECT_FALSE(entry.isEnabled()) << "hidden counts as deleted";
+  writeFile(entry.file(), "[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=false\n");
+  EXPECT_FALSE(entry.isEnabled()) << "switched off in the session settings";
+  writeFile(entry.file(), "Exec=x\n");
+  EXPECT_FALSE(entry.isEnabled()) << "no [Desktop Entry] group: not an entry at all";
+  writeFile(entry.file(),
+            "# a comment\n[Desktop Entry]\nExec=x\n[Desktop Action other]\nHidden=true\n");
+  EXPECT_TRUE(entry.isEnabled()) << "keys of other groups do not count";
+}
+
+TEST_F(AutostartTest, RegisteringReplacesAnEntryTheUserSwitchedOff) {
+  fs::create_directories(folder());
+  writeFile(entry.file(), "[Desktop Entry]\nExec=x\nHidden=true\n");
+  entry.registerItem();
+  EXPECT_TRUE(entry.isEnabled());
+}
+
+TEST_F(AutostartTest, AnUnwritableFolderFailsWithAReadableError) {
+  fs::create_directories(folder().parent_path());
+  writeFile(folder(), "a file where the folder should be");
+  try {
+    entry.registerItem();
+    FAIL() << "expected LoginItemError";
+  } catch (const LoginItemError& error) {
+    EXPECT_NE(std::string(error.what()).find(folder().string()), std::string::npos) << error.what();
+  }
+  EXPECT_FALSE(entry.isEnabled());
+}
+
+TEST(AutostartExecTest, ArgumentsAreQuotedAndEscapedAsTheEntryFormatRequires) {
+  EXPECT_EQ(XdgAutostartEntry::execArgument("/usr/bin/choralink"), "/usr/bin/choralink");
+  EXPECT_EQ(XdgAutostartEntry::execArgument("/home/a b/choralink"), "\"/home/a b/choralink\"");
+  EXPECT_EQ(XdgAutostartEntry::execArgument("/opt/100%/x"), "/opt/100%%/x");
+  // A quote or dollar gets a backslash inside the quotes; every backslash
+  // is then doubled by the key file's own escaping.
+  EXPECT_EQ(XdgAutostartEntry::execArgument("/x/\"q\"$"), "\"/x/\\\\\"q\\\\\"\\\\$\"");
+  EXPECT_EQ(XdgAutostartEntry::execArgument("/x\\y"), "\"/x\\\\\\\\y\"");
+}
+
+TEST(AutostartExecTest, PathsNoEntryCanCarryAreRefused) {
+  EXPECT_THROW(XdgAutostartEntry::entryText(""), LoginItemError);
+  EXPECT_THROW(XdgAutostartEntry::entryText("/tmp/evil\nHidden=true"), LoginItemError);
+  TempFolder home;
+  XdgAutostartEntry entry(home / "autostart", "/tmp/a\tb");
+  EXPECT_THROW(entry.registerItem(), LoginItemError);
+  EXPECT_FALSE(fs::exists(entry.file()));
+}
+
+TEST(AutostartFolderTest, FollowsXdgConfigHomeWhenItIsAbsolute) {
+  TempFolder home;
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", (home / "cfg").string());
+    EXPECT_EQ(XdgAutostartEntry::defaultFolder(), home / "cfg" / "autostart");
+  }
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", "relative/cfg");
+    ScopedEnv user("HOME", home.path().string());
+    EXPECT_EQ(XdgAutostartEntry::defaultFolder(), home / ".config" / "autostart");
+  }
+}
+
+TEST(AutostartFolderTest, TheRunningProgramIsFound) {
+  const std::string self = XdgAutostartEntry::currentExecutable();
+  ASSERT_FALSE(self.empty());
+  EXPECT_TRUE(fs::exists(self));
+}
+
+// ---- The model's platform operations ------------------------------------------
+
+using PlatformTest = AppModelTest;
+
+TEST_F(PlatformTest, TheSystemsLoginStateWinsOverTheStoredFlag) {
+  AppSettings stored;
+  stored.launchAtLogin = true;
+  storeSettings(stored);
+  loginItemEnabledAtStart = false;
+  build();
+  EXPECT_FALSE(model->settings().launchAtLogin);
+  EXPECT_FALSE(model->savePending()) << "nothing is saved for it at start";
+}
+
+TEST_F(PlatformTest, LaunchAtLoginFollowsARegistrationThatWorked) {
+  build();
+  model->setLaunchAtLogin(true);
+  EXPECT_EQ(loginItem->registers, 1);
+  EXPECT_TRUE(model->settings().launchAtLogin);
+  EXPECT_TRUE(model->savePending());
+  model->setLaunchAtLogin(false);
+  EXPECT_EQ(loginItem->unregisters, 1);
+  EXPECT_FALSE(model->settings().launchAtLogin);
+}
+
+TEST_F(PlatformTest, AFailedLoginChangeIsLoggedAndTheFlagFollowsTheSystem) {
+  loginItemEnabledAtStart = true;
+  build();
+  loginItem->failWith = "Permission denied";
+  model->setLaunchAtLogin(false);
+  EXPECT_TRUE(model->settings().launchAtLogin) << "the entry is still there";
+  EXPECT_EQ(logged().back(), "[WARN] Launch at login change failed: Permission denied");
+  EXPECT_TRUE(model->savePending());
+}
+
+TEST_F(PlatformTest, LaunchAtLoginWithTheRealAutostartEntry) {
+  TempFolder autostart;
+  AppModel::Parts parts;
+  auto fakeRouter = std::make_unique<test::FakeRouter>();
+  parts.router = std::move(fakeRouter);
+  parts.settingsFile = settingsFile();
+  parts.log = &log;
+  parts.loginItem = std::make_unique<XdgAutostartEntry>(autostart.path(), "/usr/bin/choralink");
+  AppModel real(clock, std::move(parts));
+  real.setLaunchAtLogin(true);
+  EXPECT_TRUE(fs::exists(autostart / "choralink.desktop"));
+  EXPECT_TRUE(real.settings().launchAtLogin);
+  real.setLaunchAtLogin(false);
+  EXPECT_FALSE(fs::exists(autostart / "choralink.desktop"));
+  EXPECT_FALSE(real.settings().launchAtLogin);
+}
+
+TEST_F(PlatformTest, TaskbarPresenceIsStoredAndApplied) {
+  build();
+  model->setShowInDock(false);
+  EXPECT_FALSE(model->settings().showInDock);
+  EXPECT_EQ(presence->taskbar, (std::vector<bool>{false}));
+  EXPECT_TRUE(model->savePending());
+}
+
+TEST_F(PlatformTest, AppearanceIsStoredAndApplied) {
+  AppSettings stored;
+  stored.appearance = AppearanceMode::dark;
+  storeSettings(stored);
+  build();
+  EXPECT_TRUE(presence->appearances.empty()) << "applied by the application, at launch";
+  model->applyAppearance();
+  model->setAppearance(AppearanceMode::light);
+  EXPECT_EQ(presence->appearances,
+            (std::vector<AppearanceMode>{AppearanceMode::dark, AppearanceMode::light}));
+  EXPECT_EQ(model->settings().appearance, AppearanceMode::light);
+  EXPECT_TRUE(model->savePending());
+}
+
+TEST_F(PlatformTest, OnboardingShowsUntilFinished) {
+  build();
+  EXPECT_TRUE(model->showOnboarding());
+  publish({device("spk", "Speakers", Transport::builtIn, true)});
+  takeChanges();
+  model->finishOnboarding(true);
+  EXPECT_FALSE(model->showOnboarding());
+  EXPECT_TRUE(model->settings().onboardingDone);
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+  EXPECT_EQ(changesOf(ModelField::showOnboarding), 1u);
+  advance(AppModel::kSaveDebounce);
+  EXPECT_TRUE(savedSettings()->onboardingDone);
+}
+
+TEST_F(PlatformTest, FinishedOnboardingStaysFinished) {
+  storeSettings(settingsWith({}));
+  build();
+  EXPECT_FALSE(model->showOnboarding());
+  model->finishOnboarding(false);
+  EXPECT_EQ(model->engineState(), EngineState::off());
+}
+
+TEST_F(PlatformTest, TheStartLineNamesVersionSystemAndProcessor) {
+  build();
+  const std::string expected = "[INFO] Choralink " + std::string(AppInfo::version()) +
+                               " starting on Linux " + AppInfo::osVersion() + " (" +
+                               std::string(AppInfo::arch()) + ")";
+  EXPECT_EQ(logged().front(), expected);
+}
+
+TEST_F(PlatformTest, ViewStateIsObservable) {
+  build();
+  takeChanges();
+  model->setSection(AppSection::sync);
+  model->setShowFeedback(true);
+  EXPECT_EQ(takeChanges(),
+            (std::vector<ModelField>{ModelField::section, ModelField::showFeedback}));
+  EXPECT_EQ(model->section(), AppSection::sync);
+  int opened = 0;
+  model->setOpenMainWindow([&] { ++opened; });
+  model->openMainWindow()();
+  EXPECT_EQ(opened, 1);
+}
+
+TEST_F(PlatformTest, TheTestToneGoesStraightToTheEngine) {
+  build();
+  model->router().playTestTone();
+  EXPECT_EQ(router->testTones, 1);
+}
+
+TEST(AppModelConstructionTest, ARouterIsRequired) {
+  VirtualExecutor clock;
+  TempFolder folder;
+  Log log{folder / "log", Log::SystemLogSink{}};
+  AppModel::Parts parts;
+  parts.settingsFile = folder / "settings.json";
+  parts.log = &log;
+  parts.loginItem = std::make_unique<test::FakeLoginItem>();
+  EXPECT_THROW(AppModel(clock, std::move(parts)), std::invalid_argument);
+}
+
+// ---- Values -------------------------------------------------------------------
+
+TEST(EngineStateTest, FailedStatesAreEqualOnlyWithTheSameMessage) {
+  EXPECT_EQ(EngineState::failed("a"), EngineState::failed("a"));
+  EXPECT_NE(EngineState::failed("a"), EngineState::failed("b"));
+  EXPECT_NE(EngineState::failed(""), EngineState::off());
+  EXPECT_EQ(EngineState::running(), EngineState::running());
+  EXPECT_NE(EngineState::starting(), EngineState::rebuilding());
+  EXPECT_EQ(describe(EngineState::failed("x")), "failed(\"x\")");
+}
+
+TEST(AppSectionTest, SectionsKeepTheirOrderAndRawValues) {
+  std::vector<std::string_view> raws;
+  for (AppSection section : kAllAppSections)
+    raws.push_back(rawValue(section));
+  EXPECT_EQ(raws, (std::vector<std::string_view>{"devices", "sync", "settings", "howTo", "about"}));
+  for (AppSection section : kAllAppSections) {
+    EXPECT_EQ(appSectionFromRaw(rawValue(section)), section);
+  }
+  EXPECT_EQ(appSectionFromRaw("HowTo"), std::nullopt);
+  EXPECT_EQ(appSectionFromRaw(""), std::nullopt);
+}
+
+// ---- Observation --------------------------------------------------------------
+
+TEST(ModelObserversTest, ObserversAreCalledInOrderUntilTheirObservationEnds) {
+  ModelObservers observers;
+  std::vector<std::string> seen;
+  Observation first =
+      observers.add([&](ModelField f) { seen.push_back("1:" + std::string(name(f))); });
+  Observation second =
+      observers.add([&](ModelField f) { seen.push_back("2:" + std::string(name(f))); });
+  observers.notify(ModelField::levels);
+  first.cancel();
+  observers.notify(ModelField::settings);
+  EXPECT_EQ(seen, (std::vector<std::string>{"1:levels", "2:levels", "2:settings"}));
+  {
+    Observation moved = std::move(second);
+    EXPECT_EQ(observers.count(), 1u);
+  }
+  EXPECT_EQ(observers.count(), 0u);
+}
+
+TEST(ModelObserversTest, AnObserverCancelledDuringANotificationIsNotCalled) {
+  ModelObservers observers;
+  Observation second;
+  int secondCalls = 0;
+  Observation first = observers.add([&](ModelField) { second.cancel(); });
+  second = observers.add([&](ModelField) { ++secondCalls; });
+  observers.notify(ModelField::devices);
+  EXPECT_EQ(secondCalls, 0);
+}
+
+TEST(ModelObserversTest, AnObservationMayOutliveItsModel) {
+  Observation kept;
+  {
+    ModelObservers observers;
+    kept = observers.add([](ModelField) {});
+  }
+  EXPECT_NO_THROW(kept.cancel());
+}
+
+}  // namespace
+}  // namespace choralink

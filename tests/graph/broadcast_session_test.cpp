@@ -1,0 +1,411 @@
+// What a broadcast session builds in the audio system, how it aligns sample
+// rates, what it reports, and how it takes everything down again.
+#include "engine/broadcast_session.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "engine/channel_map.h"
+#include "tests/graph/graph_fixture.h"
+
+namespace choralink {
+namespace {
+
+namespace fs = std::filesystem;
+namespace presets = sim::presets;
+
+class BroadcastSessionTest : public test::GraphTest {
+ protected:
+  // A USB headset that runs at 44.1 kHz now and can run at 48 kHz.
+  static sim::DeviceSpec headsetAt44k() {
+    sim::DeviceSpec spec = presets::usbHeadset();
+    spec.nominalRate = 44100;
+    return spec;
+  }
+};
+
+TEST_F(BroadcastSessionTest, BuildsOnePrivateAggregateClockedByTheSteadiestDevice) {
+  const auto tv = plug(presets::hdmiTV());
+  const auto speakers = plug(presets::builtInSpeakers());
+  const auto usb = plug(presets::usbInterface());
+
+  BroadcastSession session(environment(), {tv, speakers, usb}, /*muted=*/true);
+
+  const auto description = sim.aggregateDescription(session.aggregateID());
+  ASSERT_TRUE(description);
+  const std::string uid = (*description)["uid"];
+  EXPECT_TRUE(std::regex_match(uid, std::regex("app\\.choralink\\.agg\\.[0-9A-F]{8}-[0-9A-F]{4}-"
+                                               "[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
+      << uid;
+  EXPECT_EQ(session.aggregateUID(), uid);
+  const nlohmann::json expected = {{"name", "Choralink"},
+                                   {"uid", uid},
+                                   {"private", 1},
+                                   {"stacked", 0},
+                                   {"master", presets::kSpeakersUID},
+                                   {"subdevices",
+                                    {{{"uid", presets::kTVUID}, {"drift", 1}},
+                                     {{"uid", presets::kSpeakersUID}, {"drift", 0}},
+                                     {{"uid", presets::kUSBInterfaceUID}, {"drift", 1}}}},
+                                   {"taps", {{{"uid", session.tap().uid()}, {"drift", 1}}}},
+                                   {"tapautostart", 1}};
+  EXPECT_EQ(*description, expected);
+  EXPECT_TRUE(sim.systemOutputMuted());
+
+  EXPECT_EQ(session.rate(), 48000);
+  EXPECT_EQ(session.maxDelayFrames(), 48000);
+  EXPECT_TRUE(session.skipped().empty());
+  EXPECT_TRUE(session.restoreRates().empty());
+  EXPECT_EQ(session.slots(), (std::vector<SlotInfo>{{presets::kTVUID, 0, tv},
+                                                    {presets::kSpeakersUID, 1, speakers},
+                                                    {presets::kUSBInterfaceUID, 2, usb}}));
+  cl_slot_info usbSlot{};
+  ASSERT_EQ(cl_render_get_slot_info(session.render(), 2, &usbSlot), 1);
+  EXPECT_EQ(usbSlot.channel_count, 4);
+
+  // The joins took as long as the slowest device (0.15 s) on the queue's clock.
+  EXPECT_GE(clock.now(), 0.15);
+  EXPECT_LT(clock.now(), 0.25);
+
+  // Only the tap's stream (after the interface's microphone input) reaches
+  // the IO procedure.
+  ASSERT_TRUE(session.procID());
+  EXPECT_EQ(streamUsage(session.aggregateID(), *session.procID(), 2),
+            (std::vector<std::uint32_t>{0, 1}));
+  EXPECT_TRUE(logs.contains(LogLevel::info,
+                            "Aggregate 48000 Hz, clock=MacBook Pro Speakers, out=[2, 2, 2, 2], "
+                            "in=[2, 2], tap buffer=1x1"));
+  EXPECT_EQ(sim.liveObjects(), (sim::ObjectCounts{1, 1, 1, 0}));
+
+  // Registered, not started: the owner starts the IO.
+  EXPECT_FALSE(sim.isRunning(session.aggregateID()));
+  ASSERT_EQ(sim.startDevice(session.aggregateID(), *session.procID()), kStatusOK);
+  sim.stepIO(0.1);
+  EXPECT_GT(cl_render_heartbeat(session.render()), 0u);
+
+  session.teardown();
+  EXPECT_TRUE(session.isTornDown());
+  EXPECT_EQ(session.render(), nullptr);
+  EXPECT_EQ(session.procID(), std::nullopt);
+  expectNothingLeft();
+  EXPECT_FALSE(sim.systemOutputMuted());
+}
+
+TEST_F(BroadcastSessionTest, NoDevicesIsAnErrorBeforeAnythingIsCreated) {
+  try {
+    BroadcastSession session(environment(), {}, false);
+    FAIL() << "expected HALError";
+  } catch (const HALError& error) {
+    EXPECT_EQ(error, HALError(-1, "No output devices selected"));
+  }
+  expectNothingLeft();
+}
+
+TEST_F(BroadcastSessionTest, ChangesADevicesRateForTheBroadcastAndPutsItBack) {
+  const auto headset = plug(headsetAt44k());
+
+  BroadcastSession session(environment(), {headset}, false);
+
+  EXPECT_EQ(rateOf(headset.uid), 48000);
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{headset.uid, 44100}}));
+  EXPECT_EQ(session.restoreRates(), (std::vector<RateChange>{{headset.uid, 44100, true}}));
+  EXPECT_TRUE(logs.contains(LogLevel::info, "Set USB Headset to 48000 Hz (was 44100)"));
+  EXPECT_EQ(session.rate(), 48000);
+
+  session.teardown();
+  EXPECT_EQ(rateOf(headset.uid), 44100);
+  EXPECT_FALSE(fs::exists(journal));
+  EXPECT_TRUE(session.restoreRates().empty());
+}
+
+TEST_F(BroadcastSessionTest, RateFromAnEarlierUncleanRunStaysInTheJournal) {
+  // An earlier run changed the interface from 44100 to 96000 and died; the
+  // interface was absent at launch, so the journal still names 44100.
+  auto spec = presets::usbInterface();
+  spec.nominalRate = 96000;
+  const auto usb = plug(spec);
+  RateJournal::save({{usb.uid, 44100}}, journal);
+
+  BroadcastSession session(environment(), {usb}, false);
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{usb.uid, 44100}}));
+  EXPECT_EQ(session.restoreRates(), (std::vector<RateChange>{{usb.uid, 96000, false}}));
+
+  session.teardown();
+  EXPECT_EQ(rateOf(usb.uid), 96000);
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{usb.uid, 44100}}));
+
+  // The next launch gives the device its own rate back.
+  RateJournal::restoreAll(sim, logs.log(), journal);
+  EXPECT_EQ(rateOf(usb.uid), 44100);
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+TEST_F(BroadcastSessionTest, LeavesRatesWithinHalfAHertzAlone) {
+  auto spec = presets::usbHeadset();
+  spec.nominalRate = 48000.3;
+  const auto headset = plug(spec);
+  BroadcastSession session(environment(), {headset}, false);
+  EXPECT_EQ(rateOf(headset.uid), 48000.3);
+  EXPECT_TRUE(session.restoreRates().empty());
+  EXPECT_TRUE(logs.startingWith("Set ").empty());
+  EXPECT_FALSE(fs::exists(journal));
+  session.teardown();
+}
+
+TEST_F(BroadcastSessionTest, DeviceWithoutTheRateKeepsItsOwnAndStillJoins) {
+  const auto airPods = plug(presets::airPods());  // 44.1 kHz only
+  const auto speakers = plug(presets::builtInSpeakers());
+  BroadcastSession session(environment(), {airPods, speakers}, false);
+
+  EXPECT_EQ(rateOf(airPods.uid), 44100);
+  EXPECT_TRUE(logs.contains(
+      LogLevel::warn, "AirPods Pro does not support 48000 Hz; relying on aggregate resampling"));
+  EXPECT_FALSE(fs::exists(journal));
+  ASSERT_EQ(session.slots().size(), 2u);
+  EXPECT_EQ(session.slots()[0].uid, airPods.uid);
+  session.teardown();
+}
+
+TEST_F(BroadcastSessionTest, TapWithoutARateMeansFortyEightKilohertz) {
+  sim.setTapFormat({0, 2, false});
+  const auto headset = plug(headsetAt44k());
+  BroadcastSession session(environment(), {headset}, false);
+  EXPECT_EQ(rateOf(headset.uid), 48000);
+  EXPECT_EQ(session.rate(), 48000);
+  session.teardown();
+  EXPECT_EQ(rateOf(headset.uid), 44100);
+}
+
+TEST_F(BroadcastSessionTest, UnreadableCurrentRateFallsBackToTheDeviceRecord) {
+  const auto headset = plug(headsetAt44k());
+  sim.failProperty({headset.objectID, kPropNominalSampleRate, std::nullopt, sim::Access::read,
+                    kStatusUnspecified, 1});
+  BroadcastSession session(environment(), {headset}, false);
+  EXPECT_EQ(session.restoreRates(), (std::vector<RateChange>{{headset.uid, 44100, true}}));
+  session.teardown();
+  EXPECT_EQ(rateOf(headset.uid), 44100);
+}
+
+TEST_F(BroadcastSessionTest, RefusedRateChangeIsForgottenAndTheDeviceIsResampled) {
+  const auto headset = plug(headsetAt44k());
+  const auto speakers = plug(presets::builtInSpeakers());
+  RateJournal::save({{"Gone-Device", 96000}}, journal);
+  sim.failProperty({headset.objectID, kPropNominalSampleRate, std::nullopt, sim::Access::write,
+                    kStatusUnspecified, sim::kAlways});
+
+  BroadcastSession session(environment(), {headset, speakers}, false);
+
+  EXPECT_EQ(rateOf(headset.uid), 44100);
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"Gone-Device", 96000}}));
+  EXPECT_TRUE(session.restoreRates().empty());
+  EXPECT_TRUE(logs.contains(LogLevel::warn,
+                            "Could not set USB Headset to 48000 Hz: set 'nsrt' (1853059700) "
+                            "failed: 'what' (2003329396); relying on aggregate resampling"));
+  EXPECT_EQ(session.slots().size(), 2u);
+  session.teardown();
+  expectNothingLeft();
+}
+
+TEST_F(BroadcastSessionTest, DeviceThatNeverJoinsIsSkippedWithItsReasonAfterTwoSeconds) {
+  auto tvSpec = presets::hdmiTV();
+  tvSpec.joinsAggregates = false;
+  const auto speakers = plug(presets::builtInSpeakers());
+  const auto tv = plug(tvSpec);
+  const auto usb = plug(presets::usbInterface());
+
+  BroadcastSession session(environment(), {speakers, tv, usb}, false);
+
+  EXPECT_NEAR(clock.now(), 2.0, BroadcastSession::kJoinPollInterval);
+  ASSERT_EQ(session.slots().size(), 2u);
+  EXPECT_EQ(session.slots()[0].uid, speakers.uid);
+  EXPECT_EQ(session.slots()[1].uid, usb.uid);
+  EXPECT_EQ(session.slots()[1].index, 1);
+  EXPECT_EQ(session.skipped(),
+            (std::vector<SkippedDevice>{{tv.uid, "Living Room TV couldn't join the broadcast"}}));
+  EXPECT_TRUE(logs.contains(LogLevel::info,
+                            "Aggregate 48000 Hz, clock=MacBook Pro Speakers, out=[2, 2, 2], "
+                            "in=[2, 2], tap buffer=1x1"));
+  session.teardown();
+  expectNothingLeft();
+}
+
+TEST_F(BroadcastSessionTest, ClockThatDidNotJoinIsNamedByItsUID) {
+  auto speakersSpec = presets::builtInSpeakers();
+  speakersSpec.joinsAggregates = false;
+  const auto speakers = plug(speakersSpec);
+  const auto tv = plug(presets::hdmiTV());
+  BroadcastSession session(environment(), {speakers, tv}, false);
+  EXPECT_EQ(logs.startingWith("Aggregate "),
+            std::vector<std::string>{std::string("Aggregate 48000 Hz, clock=") +
+                                     presets::kSpeakersUID + ", out=[2], in=[2], tap buffer=0x1"});
+  session.teardown();
+}
+
+TEST_F(BroadcastSessionTest, SplitStereoTapIsFoundAsTwoMonoBuffers) {
+  sim.setTapFormat({48000, 2, true});
+  const auto usb = plug(presets::usbInterface());
+  BroadcastSession session(environment(), {usb}, false);
+  EXPECT_TRUE(logs.contains(LogLevel::info,
+                            "Aggregate 48000 Hz, clock=Studio Interface, out=[2, 2], in=[2, 1, 1], "
+                            "tap buffer=1x2"));
+  EXPECT_EQ(streamUsage(session.aggregateID(), *session.procID(), 3),
+            (std::vector<std::uint32_t>{0, 1, 1}));
+  session.teardown();
+}
+
+TEST_F(BroadcastSessionTest, TeardownRunsOnce) {
+  const auto speakers = plug(presets::builtInSpeakers());
+  BroadcastSession session(environment(), {speakers}, false);
+  session.teardown();
+  logs.clear();
+  // A second teardown that reached the platform would log these refusals.
+  sim.failOperation(sim::Operation::destroyAggregateDevice, kStatusBadObject);
+  sim.failOperation(sim::Operation::destroyProcessTap, kStatusBadObject);
+  session.teardown();
+  EXPECT_TRUE(logs.lines().empty());
+}
+
+TEST_F(BroadcastSessionTest, TeardownLogsARefusedDestructionAndCarriesOn) {
+  const auto headset = plug(headsetAt44k());
+  BroadcastSession session(environment(), {headset}, false);
+  ASSERT_EQ(sim.startDevice(session.aggregateID(), *session.procID()), kStatusOK);
+  sim.stepIO(0.05);
+  sim.failOperation(sim::Operation::destroyAggregateDevice, kStatusUnspecified, 1);
+
+  session.teardown();
+
+  EXPECT_TRUE(logs.contains(LogLevel::warn,
+                            "AudioHardwareDestroyAggregateDevice: " + fourCC(kStatusUnspecified)));
+  EXPECT_EQ(sim.liveObjects().taps, 0u);
+  EXPECT_EQ(sim.liveObjects().ioProcs, 0u);
+  EXPECT_EQ(rateOf(headset.uid), 44100);
+  EXPECT_FALSE(fs::exists(journal));
+  sim.stepIO(0.05);  // the IO was stopped: the freed render state is not entered
+  EXPECT_EQ(sim.destroyAggregateDevice(session.aggregateID()), kStatusOK);
+}
+
+TEST_F(BroadcastSessionTest, RenderStateOutlivesATeardownThatCouldNotStopTheIO) {
+  const auto speakers = plug(presets::builtInSpeakers());
+  BroadcastSession session(environment(), {speakers}, false);
+  const AudioObjectID aggregate = session.aggregateID();
+  const IOProcID proc = *session.procID();
+  cl_render* render = session.render();
+  ASSERT_EQ(sim.startDevice(aggregate, proc), kStatusOK);
+  sim.failOperation(sim::Operation::stopDevice, kStatusUnspecified);
+  sim.failOperation(sim::Operation::destroyIOProcID, kStatusUnspecified);
+  sim.failOperation(sim::Operation::destroyAggregateDevice, kStatusUnspecified);
+
+  session.teardown();
+
+  EXPECT_TRUE(
+      logs.contains(LogLevel::warn, "Render state kept: the broadcast's IO could not be stopped"));
+  // The IO still runs into the render state, which must still be there.
+  const std::uint64_t beats = cl_render_heartbeat(render);
+  sim.stepIO(0.05);
+  EXPECT_GT(cl_render_heartbeat(render), beats);
+
+  sim.clearFaults();
+  EXPECT_EQ(sim.destroyAggregateDevice(aggregate), kStatusOK);
+  cl_render_destroy(render);
+}
+
+TEST_F(BroadcastSessionTest, LeftoverAggregatesOfOursAreDestroyedAndOthersLeftAlone) {
+  const auto speakers = plug(presets::builtInSpeakers());
+  plug(presets::userAggregate());
+  const auto leftover = [&](const std::string& uid) {
+    AggregateDescription d = {{"name", "Choralink"},
+                              {"uid", uid},
+                              {"private", 1},
+                              {"stacked", 0},
+                              {"master", presets::kSpeakersUID},
+                              {"subdevices", {{{"uid", presets::kSpeakersUID}, {"drift", 0}}}},
+                              {"taps", nlohmann::json::array()},
+                              {"tapautostart", 1}};
+    AudioObjectID id = 0;
+    EXPECT_EQ(sim.createAggregateDevice(d, id), kStatusOK);
+    return id;
+  };
+  leftover("app.choralink.agg.11111111-2222-3333-4444-555555555555");
+  const AudioObjectID foreign = leftover("com.example.agg.1");
+  const AudioObjectID lookalike = leftover("app.choralink.aggregate");
+  ASSERT_EQ(sim.aggregateIDs().size(), 3u);
+
+  BroadcastSession::destroyLeftoverAggregates(sim, logs.log());
+
+  EXPECT_EQ(sim.aggregateIDs(), (std::vector<AudioObjectID>{foreign, lookalike}));
+  EXPECT_EQ(logs.messages(),
+            std::vector<std::string>{
+                "Destroying leftover aggregate app.choralink.agg.11111111-2222-3333-4444-"
+                "555555555555"});
+  EXPECT_TRUE(sim.device(presets::kUserAggregateUID).has_value());
+
+  // A session clears leftovers before it builds its own.
+  leftover("app.choralink.agg.OLD");
+  BroadcastSession session(environment(), {speakers}, false);
+  auto ids = sim.aggregateIDs();
+  EXPECT_EQ(ids.size(), 3u);
+  EXPECT_TRUE(logs.contains(LogLevel::warn, "Destroying leftover aggregate app.choralink.agg.OLD"));
+  session.teardown();
+  EXPECT_EQ(sim.aggregateIDs(), (std::vector<AudioObjectID>{foreign, lookalike}));
+  sim.destroyAggregateDevice(foreign);
+  sim.destroyAggregateDevice(lookalike);
+}
+
+TEST_F(BroadcastSessionTest, LeftoverSweepSurvivesUnreadableDevicesAndLists) {
+  const auto speakers = plug(presets::builtInSpeakers());
+  sim.failProperty({speakers.objectID, kPropDeviceUID, std::nullopt, sim::Access::read,
+                    kStatusUnspecified, sim::kAlways});
+  BroadcastSession::destroyLeftoverAggregates(sim, logs.log());
+  sim.clearFaults();
+  sim.failProperty({kSystemObject, kPropDevices, std::nullopt, sim::Access::any, kStatusUnspecified,
+                    sim::kAlways});
+  BroadcastSession::destroyLeftoverAggregates(sim, logs.log());
+  EXPECT_TRUE(logs.lines().empty());
+}
+
+TEST_F(BroadcastSessionTest, RestoreKeepsJournalEntriesOfDevicesItCannotReach) {
+  auto refusing = presets::usbHeadset();
+  refusing.rateSettable = false;
+  plug(refusing);
+  const auto tv = plug(presets::hdmiTV());
+  RateJournal::save({{"Gone", 44100}, {refusing.uid, 44100}, {tv.uid, 44100}}, journal);
+
+  BroadcastSession::restore(
+      {{"Gone", 44100, true}, {refusing.uid, 44100, true}, {tv.uid, 44100, true}}, sim, logs.log(),
+      journal);
+
+  EXPECT_EQ(rateOf(tv.uid), 44100);
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"Gone", 44100}, {refusing.uid, 44100}}));
+  EXPECT_EQ(logs.messages(),
+            (std::vector<std::string>{
+                "Could not restore sample rate on Gone: device is gone (kept in journal)",
+                "Could not restore sample rate on " + refusing.uid +
+                    ": set 'nsrt' (1853059700) failed: 'nope' (1852797029)"}));
+}
+
+TEST_F(BroadcastSessionTest, StreamUsageKeepsExactlyTheTapsStreams) {
+  const auto usb = plug(presets::usbInterface());
+  BroadcastSession session(environment(), {usb}, false);
+  const AudioObjectID aggregate = session.aggregateID();
+  const IOProcID proc = *session.procID();
+
+  BroadcastSession::disableInputsExcept(sim, logs.log(), aggregate, proc, 2, {-1, 0});
+  EXPECT_EQ(streamUsage(aggregate, proc, 2), (std::vector<std::uint32_t>{0, 0}));
+  BroadcastSession::disableInputsExcept(sim, logs.log(), aggregate, proc, 2, {0, 2});
+  EXPECT_EQ(streamUsage(aggregate, proc, 2), (std::vector<std::uint32_t>{1, 1}));
+  // No input streams: nothing to say.
+  BroadcastSession::disableInputsExcept(sim, logs.log(), aggregate, proc, 0, {0, 1});
+  EXPECT_EQ(streamUsage(aggregate, proc, 2), (std::vector<std::uint32_t>{1, 1}));
+  EXPECT_TRUE(logs.startingWith("IOProcStreamUsage").empty());
+
+  // A procedure the aggregate does not know is refused, and that is logged.
+  BroadcastSession::disableInputsExcept(sim, logs.log(), aggregate, proc + 1, 2, {1, 1});
+  EXPECT_EQ(logs.startingWith("IOProcStreamUsage"),
+            std::vector<std::string>{"IOProcStreamUsage (input) failed: " +
+                                     fourCC(kStatusIllegalOperation)});
+  session.teardown();
+}
+
+}  // namespace
+}  // namespace choralink

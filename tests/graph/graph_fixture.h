@@ -1,0 +1,91 @@
+// A simulated machine for the broadcast graph's tests, standing up in two or
+// three lines: a virtual clock, the simulated audio system on it (IO stepped
+// by the test), a private folder for the rate journal and a log that keeps
+// every message. Devices are plugged in from presets and described the way
+// the device catalog describes them, so sessions get realistic records.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/audio_device_info.h"
+#include "engine/broadcast_session.h"
+#include "engine/dispatch/virtual_executor.h"
+#include "engine/hal/hal.h"
+#include "engine/hal/sim/presets.h"
+#include "engine/hal/sim/sim_audio_system.h"
+#include "engine/rate_journal.h"
+#include "tests/graph/log_capture.h"
+
+namespace choralink::test {
+
+// The engine's record of a simulated device, as the catalog builds it from
+// the device's properties.
+inline AudioDeviceInfo describe(const sim::SimAudioSystem& system, std::string_view uid) {
+  const auto spec = system.device(uid);
+  const auto id = system.deviceID(uid);
+  if (!spec || !id) throw std::invalid_argument("no such simulated device");
+  AudioDeviceInfo info;
+  info.uid = spec->uid;
+  info.objectID = *id;
+  info.name = spec->name.value_or("");
+  info.transport = transportFromCode(spec->transport);
+  info.outputChannels = static_cast<int>(spec->outputChannels());
+  info.nominalRate = spec->nominalRate;
+  info.availableRates = standardRatesIn(spec->rateRanges());
+  info.isDefaultOutput = system.defaultOutputUID() == spec->uid;
+  info.latencyFrames = static_cast<int>(spec->reportedOutputLatencyFrames());
+  info.stereoPair = stereoPairFor(spec->preferredStereo, info.outputChannels);
+  return info;
+}
+
+class GraphTest : public ::testing::Test {
+ protected:
+  // Plugs a device in and returns its record.
+  AudioDeviceInfo plug(sim::DeviceSpec spec) {
+    const std::string uid = spec.uid;
+    sim.addDevice(std::move(spec));
+    return describe(sim, uid);
+  }
+
+  BroadcastSession::Environment environment() {
+    return BroadcastSession::Environment{sim, clock, logs.log(), journal};
+  }
+
+  double rateOf(std::string_view uid) const { return sim.device(uid)->nominalRate; }
+
+  RateJournal::Entries journalEntries() const { return RateJournal::load(journal); }
+
+  // The flags of the stream-usage record the aggregate holds for `proc`.
+  std::vector<std::uint32_t> streamUsage(AudioObjectID aggregate, IOProcID proc,
+                                         std::size_t streams) {
+    auto bytes = encodeStreamUsage(proc, std::vector<std::uint32_t>(streams, 0));
+    auto size = static_cast<std::uint32_t>(bytes.size());
+    EXPECT_EQ(sim.getPropertyData(aggregate, HAL::address(kPropIOProcStreamUsage, kScopeInput), 0,
+                                  nullptr, size, bytes.data()),
+              kStatusOK);
+    const auto usage = decodeStreamUsage(bytes.data(), size);
+    return usage ? usage->flags : std::vector<std::uint32_t>{};
+  }
+
+  // Nothing the engine creates is left in the audio system.
+  void expectNothingLeft() {
+    const sim::ObjectCounts live = sim.liveObjects();
+    EXPECT_EQ(live.taps, 0u) << "a process tap was left behind";
+    EXPECT_EQ(live.aggregates, 0u) << "an aggregate device was left behind";
+    EXPECT_EQ(live.ioProcs, 0u) << "an IO procedure was left registered";
+  }
+
+  TempFolder folder;
+  LogCapture logs{folder.path()};
+  VirtualExecutor clock{"app.choralink.engine"};
+  sim::SimAudioSystem sim{clock};
+  std::filesystem::path journal = folder / "Choralink" / "rate-restore.json";
+};
+
+}  // namespace choralink::test

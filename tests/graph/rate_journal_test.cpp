@@ -1,0 +1,142 @@
+// The on-disk record of changed sample rates, and the launch-time repair.
+#include "engine/rate_journal.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/graph/graph_fixture.h"
+
+namespace choralink {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::presets::builtInSpeakers;
+using sim::presets::kSpeakersUID;
+
+std::string readFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void writeFile(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+class RateJournalTest : public test::GraphTest {};
+
+TEST_F(RateJournalTest, SavesACompactObjectOfNumbersAndDeletesTheFileWhenEmpty) {
+  RateJournal::save({{"BuiltIn", 44100}, {"USB-1", 96000.5}}, journal);
+  const std::string text = readFile(journal);
+  EXPECT_EQ(text.find(' '), std::string::npos) << text;
+  EXPECT_EQ(nlohmann::json::parse(text), (nlohmann::json{{"BuiltIn", 44100}, {"USB-1", 96000.5}}));
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"BuiltIn", 44100}, {"USB-1", 96000.5}}));
+
+  RateJournal::save({}, journal);
+  EXPECT_FALSE(fs::exists(journal));
+  RateJournal::save({}, journal);  // deleting a missing file is no failure
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+TEST_F(RateJournalTest, AnythingButAnObjectOfNumbersIsEmptyAndOverwrittenAtTheNextSave) {
+  for (const char* bad : {"", "not json", "[44100]", "{\"A\": \"44100\"}",
+                          "{\"A\": 44100, \"B\": null}", "{\"A\": 44100"}) {
+    writeFile(journal, bad);
+    EXPECT_TRUE(journalEntries().empty()) << bad;
+  }
+  EXPECT_TRUE(RateJournal::load(folder / "missing.json").empty());
+
+  EXPECT_TRUE(RateJournal::record("X", 44100, journal));
+  EXPECT_EQ(nlohmann::json::parse(readFile(journal)), (nlohmann::json{{"X", 44100}}));
+}
+
+TEST_F(RateJournalTest, RecordKeepsARateFromAnEarlierRunAndForgetSavesOnlyOnChange) {
+  EXPECT_TRUE(RateJournal::record("X", 44100, journal));
+  EXPECT_FALSE(RateJournal::record("X", 48000, journal));
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"X", 44100}}));
+
+  const auto written = fs::last_write_time(journal);
+  RateJournal::forget("Y", journal);
+  EXPECT_EQ(fs::last_write_time(journal), written);
+  RateJournal::forget("X", journal);
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+TEST_F(RateJournalTest, RatesThatJsonCannotHoldAreNotWrittenSoTheOthersSurvive) {
+  RateJournal::save({{"A", 44100}, {"B", std::numeric_limits<double>::infinity()}}, journal);
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"A", 44100}}));
+}
+
+TEST_F(RateJournalTest, FailuresToWriteOrDeleteAreIgnored) {
+  const fs::path blocked = folder / "not-a-folder" / "rate-restore.json";
+  writeFile(folder / "not-a-folder", "a file where the folder should be");
+  EXPECT_NO_THROW(RateJournal::save({{"A", 44100}}, blocked));
+  EXPECT_NO_THROW(RateJournal::save({}, blocked));
+  EXPECT_NO_THROW(RateJournal::record("A", 44100, blocked));
+  EXPECT_FALSE(fs::exists(blocked));
+}
+
+TEST_F(RateJournalTest, RestoreAllSetsPresentDevicesBackAndDeletesTheFile) {
+  plug(builtInSpeakers());  // at 48000
+  RateJournal::save({{kSpeakersUID, 44100}}, journal);
+
+  RateJournal::restoreAll(sim, logs.log(), journal);
+
+  EXPECT_EQ(rateOf(kSpeakersUID), 44100);
+  EXPECT_TRUE(logs.contains(LogLevel::info, std::string("Rate journal: restored ") + kSpeakersUID +
+                                                " to 44100 Hz after an unclean exit"));
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+TEST_F(RateJournalTest, RestoreAllKeepsAbsentAndRefusingDevicesForTheNextLaunch) {
+  auto speakers = builtInSpeakers();
+  speakers.rateSettable = false;
+  plug(speakers);
+  RateJournal::save({{kSpeakersUID, 44100.7}, {"Gone-Headphones", 96000}}, journal);
+  const std::string before = readFile(journal);
+
+  RateJournal::restoreAll(sim, logs.log(), journal);
+
+  EXPECT_TRUE(logs.contains(LogLevel::warn,
+                            "Rate journal: device Gone-Headphones not present; will retry next "
+                            "launch"));
+  EXPECT_TRUE(logs.contains(LogLevel::warn, std::string("Rate journal: could not restore ") +
+                                                kSpeakersUID +
+                                                ": set 'nsrt' (1853059700) failed: 'nope' "
+                                                "(1852797029)"));
+  EXPECT_EQ(readFile(journal), before);
+  EXPECT_EQ(rateOf(kSpeakersUID), 48000);
+}
+
+TEST_F(RateJournalTest, RestoreAllPassesOverUnreadableDevicesAndToleratesAnUnreadableList) {
+  const auto speakers = plug(builtInSpeakers());
+  plug(sim::presets::hdmiTV());
+  RateJournal::save({{sim::presets::kTVUID, 44100}}, journal);
+  sim.failProperty({speakers.objectID, kPropDeviceUID, std::nullopt, sim::Access::read,
+                    kStatusUnspecified, sim::kAlways});
+  RateJournal::restoreAll(sim, logs.log(), journal);
+  EXPECT_EQ(rateOf(sim::presets::kTVUID), 44100);
+  EXPECT_FALSE(fs::exists(journal));
+
+  RateJournal::save({{sim::presets::kTVUID, 32000}}, journal);
+  sim.failProperty({kSystemObject, kPropDevices, std::nullopt, sim::Access::any, kStatusUnspecified,
+                    sim::kAlways});
+  RateJournal::restoreAll(sim, logs.log(), journal);
+  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{sim::presets::kTVUID, 32000}}));
+}
+
+TEST_F(RateJournalTest, EmptyJournalDoesNothingAndLogsNothing) {
+  plug(builtInSpeakers());
+  RateJournal::restoreAll(sim, logs.log(), journal);
+  EXPECT_TRUE(logs.lines().empty());
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+}  // namespace
+}  // namespace choralink

@@ -1,0 +1,120 @@
+// The system-audio capture: what it asks the platform for, what it reads back,
+// and that a failed construction leaves no tap behind.
+#include "engine/system_audio_tap.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/graph/graph_fixture.h"
+
+namespace choralink {
+namespace {
+
+class SystemAudioTapTest : public test::GraphTest {
+ protected:
+  AudioObjectID ownProcess() { return *SystemAudioTap::ownProcessObject(sim); }
+};
+
+TEST_F(SystemAudioTapTest, CapturesAPrivateStereoMixOfEveryoneButUs) {
+  SystemAudioTap tap(sim, logs.log(), /*muted=*/false);
+
+  const auto description = sim.tapDescription(tap.tapID());
+  ASSERT_TRUE(description);
+  EXPECT_EQ(description->processes, std::vector<AudioObjectID>{ownProcess()});
+  EXPECT_TRUE(description->exclusive);
+  EXPECT_FALSE(description->mono);
+  EXPECT_TRUE(description->isPrivate);
+  EXPECT_EQ(description->name, "Choralink");
+  EXPECT_EQ(description->muteBehavior, TapMuteBehavior::unmuted);
+  EXPECT_TRUE(std::regex_match(description->uuid,
+                               std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
+                                          "[0-9A-F]{12}")))
+      << description->uuid;
+  EXPECT_EQ(tap.uid(), description->uuid);
+  EXPECT_EQ(tap.format().mSampleRate, 48000);
+  EXPECT_EQ(tap.format().mChannelsPerFrame, 2u);
+  EXPECT_EQ(logs.messages(), std::vector<std::string>{"Tap created (unmuted, 48000 Hz, 2 ch)"});
+  EXPECT_FALSE(sim.systemOutputMuted());
+
+  tap.destroy();
+  EXPECT_EQ(sim.liveObjects().taps, 0u);
+}
+
+TEST_F(SystemAudioTapTest, MutedTapSilencesTheSystemOutputAndSaysSo) {
+  sim.setTapFormat({44100.9, 1, false});
+  SystemAudioTap tap(sim, logs.log(), /*muted=*/true);
+  EXPECT_EQ(sim.tapDescription(tap.tapID())->muteBehavior, TapMuteBehavior::muted);
+  EXPECT_TRUE(sim.systemOutputMuted());
+  EXPECT_TRUE(logs.contains(LogLevel::info, "Tap created (muted, 44100 Hz, 1 ch)"));
+  tap.destroy();
+  EXPECT_FALSE(sim.systemOutputMuted());
+}
+
+TEST_F(SystemAudioTapTest, EveryTapGetsItsOwnUID) {
+  SystemAudioTap first(sim, logs.log(), false);
+  SystemAudioTap second(sim, logs.log(), false);
+  EXPECT_NE(first.uid(), second.uid());
+  first.destroy();
+  second.destroy();
+}
+
+TEST_F(SystemAudioTapTest, WithoutOurOwnProcessObjectNoTapIsCreated) {
+  sim.removeProcess(sim.ownPid());
+  EXPECT_EQ(SystemAudioTap::ownProcessObject(sim), std::nullopt);
+  try {
+    SystemAudioTap tap(sim, logs.log(), false);
+    FAIL() << "expected HALError";
+  } catch (const HALError& error) {
+    EXPECT_EQ(error, HALError(-1, "Could not find Choralink's own audio process object"));
+  }
+  EXPECT_EQ(sim.liveObjects().taps, 0u);
+}
+
+TEST_F(SystemAudioTapTest, RefusedCreationCarriesThePlatformStatus) {
+  sim.failOperation(sim::Operation::createProcessTap, kStatusPermissions);
+  EXPECT_THROW(
+      {
+        try {
+          SystemAudioTap tap(sim, logs.log(), false);
+        } catch (const HALError& error) {
+          EXPECT_EQ(error, HALError(kStatusPermissions, "AudioHardwareCreateProcessTap"));
+          throw;
+        }
+      },
+      HALError);
+}
+
+TEST_F(SystemAudioTapTest, UnreadableUIDOrFormatDestroysTheTapBeforeTheErrorLeaves) {
+  struct Case {
+    std::uint32_t selector;
+    HALError expected;
+  };
+  for (const Case& c :
+       {Case{kPropTapUID, HALError(kStatusBadObject, "get string 'tuid' (1953851748)")},
+        Case{kPropTapFormat, HALError(kStatusBadObject, "get 'tfmt' (1952869748)")}}) {
+    sim.clearFaults();
+    sim.failProperty({std::nullopt, c.selector, std::nullopt, sim::Access::read, kStatusBadObject,
+                      sim::kAlways});
+    try {
+      SystemAudioTap tap(sim, logs.log(), false);
+      ADD_FAILURE() << "expected HALError for " << fourCC(c.selector);
+    } catch (const HALError& error) {
+      EXPECT_EQ(error, c.expected);
+    }
+    EXPECT_EQ(sim.liveObjects().taps, 0u) << fourCC(c.selector);
+  }
+  EXPECT_TRUE(logs.startingWith("Tap created").empty());
+}
+
+TEST_F(SystemAudioTapTest, SecondDestroyAsksThePlatformAgainAndLogsItsRefusal) {
+  SystemAudioTap tap(sim, logs.log(), false);
+  tap.destroy();
+  tap.destroy();
+  EXPECT_EQ(
+      logs.startingWith("AudioHardwareDestroyProcessTap: "),
+      std::vector<std::string>{"AudioHardwareDestroyProcessTap: " + fourCC(kStatusBadObject)});
+}
+
+}  // namespace
+}  // namespace choralink
