@@ -1,0 +1,89 @@
+// The records that cross the seam have the platform's exact layouts.
+#include "engine/hal/audio_records.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace choralink {
+namespace {
+
+TEST(AudioRecordsTest, StreamFormatIsTheFortyByteRecord) {
+  EXPECT_EQ(sizeof(StreamFormat), 40u);
+  EXPECT_EQ(offsetof(StreamFormat, mFormatID), 8u);
+  EXPECT_EQ(offsetof(StreamFormat, mChannelsPerFrame), 28u);
+  EXPECT_EQ(offsetof(StreamFormat, mBitsPerChannel), 32u);
+  const StreamFormat f = StreamFormat::float32(48000, 2);
+  EXPECT_EQ(f.mSampleRate, 48000);
+  EXPECT_EQ(f.mFormatID, kFormatLinearPCM);
+  EXPECT_EQ(f.mBytesPerFrame, 8u);
+  EXPECT_EQ(f.mChannelsPerFrame, 2u);
+  EXPECT_EQ(f.mBitsPerChannel, 32u);
+}
+
+TEST(AudioRecordsTest, TimeStampAndRangeLayouts) {
+  EXPECT_EQ(sizeof(AudioTimeStamp), 64u);
+  EXPECT_EQ(offsetof(AudioTimeStamp, mHostTime), 8u);
+  EXPECT_EQ(offsetof(AudioTimeStamp, mSMPTETime), 32u);
+  EXPECT_EQ(offsetof(AudioTimeStamp, mFlags), 56u);
+  EXPECT_EQ(sizeof(ValueRange), 16u);
+  EXPECT_EQ(sizeof(PropertyAddress), 12u);
+}
+
+TEST(AudioRecordsTest, StreamUsageRoundTripsWithFlagsFromByteTwelve) {
+  const auto bytes = encodeStreamUsage(IOProcID{0x1234}, {0, 1});
+  ASSERT_EQ(bytes.size(), 20u);
+  std::uint32_t count, second;
+  std::memcpy(&count, bytes.data() + 8, 4);
+  std::memcpy(&second, bytes.data() + 16, 4);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(second, 1u);
+  const auto usage = decodeStreamUsage(bytes.data(), bytes.size());
+  ASSERT_TRUE(usage);
+  EXPECT_EQ(usage->proc, IOProcID{0x1234});
+  EXPECT_EQ(usage->flags, (std::vector<std::uint32_t>{0, 1}));
+}
+
+TEST(AudioRecordsTest, StreamUsageRefusesRecordsShorterThanTheyClaim) {
+  auto bytes = encodeStreamUsage(IOProcID{1}, {1, 1, 1});
+  EXPECT_FALSE(decodeStreamUsage(bytes.data(), bytes.size() - 1));
+  EXPECT_FALSE(decodeStreamUsage(bytes.data(), 11));
+  EXPECT_FALSE(decodeStreamUsage(nullptr, 40));
+  const auto empty = encodeStreamUsage(IOProcID{1}, {});
+  EXPECT_EQ(decodeStreamUsage(empty.data(), empty.size())->flags.size(), 0u);
+}
+
+TEST(AudioRecordsTest, StreamConfigurationIsABufferListWithoutData) {
+  const auto bytes = encodeStreamConfiguration({2, 6});
+  ASSERT_EQ(bytes.size(), 8u + 2 * 16u);
+  cl_audio_buffer_list header;
+  std::memcpy(&header, bytes.data(), sizeof header);  // first buffer included
+  EXPECT_EQ(header.mNumberBuffers, 2u);
+  EXPECT_EQ(header.mBuffers[0].mNumberChannels, 2u);
+  EXPECT_EQ(header.mBuffers[0].mData, nullptr);
+  EXPECT_EQ(decodeStreamConfiguration(bytes.data(), bytes.size()), (std::vector<std::uint32_t>{2, 6}));
+  EXPECT_EQ(decodeStreamConfiguration(bytes.data(), 8 + 16), (std::vector<std::uint32_t>{2}));
+  EXPECT_TRUE(decodeStreamConfiguration(bytes.data(), 3).empty());
+  EXPECT_EQ(encodeStreamConfiguration({}).size(), 8u);
+}
+
+TEST(AudioRecordsTest, StringReferencesTransferOwnership) {
+  alignas(void*) unsigned char slot[kStringRefSize];
+  writeStringRef(slot, "Speakers");
+  auto text = takeStringRef(slot);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, "Speakers");
+  writeStringRef(slot, std::nullopt);
+  EXPECT_FALSE(takeStringRef(slot));
+}
+
+TEST(AudioRecordsTest, GlobalTapExcludesTheGivenProcesses) {
+  const auto d = TapDescription::stereoGlobalTapButExcludeProcesses({7});
+  EXPECT_EQ(d.processes, (std::vector<AudioObjectID>{7}));
+  EXPECT_TRUE(d.exclusive);
+  EXPECT_FALSE(d.mono);
+}
+
+}  // namespace
+}  // namespace choralink

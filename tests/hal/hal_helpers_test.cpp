@@ -1,0 +1,232 @@
+// The HAL helpers' byte rules against a mock seam: exact sizes, initial
+// values, array sizing and cutting, string references, and the errors.
+#include "engine/hal/hal.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/hal/mock_audio_system.h"
+
+namespace choralink {
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Field;
+using ::testing::Invoke;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+
+constexpr AudioObjectID kDevice = 77;
+
+MATCHER_P2(AddressIs, selector, scope, "") {
+  return arg.selector == selector && arg.scope == scope && arg.element == kElementMain;
+}
+
+class HALHelpersTest : public ::testing::Test {
+ protected:
+  ::testing::StrictMock<MockAudioSystem> system;
+};
+
+TEST_F(HALHelpersTest, GetUInt32ReadsExactlyFourBytesStartingFromTheInitialValue) {
+  EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropDeviceIsAlive, kScopeGlobal), 0,
+                                      nullptr, _, _))
+      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                          std::uint32_t& size, void* data) {
+        EXPECT_EQ(size, 4u);
+        std::uint32_t seen;
+        std::memcpy(&seen, data, 4);
+        EXPECT_EQ(seen, 1u);  // the initial value is in place before the read
+        return kStatusOK;     // a backend that writes nothing leaves it
+      }));
+  EXPECT_EQ(HAL::get(system, kDevice, kPropDeviceIsAlive, kScopeGlobal, std::uint32_t{1}), 1u);
+}
+
+TEST_F(HALHelpersTest, GetDoubleReadsEightBytes) {
+  EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropNominalSampleRate, kScopeGlobal), 0,
+                                      nullptr, _, _))
+      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                          std::uint32_t& size, void* data) {
+        EXPECT_EQ(size, 8u);
+        const double rate = 44100;
+        std::memcpy(data, &rate, 8);
+        return kStatusOK;
+      }));
+  EXPECT_EQ(HAL::get<double>(system, kDevice, kPropNominalSampleRate, kScopeGlobal), 44100.0);
+}
+
+TEST_F(HALHelpersTest, GetFailureNamesTheSelector) {
+  EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _)).WillOnce(Return(kStatusBadDevice));
+  try {
+    HAL::get<double>(system, kDevice, kPropNominalSampleRate, kScopeGlobal);
+    FAIL() << "expected HALError";
+  } catch (const HALError& e) {
+    EXPECT_EQ(e.status(), kStatusBadDevice);
+    EXPECT_STREQ(e.what(), "get 'nsrt' (1853059700) failed: '!dev' (560227702)");
+  }
+}
+
+TEST_F(HALHelpersTest, GetArrayAllocatesBySizeAndKeepsOnlyWhatWasRead) {
+  // Size 10 bytes: two uint32 elements; the read then reports 4 bytes.
+  EXPECT_CALL(system, getPropertyDataSize(kDevice, AddressIs(kPropDevices, kScopeGlobal), 0,
+                                          nullptr, _))
+      .WillOnce(DoAll(SetArgReferee<4>(10u), Return(kStatusOK)));
+  EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropDevices, kScopeGlobal), 0, nullptr,
+                                      _, _))
+      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                          std::uint32_t& size, void* data) {
+        EXPECT_EQ(size, 8u);
+        const std::uint32_t id = 42;
+        std::memcpy(data, &id, 4);
+        size = 4;
+        return kStatusOK;
+      }));
+  EXPECT_EQ(HAL::getArray<std::uint32_t>(system, kDevice, kPropDevices, kScopeGlobal),
+            std::vector<std::uint32_t>{42});
+}
+
+TEST_F(HALHelpersTest, GetArrayPrefillsWithTheZeroValue) {
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
+      .WillOnce(DoAll(SetArgReferee<4>(32u), Return(kStatusOK)));
+  EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _))
+      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                          std::uint32_t&, void*) { return kStatusOK; }));  // writes nothing
+  const ValueRange zero{1, 2};
+  EXPECT_EQ(HAL::getArray(system, kDevice, kPropAvailableNominalSampleRates, kScopeGlobal, zero),
+            (std::vector<ValueRange>{zero, zero}));
+}
+
+TEST_F(HALHelpersTest, GetArrayWithLessThanOneElementDoesNotRead) {
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
+      .WillOnce(DoAll(SetArgReferee<4>(15u), Return(kStatusOK)));
+  EXPECT_TRUE(HAL::getArray<ValueRange>(system, kDevice, kPropAvailableNominalSampleRates,
+                                        kScopeGlobal)
+                  .empty());
+}
+
+TEST_F(HALHelpersTest, GetArrayReportsSizeAndReadFailuresApart) {
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _)).WillOnce(Return(kStatusUnknownProperty));
+  EXPECT_THROW(
+      {
+        try {
+          HAL::getArray<std::uint32_t>(system, kDevice, kPropActiveSubDevices, kScopeGlobal);
+        } catch (const HALError& e) {
+          EXPECT_EQ(e.operation(), "size 'agrp' (1634169456)");
+          throw;
+        }
+      },
+      HALError);
+
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
+      .WillOnce(DoAll(SetArgReferee<4>(8u), Return(kStatusOK)));
+  EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _)).WillOnce(Return(kStatusBadObject));
+  try {
+    HAL::getArray<std::uint32_t>(system, kDevice, kPropActiveSubDevices, kScopeGlobal);
+    FAIL();
+  } catch (const HALError& e) {
+    EXPECT_EQ(e.operation(), "get 'agrp' (1634169456)");
+    EXPECT_EQ(e.status(), kStatusBadObject);
+  }
+}
+
+TEST_F(HALHelpersTest, GetStringTakesOwnershipOfTheReference) {
+  EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropName, kScopeGlobal), _, _, _, _))
+      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                          std::uint32_t& size, void* data) {
+        EXPECT_EQ(size, kStringRefSize);
+        writeStringRef(data, "Living Room TV");
+        return kStatusOK;
+      }));
+  EXPECT_EQ(HAL::getString(system, kDevice, kPropName), "Living Room TV");
+}
+
+TEST_F(HALHelpersTest, GetStringOfANullReferenceIsEmpty) {
+  EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _))
+      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                          std::uint32_t&, void* data) {
+        writeStringRef(data, std::nullopt);
+        return kStatusOK;
+      }));
+  EXPECT_EQ(HAL::getString(system, kDevice, kPropName), "");
+}
+
+TEST_F(HALHelpersTest, GetStringFailureSaysString) {
+  EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _)).WillOnce(Return(kStatusUnknownProperty));
+  try {
+    HAL::getString(system, kDevice, kPropTapUID);
+    FAIL();
+  } catch (const HALError& e) {
+    EXPECT_EQ(e.operation(), "get string 'tuid' (1953851748)");
+  }
+}
+
+TEST_F(HALHelpersTest, SetWritesTheEightByteDouble) {
+  EXPECT_CALL(system, setPropertyData(kDevice, AddressIs(kPropNominalSampleRate, kScopeGlobal), 8u,
+                                      _))
+      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void* data) {
+        double value;
+        std::memcpy(&value, data, 8);
+        EXPECT_EQ(value, 48000.0);
+        return kStatusOK;
+      }));
+  HAL::set(system, kDevice, kPropNominalSampleRate, 48000.0);
+
+  EXPECT_CALL(system, setPropertyData(_, _, _, _)).WillOnce(Return(kStatusUnsupportedFormat));
+  try {
+    HAL::set(system, kDevice, kPropNominalSampleRate, 12345.0);
+    FAIL();
+  } catch (const HALError& e) {
+    EXPECT_STREQ(e.what(), "set 'nsrt' (1853059700) failed: '!dat' (560226676)");
+  }
+}
+
+TEST_F(HALHelpersTest, StreamChannelsListsEachBufferInOrder) {
+  const auto list = encodeStreamConfiguration({2, 8, 1});
+  EXPECT_CALL(system, getPropertyDataSize(kDevice, AddressIs(kPropStreamConfiguration, kScopeOutput),
+                                          _, _, _))
+      .WillOnce(DoAll(SetArgReferee<4>(static_cast<std::uint32_t>(list.size())), Return(kStatusOK)));
+  EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropStreamConfiguration, kScopeOutput), _,
+                                      _, _, _))
+      .WillOnce(Invoke([&](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                           std::uint32_t& size, void* data) {
+        EXPECT_EQ(size, list.size());
+        std::memcpy(data, list.data(), list.size());
+        return kStatusOK;
+      }));
+  EXPECT_EQ(HAL::streamChannels(system, kDevice, kScopeOutput), (std::vector<int>{2, 8, 1}));
+}
+
+TEST_F(HALHelpersTest, StreamChannelsNeverThrows) {
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _)).WillOnce(Return(kStatusUnknownProperty));
+  EXPECT_TRUE(HAL::streamChannels(system, kDevice, kScopeInput).empty());
+
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
+      .WillOnce(DoAll(SetArgReferee<4>(0u), Return(kStatusOK)));
+  EXPECT_TRUE(HAL::streamChannels(system, kDevice, kScopeInput).empty());
+
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
+      .WillOnce(DoAll(SetArgReferee<4>(24u), Return(kStatusOK)));
+  EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _)).WillOnce(Return(kStatusBadObject));
+  EXPECT_TRUE(HAL::streamChannels(system, kDevice, kScopeInput).empty());
+}
+
+TEST_F(HALHelpersTest, StreamChannelsIgnoresBuffersTheBytesDoNotHold) {
+  // The header claims five buffers, the read returns room for two.
+  auto list = encodeStreamConfiguration({2, 2});
+  const std::uint32_t claimed = 5;
+  std::memcpy(list.data(), &claimed, 4);
+  EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
+      .WillOnce(DoAll(SetArgReferee<4>(static_cast<std::uint32_t>(list.size())), Return(kStatusOK)));
+  EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _))
+      .WillOnce(Invoke([&](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
+                           std::uint32_t&, void* data) {
+        std::memcpy(data, list.data(), list.size());
+        return kStatusOK;
+      }));
+  EXPECT_EQ(HAL::streamChannels(system, kDevice, kScopeOutput), (std::vector<int>{2, 2}));
+}
+
+}  // namespace
+}  // namespace choralink
