@@ -221,6 +221,89 @@ TEST_F(PwRoutingTest, StoppedAggregateNeverCallsItsProcedureAndPlaysSilence) {
   EXPECT_EQ(arrival(recorder.channel(0)).nonzero, 0u);
 }
 
+// Writes (index + 1) / 10 into every output buffer, and notes what the input
+// list looked like.
+struct ShapeProbe {
+  std::atomic<uint32_t> outputBuffers{0};
+  std::atomic<uint32_t> inputBuffers{0};
+  std::atomic<bool> firstInputHadData{false};
+  std::atomic<uint64_t> calls{0};
+  std::atomic<bool> stopInside{false};
+  PwAggregate* aggregate = nullptr;
+};
+
+int32_t shapeProc(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list* input,
+                  const cl_audio_timestamp*, cl_audio_buffer_list* output,
+                  const cl_audio_timestamp*, void* data) {
+  auto* probe = static_cast<ShapeProbe*>(data);
+  probe->outputBuffers = output->mNumberBuffers;
+  probe->inputBuffers = input->mNumberBuffers;
+  probe->firstInputHadData = input->mNumberBuffers > 0 && input->mBuffers[0].mData != nullptr;
+  cl_audio_buffer* buffers = output->mBuffers;
+  for (uint32_t b = 0; b < output->mNumberBuffers; ++b) {
+    auto* samples = static_cast<float*>(buffers[b].mData);
+    for (uint32_t n = 0; n < buffers[b].mDataByteSize / 4; ++n)
+      samples[n] = static_cast<float>(b + 1) / 10.0f;
+  }
+  probe->calls.fetch_add(1);
+  if (probe->stopInside.load()) probe->aggregate->stop();
+  return 0;
+}
+
+TEST_F(PwRoutingTest, OnlyPresentedSubDevicesTakePlacesInTheBufferList) {
+  PwAggregateSpec spec;
+  spec.subDevices.push_back({kSpeakers, {"FL", "FR"}});
+  spec.subDevices.push_back({kUsb, {"FL", "FR"}});
+  PwAggregate aggregate(loop(), spec);
+  ASSERT_TRUE(aggregate.filter().waitForNode(kTimeout));
+  EXPECT_EQ(aggregate.outputStreams().size(), 4u);
+  aggregate.present({false, true}, {false, true});
+  EXPECT_EQ(aggregate.outputStreams(), (std::vector<uint32_t>{1, 1}));
+  EXPECT_EQ(aggregate.firstOutputStream(1), 0u);
+
+  ShapeProbe probe;
+  probe.aggregate = &aggregate;
+  ASSERT_TRUE(aggregate.setIoProc(&shapeProc, &probe, 0));
+  PwRecorder recorder(loop(), "choralink.test.recorder",
+                      {{"speakers_FL", "FL"}, {"usb_FL", "FL"}, {"usb_FR", "FR"}}, 2048);
+  ASSERT_TRUE(recorder.filter().waitForNode(kTimeout));
+  const uint32_t node = aggregate.filter().nodeId();
+  const auto ports = portsOf(node, 6);
+  const auto recorderInputs = portsOf(recorder.filter().nodeId(), 3);
+  PwLinks links =
+      link(outputPorts(ports, "out0_"), playbackPorts(graph().ports(sinkId(kSpeakers))));
+  for (auto& l : link(outputPorts(ports, "out1_"), playbackPorts(graph().ports(sinkId(kUsb)))))
+    links.push_back(std::move(l));
+  for (auto& l :
+       link(monitorPorts(graph().ports(sinkId(kSpeakers))), inputPorts(recorderInputs, "speakers")))
+    links.push_back(std::move(l));
+  for (auto& l : link(monitorPorts(graph().ports(sinkId(kUsb))), inputPorts(recorderInputs, "usb")))
+    links.push_back(std::move(l));
+  ASSERT_TRUE(waitActive(loop(), links, kTimeout));
+  aggregate.start();
+  ASSERT_TRUE(graph().waitFor([&] { return probe.calls.load() >= 2; }, kTimeout));
+  recorder.arm();
+  ASSERT_TRUE(graph().waitFor([&] { return recorder.full(); }, kTimeout));
+
+  EXPECT_EQ(probe.outputBuffers.load(), 2u);
+  EXPECT_EQ(probe.inputBuffers.load(), 2u) << "a disabled input keeps its place";
+  EXPECT_FALSE(probe.firstInputHadData.load());
+  EXPECT_EQ(arrival(recorder.channel(0)).nonzero, 0u) << "the unpresented sink hears silence";
+  const auto usbLeft = recorder.channel(1);
+  const auto usbRight = recorder.channel(2);
+  ASSERT_FALSE(usbLeft.empty());
+  EXPECT_FLOAT_EQ(usbLeft.back(), 0.1f);
+  EXPECT_FLOAT_EQ(usbRight.back(), 0.2f);
+
+  // Stopping from inside the procedure ends the cycles after that one.
+  probe.stopInside = true;
+  ASSERT_TRUE(graph().waitFor([&] { return !aggregate.running(); }, kTimeout));
+  const uint64_t calls = probe.calls.load();
+  const uint64_t cycles = aggregate.filter().cycles();
+  ASSERT_TRUE(graph().waitFor([&] { return aggregate.filter().cycles() >= cycles + 3; }, kTimeout));
+  EXPECT_EQ(probe.calls.load(), calls);
+}
+
 TEST_F(PwRoutingTest, TearingDownLeavesNoLinkOrNodeOfOursBehind) {
   const size_t linksBefore = graph().links().size();
   {

@@ -8,6 +8,9 @@ namespace choralink::pipewire {
 
 namespace {
 
+// The aggregate whose IO procedure this thread is running, if any.
+thread_local const PwAggregate* tlInProcess = nullptr;
+
 size_t listBytes(size_t buffers) {
   const size_t n = buffers == 0 ? 1 : buffers;
   return offsetof(cl_audio_buffer_list, mBuffers) + n * sizeof(cl_audio_buffer);
@@ -48,6 +51,14 @@ PwAggregate::PwAggregate(PwThreadLoop& loop, PwAggregateSpec spec) : spec_(std::
   outputCount_ = filterSpec.outputs.size();
   inputList_ = makeList(inputStorage_, filterSpec.inputs.size());
   outputList_ = makeList(outputStorage_, outputCount_);
+  for (auto& p : presentations_) {
+    p.outputs.assign(outputCount_, 0);
+    p.presented.assign(outputCount_, 0);
+    p.inputEnabled.assign(filterSpec.inputs.size(), 0);
+  }
+  // Everything presented until told otherwise; no data thread runs yet.
+  fill(presentations_[0], std::vector<bool>(spec_.subDevices.size(), true),
+       std::vector<bool>(filterSpec.inputs.size(), true));
   filter_ = std::make_unique<PwDspFilter>(loop, std::move(filterSpec), &PwAggregate::process, this);
 }
 
@@ -56,18 +67,59 @@ PwAggregate::~PwAggregate() {
   filter_.reset();
 }
 
+void PwAggregate::fill(Presentation& p, const std::vector<bool>& subDevices,
+                       const std::vector<bool>& inputs) {
+  presentedSubDevices_.assign(spec_.subDevices.size(), false);
+  for (size_t d = 0; d < subDevices.size() && d < spec_.subDevices.size(); ++d)
+    presentedSubDevices_[d] = subDevices[d];
+  enabledInputs_.assign(p.inputEnabled.size(), false);
+  for (size_t i = 0; i < inputs.size() && i < p.inputEnabled.size(); ++i)
+    enabledInputs_[i] = inputs[i];
+
+  uint32_t port = 0;
+  uint32_t count = 0;
+  for (size_t d = 0; d < spec_.subDevices.size(); ++d) {
+    for (size_t c = 0; c < spec_.subDevices[d].channels.size(); ++c, ++port) {
+      p.presented[port] = presentedSubDevices_[d] ? 1 : 0;
+      if (presentedSubDevices_[d]) p.outputs[count++] = port;
+    }
+  }
+  p.outputCount = count;
+  for (size_t i = 0; i < p.inputEnabled.size(); ++i)
+    p.inputEnabled[i] = enabledInputs_[i] ? 1 : 0;
+}
+
+void PwAggregate::present(const std::vector<bool>& subDevices, const std::vector<bool>& inputs) {
+  const int next = 1 - current_.load();
+  fill(presentations_[next], subDevices, inputs);
+  current_.store(next);
+  // A cycle that began before the switch may still read the old copy; wait it
+  // out so that the next present() may rewrite that copy.
+  waitForCycleEnd();
+}
+
+void PwAggregate::waitForCycleEnd() const {
+  while (inProc_.load())
+    std::this_thread::yield();
+}
+
 std::vector<uint32_t> PwAggregate::inputStreams() const {
   return std::vector<uint32_t>(spec_.captureChannels.size(), 1);
 }
 
 std::vector<uint32_t> PwAggregate::outputStreams() const {
-  return std::vector<uint32_t>(outputCount_, 1);
+  size_t count = 0;
+  for (size_t d = 0; d < spec_.subDevices.size(); ++d) {
+    if (presentedSubDevices_[d]) count += spec_.subDevices[d].channels.size();
+  }
+  return std::vector<uint32_t>(count, 1);
 }
 
 size_t PwAggregate::firstOutputStream(size_t subDevice) const {
   size_t first = 0;
-  for (size_t d = 0; d < subDevice && d < spec_.subDevices.size(); ++d)
-    first += spec_.subDevices[d].channels.size();
+  for (size_t d = 0; d < subDevice && d < spec_.subDevices.size(); ++d) {
+    if (presentedSubDevices_[d]) first += spec_.subDevices[d].channels.size();
+  }
   return first;
 }
 
@@ -90,34 +142,45 @@ void PwAggregate::start() {
 }
 
 void PwAggregate::stop() {
+  running_.store(false);
+  // From inside the IO procedure: this cycle is ours, the next sees running_.
+  if (tlInProcess == this) return;
   // Sequentially consistent pair with process(): either the data thread sees
   // running_ false before calling, or we see it inside and wait it out.
-  running_.store(false);
-  while (inProc_.load())
-    std::this_thread::yield();
+  waitForCycleEnd();
 }
 
 void PwAggregate::process(void* user, const PwCycle& cycle, const float* const* inputs,
                           float* const* outputs) {
   auto* self = static_cast<PwAggregate*>(user);
+  self->inProc_.store(true);
+  const Presentation& p = self->presentations_[self->current_.load()];
   const uint32_t frames = cycle.frames;
   const uint32_t bytes = frames * static_cast<uint32_t>(sizeof(float));
   cl_audio_buffer* in = self->inputList_->mBuffers;
-  for (uint32_t i = 0; i < self->inputList_->mNumberBuffers; ++i)
-    in[i] = cl_audio_buffer{1, bytes, const_cast<float*>(inputs[i])};
+  for (size_t i = 0; i < p.inputEnabled.size(); ++i) {
+    // A disabled stream keeps its place in the list but carries no data.
+    in[i] = p.inputEnabled[i] ? cl_audio_buffer{1, bytes, const_cast<float*>(inputs[i])}
+                              : cl_audio_buffer{1, 0, nullptr};
+  }
+  for (size_t port = 0; port < self->outputCount_; ++port) {
+    if (!p.presented[port]) std::memset(outputs[port], 0, bytes);
+  }
+  self->outputList_->mNumberBuffers = p.outputCount;
   cl_audio_buffer* out = self->outputList_->mBuffers;
-  for (uint32_t i = 0; i < self->outputList_->mNumberBuffers; ++i)
-    out[i] = cl_audio_buffer{1, bytes, outputs[i]};
+  for (uint32_t i = 0; i < p.outputCount; ++i)
+    out[i] = cl_audio_buffer{1, bytes, outputs[p.outputs[i]]};
 
-  self->inProc_.store(true);
   if (self->running_.load()) {
+    tlInProcess = self;
     self->proc_(self->device_, nullptr, self->inputList_, nullptr, self->outputList_, nullptr,
                 self->clientData_);
+    tlInProcess = nullptr;
     self->ioCycles_.fetch_add(1, std::memory_order_relaxed);
     self->ioFrames_.fetch_add(frames, std::memory_order_relaxed);
   } else {
-    for (uint32_t i = 0; i < self->outputList_->mNumberBuffers; ++i)
-      std::memset(outputs[i], 0, bytes);
+    for (uint32_t i = 0; i < p.outputCount; ++i)
+      std::memset(out[i].mData, 0, bytes);
   }
   self->inProc_.store(false);
 }

@@ -7,15 +7,19 @@
 // and calls the registered IO procedure with them.
 //
 // So the aggregate's stream shape is: input streams = one 1-channel stream
-// per capture channel; output streams = for each sub-device, one 1-channel
-// stream per channel. Sub-devices have no input streams here, so the tap's
-// streams come first in the input list.
+// per capture channel; output streams = for each presented sub-device, one
+// 1-channel stream per channel. Sub-devices have no input streams here, so the
+// tap's streams come first in the input list.
 //
-// Threads. Construction, destruction, setIoProc, start and stop take the loop
-// lock or need none; the IO procedure runs on PipeWire's real-time data
-// thread. stop() returns only when no call of the IO procedure is under way,
-// and none starts afterwards. Until start() (and after stop()) the outputs
-// carry silence.
+// Presentation. The owner decides which sub-devices the IO procedure sees
+// (those that joined: their links are active) and which input streams it
+// receives; the others' ports carry silence and take no place in the lists,
+// so buffer indices always match the presented shape.
+//
+// Threads. Construction, destruction, setIoProc, present, start and stop are
+// for ordinary threads (never the data thread, except stop(), see there); the
+// IO procedure runs on PipeWire's real-time data thread. Until start() (and
+// after stop()) the outputs carry silence.
 #pragma once
 
 #include <atomic>
@@ -57,10 +61,18 @@ class PwAggregate {
   static std::string capturePortName(const std::string& channel);
   static std::string outputPortName(size_t subDevice, const std::string& channel);
 
-  // Channel counts of the input and output streams (all 1, see above).
+  // Chooses the presented sub-devices and the enabled input streams (one
+  // flag each; missing flags count as false). Returns once the data thread
+  // uses the new choice. Initially every sub-device and input is presented.
+  void present(const std::vector<bool>& subDevices, const std::vector<bool>& inputs);
+  const std::vector<bool>& presentedSubDevices() const { return presentedSubDevices_; }
+  const std::vector<bool>& enabledInputs() const { return enabledInputs_; }
+
+  // Channel counts of the input streams (every capture channel) and of the
+  // presented output streams (all 1, see above).
   std::vector<uint32_t> inputStreams() const;
   std::vector<uint32_t> outputStreams() const;
-  // Index of a sub-device's first output stream.
+  // Index of a presented sub-device's first output stream.
   size_t firstOutputStream(size_t subDevice) const;
 
   // Registers the IO procedure; `device` is passed through as its first
@@ -69,6 +81,9 @@ class PwAggregate {
   void clearIoProc();
   bool hasIoProc() const { return proc_ != nullptr; }
   void start();
+  // Ends the IO procedure's cycles. Returns when no call is under way and
+  // none will start. Called from inside the IO procedure, it takes effect
+  // after that cycle.
   void stop();
   bool running() const { return running_.load(); }
   // IO procedure calls made so far, and the frames they were given. Any thread.
@@ -79,7 +94,23 @@ class PwAggregate {
   static void process(void* user, const PwCycle& cycle, const float* const* inputs,
                       float* const* outputs);
 
+  // Which ports the lists carry: two copies, the data thread reads the one
+  // `current_` names, the other is rewritten only after a handover.
+  struct Presentation {
+    std::vector<uint32_t> outputs;  // output port indices, in list order
+    std::vector<uint8_t> presented;  // per output port: carried in the list
+    std::vector<uint8_t> inputEnabled;  // per input port
+    uint32_t outputCount = 0;
+  };
+
+  void fill(Presentation& p, const std::vector<bool>& subDevices, const std::vector<bool>& inputs);
+  void waitForCycleEnd() const;
+
   PwAggregateSpec spec_;
+  Presentation presentations_[2];
+  std::atomic<int> current_{0};
+  std::vector<bool> presentedSubDevices_;
+  std::vector<bool> enabledInputs_;
   // Buffer lists with room for every port, built once; the process callback
   // only rewrites their sizes and data pointers.
   std::unique_ptr<std::byte[]> inputStorage_;
