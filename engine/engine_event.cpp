@@ -4,7 +4,9 @@ namespace choralink {
 
 namespace {
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
 
 }  // namespace
 

@@ -27,7 +27,9 @@ bool Executor::runUnlessCancelled(const std::shared_ptr<std::atomic<bool>>& canc
   return true;
 }
 
-void Executor::post(Task task) { schedule(now(), nullptr, std::move(task)); }
+void Executor::post(Task task) {
+  schedule(now(), nullptr, std::move(task));
+}
 
 TaskHandle Executor::postAfter(double delay, Task task) {
   auto cancelled = std::make_shared<std::atomic<bool>>(false);

@@ -27,9 +27,13 @@ SerialQueue::~SerialQueue() {
   if (thread_.joinable()) thread_.join();
 }
 
-double SerialQueue::now() const { return steadySeconds(); }
+double SerialQueue::now() const {
+  return steadySeconds();
+}
 
-bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+bool SerialQueue::isCurrent() const {
+  return std::this_thread::get_id() == thread_.get_id();
+}
 
 void SerialQueue::sleepFor(double seconds) {
   if (!(seconds > 0)) return;

@@ -21,6 +21,8 @@ std::optional<TimedTaskQueue::Entry> TimedTaskQueue::popDue(double time) {
   return entry;
 }
 
-void TimedTaskQueue::clear() { heap_ = {}; }
+void TimedTaskQueue::clear() {
+  heap_ = {};
+}
 
 }  // namespace choralink

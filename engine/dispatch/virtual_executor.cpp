@@ -35,9 +35,13 @@ std::size_t VirtualExecutor::advanceBy(double seconds) {
   return runThrough(target);
 }
 
-std::size_t VirtualExecutor::advanceTo(double time) { return runThrough(time); }
+std::size_t VirtualExecutor::advanceTo(double time) {
+  return runThrough(time);
+}
 
-std::size_t VirtualExecutor::runDue() { return runThrough(now()); }
+std::size_t VirtualExecutor::runDue() {
+  return runThrough(now());
+}
 
 bool VirtualExecutor::runNext() {
   const auto due = nextDueTime();

@@ -33,7 +33,8 @@ std::vector<std::byte> encodeStreamUsage(IOProcID proc, const std::vector<std::u
   const auto count = static_cast<std::uint32_t>(flags.size());
   std::memcpy(out.data(), &proc, sizeof proc);
   std::memcpy(out.data() + 8, &count, 4);
-  if (!flags.empty()) std::memcpy(out.data() + kStreamUsageHeaderBytes, flags.data(), 4 * flags.size());
+  if (!flags.empty())
+    std::memcpy(out.data() + kStreamUsageHeaderBytes, flags.data(), 4 * flags.size());
   return out;
 }
 
@@ -46,7 +47,8 @@ std::optional<StreamUsage> decodeStreamUsage(const void* data, std::size_t size)
   std::memcpy(&count, bytes + 8, 4);
   if ((size - kStreamUsageHeaderBytes) / 4 < count) return std::nullopt;
   usage.flags.resize(count);
-  if (count > 0) std::memcpy(usage.flags.data(), bytes + kStreamUsageHeaderBytes, 4 * std::size_t{count});
+  if (count > 0)
+    std::memcpy(usage.flags.data(), bytes + kStreamUsageHeaderBytes, 4 * std::size_t{count});
   return usage;
 }
 

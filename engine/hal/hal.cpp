@@ -7,9 +7,11 @@
 namespace choralink::HAL {
 
 template <class T>
-  requires std::same_as<T, std::uint32_t> || std::same_as<T, double>
-T get(AudioSystem& system, AudioObjectID object, std::uint32_t selector, std::uint32_t scope,
-      T initial) {
+requires std::same_as<T, std::uint32_t> || std::same_as<T, double> T get(AudioSystem& system,
+                                                                         AudioObjectID object,
+                                                                         std::uint32_t selector,
+                                                                         std::uint32_t scope,
+                                                                         T initial) {
   T value = initial;
   std::uint32_t size = sizeof(T);
   const HALStatus status =
@@ -18,14 +20,14 @@ T get(AudioSystem& system, AudioObjectID object, std::uint32_t selector, std::ui
   return value;
 }
 
-template std::uint32_t get<std::uint32_t>(AudioSystem&, AudioObjectID, std::uint32_t,
-                                          std::uint32_t, std::uint32_t);
+template std::uint32_t get<std::uint32_t>(AudioSystem&, AudioObjectID, std::uint32_t, std::uint32_t,
+                                          std::uint32_t);
 template double get<double>(AudioSystem&, AudioObjectID, std::uint32_t, std::uint32_t, double);
 
 template <class T>
-  requires std::same_as<T, std::uint32_t> || std::same_as<T, ValueRange>
-std::vector<T> getArray(AudioSystem& system, AudioObjectID object, std::uint32_t selector,
-                        std::uint32_t scope, T zero) {
+requires std::same_as<T, std::uint32_t> || std::same_as<T, ValueRange> std::vector<T> getArray(
+    AudioSystem& system, AudioObjectID object, std::uint32_t selector, std::uint32_t scope,
+    T zero) {
   const PropertyAddress addr = address(selector, scope);
   std::uint32_t size = 0;
   HALStatus status = system.getPropertyDataSize(object, addr, 0, nullptr, size);

@@ -37,12 +37,14 @@ TEST(BoundedStreamTest, KeepsTheNewestNInOrderAndDropsTheOldest) {
   BoundedStream<int> events(32);
   std::vector<int> seen;
   auto subscription = events.consume(main, [&](int v) { seen.push_back(v); });
-  for (int i = 1; i <= 40; ++i) events.send(i);
+  for (int i = 1; i <= 40; ++i)
+    events.send(i);
   main.runDue();
   ASSERT_EQ(seen.size(), 32u);
   EXPECT_EQ(seen.front(), 9);
   EXPECT_EQ(seen.back(), 40);
-  for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[i - 1] + 1);
+  for (std::size_t i = 1; i < seen.size(); ++i)
+    EXPECT_EQ(seen[i], seen[i - 1] + 1);
   EXPECT_EQ(events.droppedCount(), 8u);
 }
 
@@ -77,7 +79,8 @@ TEST(BoundedStreamTest, ElementsWaitForAConsumer) {
 
 TEST(BoundedStreamTest, TakeBufferedWithoutAConsumer) {
   BoundedStream<int> events(3);
-  for (int i = 0; i < 5; ++i) events.send(i);
+  for (int i = 0; i < 5; ++i)
+    events.send(i);
   EXPECT_EQ(events.buffered(), 3u);
   EXPECT_EQ(events.takeBuffered(), (std::vector<int>{2, 3, 4}));
   EXPECT_EQ(events.buffered(), 0u);
@@ -88,8 +91,8 @@ TEST(BoundedStreamTest, FinishDeliversWhatIsBufferedThenEnds) {
   BoundedStream<int> events(32);
   std::vector<int> seen;
   bool finished = false;
-  auto subscription =
-      events.consume(main, [&](int v) { seen.push_back(v); }, [&] { finished = true; });
+  auto subscription = events.consume(
+      main, [&](int v) { seen.push_back(v); }, [&] { finished = true; });
   events.send(1);
   events.finish();
   events.send(2);  // ignored
@@ -138,10 +141,12 @@ TEST(BoundedStreamTest, ConcurrentProducersKeepPerProducerOrderAndAccountForEver
   std::vector<std::thread> producers;
   for (int p = 0; p < kProducers; ++p) {
     producers.emplace_back([&events, p] {
-      for (int i = 0; i < kPerProducer; ++i) events.send({p, i});
+      for (int i = 0; i < kPerProducer; ++i)
+        events.send({p, i});
     });
   }
-  for (auto& t : producers) t.join();
+  for (auto& t : producers)
+    t.join();
   // Drain: the queue delivers what is left, one element per task.
   for (int spins = 0; spins < 10000; ++spins) {
     submit(consumerQueue, [] {}).wait();
@@ -177,7 +182,8 @@ TEST(BoundedStreamTest, LatestValueUnderConcurrentProducersEndsWithTheLastValueS
       }
     });
   }
-  for (auto& t : producers) t.join();
+  for (auto& t : producers)
+    t.join();
   for (int spins = 0; spins < 1000 && last.load() != counter.load() - 1; ++spins) {
     submit(consumerQueue, [] {}).wait();
   }

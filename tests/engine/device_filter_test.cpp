@@ -18,15 +18,15 @@ AudioDeviceInfo device(std::string name, Transport transport, std::string uid = 
 
 std::vector<std::string> names(const std::vector<AudioDeviceInfo>& devices) {
   std::vector<std::string> out;
-  for (const auto& d : devices) out.push_back(d.name);
+  for (const auto& d : devices)
+    out.push_back(d.name);
   return out;
 }
 
 TEST(DeviceFilterTest, RanksBuiltInThenBluetoothThenOthersThenUnsupported) {
-  std::vector<AudioDeviceInfo> list{device("Apple TV", Transport::airPlay),
-                                    device("Alpha", Transport::usb),
-                                    device("Beta", Transport::bluetooth),
-                                    device("Zeta", Transport::builtIn)};
+  std::vector<AudioDeviceInfo> list{
+      device("Apple TV", Transport::airPlay), device("Alpha", Transport::usb),
+      device("Beta", Transport::bluetooth), device("Zeta", Transport::builtIn)};
   DeviceFilter::sortDevices(list);
   EXPECT_EQ(names(list), (std::vector<std::string>{"Zeta", "Beta", "Alpha", "Apple TV"}));
   EXPECT_EQ(DeviceFilter::rank(device("x", Transport::bluetoothLE)), 1);
@@ -45,10 +45,9 @@ TEST(DeviceFilterTest, NamesCompareNumericallyAndIgnoringCase) {
 }
 
 TEST(DeviceFilterTest, EqualRankAndNameKeepThePlatformOrder) {
-  std::vector<AudioDeviceInfo> list{device("TV", Transport::hdmi, "first"),
-                                    device("Alpha", Transport::usb),
-                                    device("tv", Transport::displayPort, "second"),
-                                    device("TV", Transport::hdmi, "third")};
+  std::vector<AudioDeviceInfo> list{
+      device("TV", Transport::hdmi, "first"), device("Alpha", Transport::usb),
+      device("tv", Transport::displayPort, "second"), device("TV", Transport::hdmi, "third")};
   DeviceFilter::sortDevices(list);
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0].name, "Alpha");

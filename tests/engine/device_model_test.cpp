@@ -34,7 +34,8 @@ TEST(TransportTest, LabelsAndRawValues) {
   EXPECT_EQ(label(Transport::bluetoothLE), "Bluetooth");
   EXPECT_EQ(label(Transport::firewire), "FireWire");
   EXPECT_EQ(label(Transport::unknown), "Other");
-  for (Transport t : kAllTransports) EXPECT_EQ(transportFromRaw(rawValue(t)), t);
+  for (Transport t : kAllTransports)
+    EXPECT_EQ(transportFromRaw(rawValue(t)), t);
   EXPECT_EQ(rawValue(Transport::virtual_), "virtual");
   EXPECT_EQ(transportFromRaw("Virtual"), std::nullopt);
   EXPECT_TRUE(isBluetooth(Transport::bluetoothLE));
@@ -49,7 +50,8 @@ TEST(DeviceKindTest, UsbHeadsetsInAnyCaseAreHeadphonesOtherUsbIsUsb) {
 }
 
 TEST(DeviceKindTest, BluetoothNamesPickTheMostSpecificKind) {
-  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "Anna's AirPods Pro", false), DeviceKind::airpodsPro);
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "Anna's AirPods Pro", false),
+            DeviceKind::airpodsPro);
   EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "AirPods Max", false), DeviceKind::airpodsMax);
   EXPECT_EQ(guessDeviceKind(Transport::bluetoothLE, "AirPods", false), DeviceKind::airpods);
   EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "WH-1000XM4", false), DeviceKind::headphones);
@@ -61,7 +63,8 @@ TEST(DeviceKindTest, BluetoothNamesPickTheMostSpecificKind) {
 }
 
 TEST(DeviceKindTest, BuiltInDependsOnHeadphonesThenTheComputer) {
-  EXPECT_EQ(guessDeviceKind(Transport::builtIn, "External Headphones", true), DeviceKind::headphones);
+  EXPECT_EQ(guessDeviceKind(Transport::builtIn, "External Headphones", true),
+            DeviceKind::headphones);
   EXPECT_EQ(guessDeviceKind(Transport::builtIn, "Speakers", true), DeviceKind::laptop);
   EXPECT_EQ(guessDeviceKind(Transport::builtIn, "MacBook Pro Speakers", false), DeviceKind::laptop);
   EXPECT_EQ(guessDeviceKind(Transport::builtIn, "Mac mini Speakers", false), DeviceKind::desktop);
@@ -72,8 +75,8 @@ TEST(DeviceKindTest, OtherTransportsAndSymbols) {
   EXPECT_EQ(guessDeviceKind(Transport::displayPort, "Monitor", false), DeviceKind::display);
   EXPECT_EQ(guessDeviceKind(Transport::hdmi, "headphone jack", false), DeviceKind::tv);
   EXPECT_EQ(guessDeviceKind(Transport::airPlay, "Kitchen", false), DeviceKind::airPlay);
-  for (Transport t : {Transport::aggregate, Transport::virtual_, Transport::pci, Transport::firewire,
-                      Transport::avb, Transport::unknown}) {
+  for (Transport t : {Transport::aggregate, Transport::virtual_, Transport::pci,
+                      Transport::firewire, Transport::avb, Transport::unknown}) {
     EXPECT_EQ(guessDeviceKind(t, "AirPods headphones", true), DeviceKind::other);
   }
   EXPECT_EQ(symbol(DeviceKind::laptop), "laptopcomputer");
@@ -81,7 +84,8 @@ TEST(DeviceKindTest, OtherTransportsAndSymbols) {
   EXPECT_EQ(symbol(DeviceKind::speaker), "hifispeaker");
   EXPECT_EQ(symbol(DeviceKind::airPlay), "airplayaudio");
   EXPECT_EQ(symbol(DeviceKind::other), "speaker.wave.2");
-  for (DeviceKind k : kAllDeviceKinds) EXPECT_EQ(deviceKindFromRaw(rawValue(k)), k);
+  for (DeviceKind k : kAllDeviceKinds)
+    EXPECT_EQ(deviceKindFromRaw(rawValue(k)), k);
 }
 
 TEST(DeviceKindTest, LowerCasingIsUnicodeAware) {
@@ -176,7 +180,8 @@ TEST(AudioDeviceInfoTest, EqualityIgnoresKindAndAvailableRatesOnly) {
   EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.isDefaultOutput = false; }));
   EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.latencyFrames = 1; }));
   EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.stereoPair.right = 1; }));
-  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.supportStatus = SupportStatus::airPlayUnsupported; }));
+  EXPECT_TRUE(
+      differs([](AudioDeviceInfo& d) { d.supportStatus = SupportStatus::airPlayUnsupported; }));
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ TEST(SerialQueueTest, RunsTasksOneAtATimeOnItsOwnThreadInPostingOrder) {
   EXPECT_FALSE(queue.isCurrent());
   EXPECT_FALSE(overlapped);
   ASSERT_EQ(order.size(), 200u);
-  for (int i = 0; i < 200; ++i) EXPECT_EQ(order[i], i);
+  for (int i = 0; i < 200; ++i)
+    EXPECT_EQ(order[i], i);
 }
 
 TEST(SerialQueueTest, DelayedWorkRunsAfterEarlierDueWork) {

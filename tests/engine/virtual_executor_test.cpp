@@ -30,8 +30,8 @@ TEST_F(VirtualExecutorTest, RunsDueTasksInTimeOrderAndTiesInPostingOrder) {
   clock.postAfter(0.2, note("b"));
 
   EXPECT_EQ(clock.advanceBy(0.3), 5u);
-  EXPECT_EQ(log, (std::vector<std::string>{"now@0.000000", "a@0.100000", "b@0.200000",
-                                           "c@0.300000", "d@0.300000"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"now@0.000000", "a@0.100000", "b@0.200000", "c@0.300000",
+                                           "d@0.300000"}));
   EXPECT_DOUBLE_EQ(clock.now(), 0.3);
 }
 
@@ -181,9 +181,7 @@ TEST_F(VirtualExecutorTest, SubmitDeliversTheResultOnceTheTaskRuns) {
 TEST_F(VirtualExecutorTest, BoundedPollReturnsAsSoonAsTheConditionHolds) {
   int checks = 0;
   bool met = false;
-  clock.post([&] {
-    met = boundedPoll(clock, 0.05, 2.0, [&] { return ++checks == 4; });
-  });
+  clock.post([&] { met = boundedPoll(clock, 0.05, 2.0, [&] { return ++checks == 4; }); });
   clock.runDue();
   EXPECT_TRUE(met);
   EXPECT_EQ(checks, 4);
@@ -223,10 +221,12 @@ TEST_F(VirtualExecutorTest, PollAsyncCompletesOnTheExecutorWithoutBlockingIt) {
   std::optional<bool> outcome;
   double doneAt = 0;
   bool flag = false;
-  pollAsync(clock, 0.05, 2.0, [&] { return flag; }, [&](bool met) {
-    outcome = met;
-    doneAt = clock.now();
-  });
+  pollAsync(
+      clock, 0.05, 2.0, [&] { return flag; },
+      [&](bool met) {
+        outcome = met;
+        doneAt = clock.now();
+      });
   clock.postAfter(0.3, [&] { flag = true; });  // other work runs while polling
   clock.advanceBy(1.0);
   ASSERT_TRUE(outcome.has_value());
@@ -236,7 +236,8 @@ TEST_F(VirtualExecutorTest, PollAsyncCompletesOnTheExecutorWithoutBlockingIt) {
 
 TEST_F(VirtualExecutorTest, PollAsyncReportsATimeoutAndCanBeCancelled) {
   std::optional<bool> outcome;
-  pollAsync(clock, 0.05, 1.0, [] { return false; }, [&](bool met) { outcome = met; });
+  pollAsync(
+      clock, 0.05, 1.0, [] { return false; }, [&](bool met) { outcome = met; });
   clock.advanceBy(3.0);
   ASSERT_TRUE(outcome.has_value());
   EXPECT_FALSE(*outcome);

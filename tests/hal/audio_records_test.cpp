@@ -62,7 +62,8 @@ TEST(AudioRecordsTest, StreamConfigurationIsABufferListWithoutData) {
   EXPECT_EQ(header.mNumberBuffers, 2u);
   EXPECT_EQ(header.mBuffers[0].mNumberChannels, 2u);
   EXPECT_EQ(header.mBuffers[0].mData, nullptr);
-  EXPECT_EQ(decodeStreamConfiguration(bytes.data(), bytes.size()), (std::vector<std::uint32_t>{2, 6}));
+  EXPECT_EQ(decodeStreamConfiguration(bytes.data(), bytes.size()),
+            (std::vector<std::uint32_t>{2, 6}));
   EXPECT_EQ(decodeStreamConfiguration(bytes.data(), 8 + 16), (std::vector<std::uint32_t>{2}));
   EXPECT_TRUE(decodeStreamConfiguration(bytes.data(), 3).empty());
   EXPECT_EQ(encodeStreamConfiguration({}).size(), 8u);

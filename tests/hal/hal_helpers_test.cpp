@@ -70,11 +70,11 @@ TEST_F(HALHelpersTest, GetFailureNamesTheSelector) {
 
 TEST_F(HALHelpersTest, GetArrayAllocatesBySizeAndKeepsOnlyWhatWasRead) {
   // Size 10 bytes: two uint32 elements; the read then reports 4 bytes.
-  EXPECT_CALL(system, getPropertyDataSize(kDevice, AddressIs(kPropDevices, kScopeGlobal), 0,
-                                          nullptr, _))
+  EXPECT_CALL(system,
+              getPropertyDataSize(kDevice, AddressIs(kPropDevices, kScopeGlobal), 0, nullptr, _))
       .WillOnce(DoAll(SetArgReferee<4>(10u), Return(kStatusOK)));
-  EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropDevices, kScopeGlobal), 0, nullptr,
-                                      _, _))
+  EXPECT_CALL(system,
+              getPropertyData(kDevice, AddressIs(kPropDevices, kScopeGlobal), 0, nullptr, _, _))
       .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
                           std::uint32_t& size, void* data) {
         EXPECT_EQ(size, 8u);
@@ -101,9 +101,9 @@ TEST_F(HALHelpersTest, GetArrayPrefillsWithTheZeroValue) {
 TEST_F(HALHelpersTest, GetArrayWithLessThanOneElementDoesNotRead) {
   EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
       .WillOnce(DoAll(SetArgReferee<4>(15u), Return(kStatusOK)));
-  EXPECT_TRUE(HAL::getArray<ValueRange>(system, kDevice, kPropAvailableNominalSampleRates,
-                                        kScopeGlobal)
-                  .empty());
+  EXPECT_TRUE(
+      HAL::getArray<ValueRange>(system, kDevice, kPropAvailableNominalSampleRates, kScopeGlobal)
+          .empty());
 }
 
 TEST_F(HALHelpersTest, GetArrayReportsSizeAndReadFailuresApart) {
@@ -163,8 +163,8 @@ TEST_F(HALHelpersTest, GetStringFailureSaysString) {
 }
 
 TEST_F(HALHelpersTest, SetWritesTheEightByteDouble) {
-  EXPECT_CALL(system, setPropertyData(kDevice, AddressIs(kPropNominalSampleRate, kScopeGlobal), 8u,
-                                      _))
+  EXPECT_CALL(system,
+              setPropertyData(kDevice, AddressIs(kPropNominalSampleRate, kScopeGlobal), 8u, _))
       .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void* data) {
         double value;
         std::memcpy(&value, data, 8);
@@ -184,9 +184,10 @@ TEST_F(HALHelpersTest, SetWritesTheEightByteDouble) {
 
 TEST_F(HALHelpersTest, StreamChannelsListsEachBufferInOrder) {
   const auto list = encodeStreamConfiguration({2, 8, 1});
-  EXPECT_CALL(system, getPropertyDataSize(kDevice, AddressIs(kPropStreamConfiguration, kScopeOutput),
-                                          _, _, _))
-      .WillOnce(DoAll(SetArgReferee<4>(static_cast<std::uint32_t>(list.size())), Return(kStatusOK)));
+  EXPECT_CALL(system, getPropertyDataSize(
+                          kDevice, AddressIs(kPropStreamConfiguration, kScopeOutput), _, _, _))
+      .WillOnce(
+          DoAll(SetArgReferee<4>(static_cast<std::uint32_t>(list.size())), Return(kStatusOK)));
   EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropStreamConfiguration, kScopeOutput), _,
                                       _, _, _))
       .WillOnce(Invoke([&](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
@@ -218,7 +219,8 @@ TEST_F(HALHelpersTest, StreamChannelsIgnoresBuffersTheBytesDoNotHold) {
   const std::uint32_t claimed = 5;
   std::memcpy(list.data(), &claimed, 4);
   EXPECT_CALL(system, getPropertyDataSize(_, _, _, _, _))
-      .WillOnce(DoAll(SetArgReferee<4>(static_cast<std::uint32_t>(list.size())), Return(kStatusOK)));
+      .WillOnce(
+          DoAll(SetArgReferee<4>(static_cast<std::uint32_t>(list.size())), Return(kStatusOK)));
   EXPECT_CALL(system, getPropertyData(_, _, _, _, _, _))
       .WillOnce(Invoke([&](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
                            std::uint32_t&, void* data) {

@@ -40,8 +40,7 @@ TEST_F(PropertyListenerTest, RegistersOnTheQueueAndCallsTheHandlerWithoutArgumen
   (*registered)(kSystemObject, {listener.addr()});
   EXPECT_EQ(calls, 1);
 
-  EXPECT_CALL(system, removePropertyListener(kSystemObject, Eq(listener.addr()), _,
-                                             Eq(registered)))
+  EXPECT_CALL(system, removePropertyListener(kSystemObject, Eq(listener.addr()), _, Eq(registered)))
       .WillOnce(Return(kStatusOK));
 }
 

@@ -65,7 +65,7 @@ int clicks(PwThreadLoop& loop, PwGraph& graph, std::vector<std::string> uids,
   for (const auto& node : graph.sinks()) {
     const SinkFacts f = describeSink(node, clock);
     const bool named = std::find(uids.begin(), uids.end(), f.uid) != uids.end();
-    if (f.ours || (uids.empty() ? f.transport == kTransportVirtual : !named)) continue;
+    if (f.ours || (uids.empty() ? f.transport == choralink::kTransportVirtual : !named)) continue;
     chosen.push_back(f);
   }
   if (chosen.empty() || chosen.size() > CL_MAX_SLOTS) {

@@ -9,7 +9,7 @@ namespace choralink::pipewire {
 namespace {
 
 // The aggregate whose IO procedure this thread is running, if any.
-thread_local const PwAggregate* tlInProcess = nullptr;
+thread_local PwAggregate* tlInProcess = nullptr;
 
 size_t listBytes(size_t buffers) {
   const size_t n = buffers == 0 ? 1 : buffers;
@@ -139,6 +139,10 @@ void PwAggregate::clearIoProc() {
 
 void PwAggregate::start() {
   if (proc_ != nullptr) running_.store(true);
+}
+
+PwAggregate* PwAggregate::runningOnThisThread() {
+  return tlInProcess;
 }
 
 void PwAggregate::stop() {

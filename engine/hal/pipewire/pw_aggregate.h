@@ -80,6 +80,9 @@ class PwAggregate {
   bool setIoProc(cl_ioproc_fn proc, void* clientData, uint32_t device);
   void clearIoProc();
   bool hasIoProc() const { return proc_ != nullptr; }
+  uint32_t ioDevice() const { return device_; }
+  // The aggregate whose IO procedure the calling thread is running, if any.
+  static PwAggregate* runningOnThisThread();
   void start();
   // Ends the IO procedure's cycles. Returns when no call is under way and
   // none will start. Called from inside the IO procedure, it takes effect
