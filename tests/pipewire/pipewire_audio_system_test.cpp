@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/hal/hal.h"
@@ -508,6 +510,8 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
 // Notes what the input list carried and can stop its own device.
 struct InputProbe {
   std::atomic<uint64_t> calls{0};
+  std::atomic<double> lastSampleTime{-1};
+  std::atomic<bool> sampleTimesAdvance{true};
   std::atomic<int> inputsWithData{-1};
   std::atomic<bool> stopInside{false};
   AudioSystem* system = nullptr;
@@ -515,10 +519,16 @@ struct InputProbe {
   IOProcID proc = kNoIOProc;
 };
 
-int32_t inputProc(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list* input,
+int32_t inputProc(uint32_t, const cl_audio_timestamp* now, const cl_audio_buffer_list* input,
                   const cl_audio_timestamp*, cl_audio_buffer_list*, const cl_audio_timestamp*,
                   void* data) {
   auto* probe = static_cast<InputProbe*>(data);
+  const auto* stamp = reinterpret_cast<const AudioTimeStamp*>(now);
+  if (stamp == nullptr || !(stamp->mFlags & kTimeStampSampleTimeValid) ||
+      stamp->mSampleTime <= probe->lastSampleTime.load()) {
+    probe->sampleTimesAdvance = false;
+  }
+  if (stamp != nullptr) probe->lastSampleTime = stamp->mSampleTime;
   int withData = 0;
   const cl_audio_buffer* buffers = input->mBuffers;
   for (uint32_t b = 0; b < input->mNumberBuffers; ++b)
@@ -555,6 +565,7 @@ TEST_F(PipeWireAudioSystemTest, StreamUsageAndStopFromInsideTheProcedure) {
   ASSERT_EQ(sys().startDevice(aggregate, probe.proc), kStatusOK);
   ASSERT_TRUE(eventually([&] { return probe.calls.load() >= 2; }));
   EXPECT_EQ(probe.inputsWithData.load(), 1) << "the disabled stream keeps its place, no data";
+  EXPECT_TRUE(probe.sampleTimesAdvance.load()) << "each cycle's timestamp moves on";
 
   probe.stopInside = true;
   ASSERT_TRUE(eventually([&] {
@@ -575,6 +586,40 @@ TEST_F(PipeWireAudioSystemTest, StreamUsageAndStopFromInsideTheProcedure) {
   EXPECT_EQ(sys().destroyProcessTap(tap), kStatusOK);
   links.clear();
   restoreDefaultOutput(graph(), {});
+}
+
+// Stalls one cycle far beyond its deadline, as an overloaded procedure would.
+int32_t stallingProc(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list*,
+                     const cl_audio_timestamp*, cl_audio_buffer_list*, const cl_audio_timestamp*,
+                     void* data) {
+  auto* calls = static_cast<std::atomic<uint64_t>*>(data);
+  if (calls->fetch_add(1) == 20) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  return 0;
+}
+
+TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverload) {
+  AudioObjectID aggregate = 0;
+  ASSERT_EQ(sys().createAggregateDevice(aggregateDescription({kUsb, kSpeakers}, ""), aggregate),
+            kStatusOK);
+  ASSERT_TRUE(eventually([&] {
+    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size() ==
+           2;
+  }));
+  VirtualExecutor queue;
+  ListenerCount overload;
+  ASSERT_EQ(sys().addPropertyListener(aggregate, HAL::address(kPropProcessorOverload), queue,
+                                      overload.block),
+            kStatusOK);
+  std::atomic<uint64_t> calls{0};
+  IOProcID proc = kNoIOProc;
+  ASSERT_EQ(sys().createIOProcID(aggregate, &stallingProc, &calls, proc), kStatusOK);
+  ASSERT_EQ(sys().startDevice(aggregate, proc), kStatusOK);
+  EXPECT_TRUE(eventually([&] { return queue.pendingCount() > 0; }));
+  queue.runDue();
+  EXPECT_GE(*overload.count, 1);
+  EXPECT_GT(calls.load(), 20u);
+  EXPECT_EQ(sys().stopDevice(aggregate, proc), kStatusOK);
+  EXPECT_EQ(sys().destroyAggregateDevice(aggregate), kStatusOK);
 }
 
 TEST_F(PipeWireAudioSystemTest, DestroyingEverythingLeavesNoNodeLinkOrDefaultBehind) {

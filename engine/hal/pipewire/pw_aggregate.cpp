@@ -176,8 +176,14 @@ void PwAggregate::process(void* user, const PwCycle& cycle, const float* const* 
     out[i] = cl_audio_buffer{1, bytes, outputs[p.outputs[i]]};
 
   if (self->running_.load()) {
+    AudioTimeStamp& stamp = self->stamp_;
+    stamp.mSampleTime = static_cast<double>(cycle.position);
+    stamp.mHostTime = cycle.nsec;
+    stamp.mRateScalar = 1.0;
+    stamp.mFlags = kTimeStampSampleTimeValid | kTimeStampHostTimeValid | kTimeStampRateScalarValid;
+    const cl_audio_timestamp* time = asRenderTimeStamp(&stamp);
     tlInProcess = self;
-    self->proc_(self->device_, nullptr, self->inputList_, nullptr, self->outputList_, nullptr,
+    self->proc_(self->device_, time, self->inputList_, time, self->outputList_, time,
                 self->clientData_);
     tlInProcess = nullptr;
     self->ioCycles_.fetch_add(1, std::memory_order_relaxed);
