@@ -1,0 +1,221 @@
+#include "support/feedback/feedback_client.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/app_info.h"
+#include "support/log.h"
+#include "tests/net/https_test_server.h"
+#include "tests/net/net_fixture.h"
+#include "tests/net/temp_dir.h"
+
+namespace choralink {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::HttpsTestServer;
+using ::testing::IsEmpty;
+using testing::kForeignHost;
+using testing::kServiceHost;
+using Reply = HttpsTestServer::Reply;
+using Request = HttpsTestServer::Request;
+using Kind = FeedbackResult::Kind;
+
+const FeedbackEnvironment kEnvironment{"2.1.0", "mac", "6.1.0", "arm64"};
+
+FeedbackReport report() {
+  return FeedbackReport("Secret title", "Secret description", std::nullopt,
+                        std::string("secret log"), kEnvironment);
+}
+
+// The lines a Log wrote, without their timestamps: "[WARN] feedback: HTTP 500".
+std::vector<std::string> linesOf(Log& log) {
+  std::vector<std::string> lines;
+  std::istringstream text(log.tail(1'000'000));
+  constexpr std::size_t kTimestamp = std::string_view("2026-03-01T14:05:09.123Z ").size();
+  for (std::string line; std::getline(text, line);)
+    lines.push_back(line.substr(kTimestamp));
+  return lines;
+}
+
+class FeedbackClientTest : public ::testing::Test {
+ protected:
+  // A client of `server`'s feedback endpoint with the given limit.
+  FeedbackClient clientFor(const HttpsTestServer& server, double limit = 10.0) {
+    return FeedbackClient(testing::loopbackClient(server),
+                          server.url(kServiceHost, "/api/feedback"), log, limit);
+  }
+
+  std::vector<std::string> logged() { return linesOf(log); }
+
+  testing::TempDir dir;
+  Log log{dir.path() / "choralink.log", {}};
+};
+
+TEST(FeedbackResult, MessagesAreExactlyTheUsersTexts) {
+  EXPECT_EQ(FeedbackResult::success().message(), "Thanks! Your feedback was sent.");
+  EXPECT_EQ(FeedbackResult::success("FB-7").message(),
+            "Thanks! Your feedback was sent. Reference: FB-7");
+  EXPECT_EQ(FeedbackResult::tooLarge().message(),
+            "That report is too large. Try a smaller screenshot or turn off the diagnostic log.");
+  EXPECT_EQ(FeedbackResult::rateLimited().message(),
+            "Too many reports just now. Please wait a minute and try again.");
+  EXPECT_EQ(FeedbackResult::failed().message(),
+            "Couldn't send feedback. Please check your connection and try again.");
+  EXPECT_NE(FeedbackResult::success("a"), FeedbackResult::success("b"));
+  EXPECT_NE(FeedbackResult::success(), FeedbackResult::success("b"));
+}
+
+TEST(FeedbackClientConstants, PointAtTheServiceOverHTTPS) {
+  const std::string host(AppInfo::serviceHost());
+  EXPECT_EQ(FeedbackClient::endpoint(), "https://" + host + "/api/feedback");
+  EXPECT_EQ(FeedbackClient::allowedHosts(), (std::set<std::string>{host, "www." + host}));
+  EXPECT_EQ(FeedbackClient::timeout, 20.0);
+
+  const auto shared = FeedbackClient::sharedHTTP();
+  EXPECT_EQ(shared, FeedbackClient::sharedHTTP());
+  const auto* curl = dynamic_cast<const CurlHTTPClient*>(shared.get());
+  ASSERT_NE(curl, nullptr);
+  EXPECT_TRUE(curl->isAllowed(FeedbackClient::endpoint()));
+  EXPECT_EQ(curl->allowedHosts(), FeedbackClient::allowedHosts());
+
+  EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("device names"));
+  EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("versions"));
+  EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("file paths"));
+}
+
+TEST(FeedbackClientLimit, TwentySecondsUnlessToldOtherwise) {
+  struct Recorder : HTTPClient {
+    HTTPResponse postJSON(const std::string& url, std::string_view, double timeout) override {
+      seen = {url, timeout};
+      return {200, ""};
+    }
+    std::pair<std::string, double> seen;
+  };
+  auto http = std::make_shared<Recorder>();
+  FeedbackClient(http, FeedbackClient::endpoint()).send(report());
+  EXPECT_EQ(http->seen, std::make_pair(FeedbackClient::endpoint(), 20.0));
+}
+
+TEST_F(FeedbackClientTest, SuccessCarriesTheCleanedReference) {
+  HttpsTestServer server([](const Request&) {
+    return Reply{201, R"({"reference":"  FB-2026\n   \u202e42  ","extra":1})"};
+  });
+  const FeedbackResult result = clientFor(server).send(report());
+  EXPECT_EQ(result, FeedbackResult::success("FB-2026 42"));
+  EXPECT_EQ(result.message(), "Thanks! Your feedback was sent. Reference: FB-2026 42");
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].body, report().jsonBody());
+  EXPECT_THAT(logged(), ElementsAre("[INFO] feedback: sent"));
+}
+
+TEST_F(FeedbackClientTest, SuccessWithoutAUsableReference) {
+  for (const std::string body : {"", "[]", R"({"reference":17})", R"({"ref":"x"})",
+                                 R"({"reference":" \u200b\u202e "})", "not json {", "\"FB-1\""}) {
+    HttpsTestServer server([&](const Request&) { return Reply{200, body}; });
+    EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::success()) << body;
+  }
+  EXPECT_THAT(logged(), ::testing::Each("[INFO] feedback: sent"));
+  EXPECT_EQ(logged().size(), 7u);
+}
+
+TEST_F(FeedbackClientTest, TooLargeAndRateLimitedAreToldApartAndNotLogged) {
+  int status = 413;
+  HttpsTestServer server([&](const Request&) { return Reply{status, R"({"error":"x"})"}; });
+  EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::tooLarge());
+  status = 429;
+  EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::rateLimited());
+  EXPECT_THAT(logged(), IsEmpty());
+}
+
+TEST_F(FeedbackClientTest, OtherStatusesFailAndLogTheStatus) {
+  HttpsTestServer server([](const Request&) { return Reply{500, "oops"}; });
+  EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::failed());
+  EXPECT_THAT(logged(), ElementsAre("[WARN] feedback: HTTP 500"));
+}
+
+TEST_F(FeedbackClientTest, ARedirectAwayFromTheServiceFails) {
+  std::string location;
+  HttpsTestServer server([&](const Request&) { return Reply{302, "", {{"Location", location}}}; });
+  location = server.url(kForeignHost, "/api/feedback");
+  EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::failed());
+  EXPECT_THAT(logged(), ElementsAre("[WARN] feedback: HTTP 302"));
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(FeedbackClientTest, ARedirectWithinTheServiceSucceeds) {
+  HttpsTestServer server([](const Request& request) {
+    if (request.target == "/api/feedback") {
+      return Reply{308, "", {{"Location", "/api/feedback/"}}};
+    }
+    return Reply{201, R"({"reference":"R1"})"};
+  });
+  EXPECT_EQ(clientFor(server).send(report()), FeedbackResult::success("R1"));
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].body, report().jsonBody());
+}
+
+TEST_F(FeedbackClientTest, PlainHTTPIsRefusedBeforeAnythingIsSent) {
+  HttpsTestServer server([](const Request&) { return Reply{200, ""}; });
+  const FeedbackClient client(
+      testing::loopbackClient(server),
+      "http://" + std::string(kServiceHost) + ":" + std::to_string(server.port()) + "/api/feedback",
+      log);
+  EXPECT_EQ(client.send(report()), FeedbackResult::failed());
+  EXPECT_THAT(logged(),
+              ElementsAre("[WARN] feedback: send failed (Host not allowed: choralink.test)"));
+  EXPECT_EQ(server.connections(), 0);
+}
+
+TEST_F(FeedbackClientTest, AServerThatNeverAnswersFailsWithinTheLimit) {
+  HttpsTestServer server([](const Request&) { return Reply::never(); });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(clientFor(server, 0.3).send(report()), FeedbackResult::failed());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  const auto lines = logged();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_THAT(lines[0], ::testing::StartsWith("[WARN] feedback: send failed ("));
+  EXPECT_THAT(lines[0], HasSubstr("timed out"));
+  EXPECT_THAT(lines[0], ::testing::EndsWith(")"));
+}
+
+TEST_F(FeedbackClientTest, NothingOfTheReportReachesTheLog) {
+  HttpsTestServer server([](const Request&) { return Reply{500, ""}; });
+  clientFor(server).send(report());
+  HttpsTestServer ok([](const Request&) { return Reply{200, R"({"reference":"SECRET-REF"})"}; });
+  clientFor(ok).send(report());
+  const std::string file = log.tail(1'000'000);
+  EXPECT_THAT(file, HasSubstr("feedback: sent"));
+  EXPECT_THAT(file, ::testing::Not(HasSubstr("ecret")));
+  EXPECT_THAT(file, ::testing::Not(HasSubstr("SECRET")));
+}
+
+TEST_F(FeedbackClientTest, AReportThatCannotBeSerialisedFailsSilently) {
+  HttpsTestServer server([](const Request&) { return Reply{200, ""}; });
+  const FeedbackReport broken("t", "", std::nullopt, std::nullopt,
+                              FeedbackEnvironment{"\xFF", "mac", "6.1.0", "arm64"});
+  EXPECT_EQ(clientFor(server).send(broken), FeedbackResult::failed());
+  EXPECT_THAT(logged(), IsEmpty());
+  EXPECT_EQ(server.connections(), 0);
+}
+
+TEST_F(FeedbackClientTest, WithoutAnHTTPClientItFails) {
+  const FeedbackClient client(nullptr, FeedbackClient::endpoint(), log);
+  EXPECT_EQ(client.send(report()), FeedbackResult::failed());
+  EXPECT_THAT(logged(), ElementsAre(::testing::StartsWith("[WARN] feedback: send failed (")));
+}
+
+TEST_F(FeedbackClientTest, SendAsyncDeliversTheResultOnAFuture) {
+  HttpsTestServer server([](const Request&) { return Reply{429, ""}; });
+  std::future<FeedbackResult> pending = clientFor(server).sendAsync(report());
+  EXPECT_EQ(pending.get(), FeedbackResult::rateLimited());
+}
+
+}  // namespace
+}  // namespace choralink

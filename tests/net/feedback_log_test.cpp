@@ -1,0 +1,108 @@
+#include "support/feedback/feedback_log.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "tests/net/temp_dir.h"
+
+namespace choralink {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+constexpr std::string_view kHeader = "=== choralink.log (tail) ===\n";
+
+// Sets a file's modification time `age` before a fixed reference moment.
+void age(const fs::path& file, std::chrono::seconds age) {
+  const auto reference = fs::file_time_type::clock::now();
+  fs::last_write_time(file, reference - age);
+}
+
+TEST(FeedbackLogCollect, WithoutCrashReportsIsTheHeaderAndTheCleanedLog) {
+  TempDir dir;
+  EXPECT_EQ(kHeader.size(), 29u);
+  EXPECT_EQ(FeedbackLog::collect("line 1\r\nline 2\n\n\n\n", dir.path() / "absent"),
+            std::string(kHeader) + "line 1\nline 2\n\n");
+  EXPECT_EQ(FeedbackLog::collect("", dir.path()), std::string(kHeader));
+}
+
+TEST(FeedbackLogCollect, KeepsTheNewestEndOfALongLog) {
+  TempDir dir;
+  std::string log;
+  for (int i = 0; i < 5000; ++i)
+    log += "2026-03-01T14:05:09.123Z [INFO] line " + std::to_string(i) + "\n";
+  ASSERT_GT(log.size(), 100000u);
+  const std::string attachment = FeedbackLog::collect(log, dir.path());
+  EXPECT_EQ(attachment.size(), kHeader.size() + 32768);
+  EXPECT_TRUE(attachment.ends_with("line 4999\n"));
+}
+
+TEST(FeedbackLogLatest, OnlyThisApplicationsReportsCount) {
+  TempDir dir;
+  dir.write("otherapp-2026-03-01.crash", "x");
+  dir.write("choralink-notes.txt", "x");
+  dir.write(".choralink-hidden.crash", "x");
+  dir.write("choralink.crash.partial", "x");
+  fs::create_directory(dir.path() / "choralink-folder.crash");
+  EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path()), std::nullopt);
+  EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");
+  EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path() / "absent"), std::nullopt);
+}
+
+TEST(FeedbackLogLatest, PicksTheMostRecentlyModifiedWhateverTheCase) {
+  TempDir dir;
+  age(dir.write("choralink-a.crash", "a"), std::chrono::hours(3));
+  age(dir.write("Choralink-b.IPS", "b"), std::chrono::hours(1));
+  age(dir.write("CHORALINK-c.Crash", "c"), std::chrono::hours(2));
+  EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path()), dir.path() / "Choralink-b.IPS");
+}
+
+TEST(FeedbackLogCollect, AppendsTheNewestCrashReportCleaned) {
+  TempDir dir;
+  age(dir.write("choralink-old.crash", "old report"), std::chrono::hours(2));
+  dir.write("choralink-new.crash", "Signal: 11\r\n\x1B[1mframe\xFF\u202E\n\n\n\nend");
+  EXPECT_EQ(FeedbackLog::collect("log\n", dir.path()),
+            std::string(kHeader) + "log\n" +
+                "\n\n=== crash report: choralink-new.crash (tail) ===\n" +
+                "Signal: 11\n[1mframe\uFFFD\n\nend");
+}
+
+TEST(FeedbackLogCollect, TheCrashReportGetsWhatRoomIsLeft) {
+  TempDir dir;
+  std::string report = "BEGIN";
+  while (report.size() < 100000)
+    report += "frame 0x0000 in something\n";
+  report += "END";
+  dir.write("choralink-big.crash", report);
+  const std::string log(40000, 'L');
+
+  const std::string attachment = FeedbackLog::collect(log, dir.path());
+  const std::string header = "\n\n=== crash report: choralink-big.crash (tail) ===\n";
+  EXPECT_EQ(attachment.size(), 65536u);
+  const std::size_t room = 65536 - kHeader.size() - 32768 - header.size();
+  EXPECT_EQ(attachment, std::string(kHeader) + std::string(32768, 'L') + header +
+                            report.substr(report.size() - room));
+}
+
+TEST(FeedbackLogCollect, UnreadableReportsAreLeftOut) {
+  // /proc/self/mem is a regular file whose first page cannot be read (EIO),
+  // even by a privileged user.
+  TempDir dir;
+  age(dir.write("choralink-old.crash", "older report"), std::chrono::hours(1));
+  fs::create_symlink("/proc/self/mem", dir.path() / "choralink-mem.crash");
+  EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");
+}
+
+TEST(FeedbackLogDir, IsTheApplicationsCrashFolder) {
+  TempDir state;
+  testing::EnvGuard guard("XDG_STATE_HOME");
+  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+  EXPECT_EQ(FeedbackLog::diagnosticReportsDir(), state.path() / "Choralink" / "crashes");
+  EXPECT_TRUE(fs::is_directory(state.path() / "Choralink" / "crashes"));
+}
+
+}  // namespace
+}  // namespace choralink

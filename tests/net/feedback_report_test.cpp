@@ -1,0 +1,262 @@
+#include "support/feedback/feedback_report.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/app_info.h"
+#include "tests/net/temp_dir.h"
+
+namespace choralink {
+namespace {
+
+using testing::TempDir;
+using Kind = FeedbackError::Kind;
+using namespace std::literals;
+
+const FeedbackEnvironment kEnvironment{"2.1.0", "mac", "6.1.0", "arm64"};
+
+std::vector<std::uint8_t> pngBytes(std::size_t size) {
+  std::vector<std::uint8_t> data(size, 0x42);
+  const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  std::copy(std::begin(signature), std::begin(signature) + std::min<std::size_t>(8, size),
+            data.begin());
+  return data;
+}
+
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+  return {text.begin(), text.end()};
+}
+
+// The kind of FeedbackError that `build` throws.
+template <typename F>
+std::optional<Kind> errorOf(F build) {
+  try {
+    build();
+  } catch (const FeedbackError& error) {
+    return error.kind();
+  }
+  return std::nullopt;
+}
+
+TEST(FeedbackError, CarriesTheMessagesShownToTheUser) {
+  EXPECT_STREQ(FeedbackError(Kind::emptyTitle).what(), "Please enter a title.");
+  EXPECT_STREQ(FeedbackError(Kind::unsupportedImageType).what(),
+               "Screenshots must be PNG, JPEG or WebP.");
+  EXPECT_STREQ(FeedbackError(Kind::imageTooLarge).what(), "Screenshots must be 1 MB or smaller.");
+  EXPECT_STREQ(FeedbackError(Kind::imageUnreadable).what(), "Couldn't read that image.");
+}
+
+TEST(FeedbackImage, AcceptsExactlyOneMebibyteWhateverTheExtensionCase) {
+  const FeedbackImage image("Screen Shot.PNG", pngBytes(1048576));
+  EXPECT_EQ(image.filename(), "Screen Shot.PNG");
+  EXPECT_EQ(image.contentType(), "image/png");
+  EXPECT_EQ(image.data().size(), 1048576u);
+  EXPECT_EQ(errorOf([] { FeedbackImage("big.png", pngBytes(1048577)); }), Kind::imageTooLarge);
+}
+
+TEST(FeedbackImage, RejectsNamesOutsideTheThreeFormats) {
+  EXPECT_EQ(errorOf([] { FeedbackImage("anim.gif", pngBytes(100)); }), Kind::unsupportedImageType);
+  EXPECT_EQ(errorOf([] { FeedbackImage("png", pngBytes(100)); }), Kind::unsupportedImageType);
+  EXPECT_EQ(errorOf([] { FeedbackImage("", pngBytes(100)); }), Kind::unsupportedImageType);
+  EXPECT_EQ(errorOf([] { FeedbackImage("folder/", pngBytes(100)); }), Kind::unsupportedImageType);
+  // An oversized GIF is refused for its type first.
+  EXPECT_EQ(errorOf([] { FeedbackImage("x.gif", pngBytes(2'000'000)); }),
+            Kind::unsupportedImageType);
+}
+
+TEST(FeedbackImage, EmptyDataIsUnreadable) {
+  EXPECT_EQ(errorOf([] { FeedbackImage("photo.JPG", {}); }), Kind::imageUnreadable);
+}
+
+TEST(FeedbackImage, TakesTheMediaTypeFromTheBytes) {
+  EXPECT_EQ(FeedbackImage("a.jpeg", bytesOf("\xFF\xD8\xFF\xE0rest")).contentType(), "image/jpeg");
+  EXPECT_EQ(FeedbackImage("a.webp", bytesOf("RIFF\x10\0\0\0WEBPVP8 "sv)).contentType(),
+            "image/webp");
+  // A PNG saved under a JPEG name is sent as what it is.
+  EXPECT_EQ(FeedbackImage("a.jpg", pngBytes(64)).contentType(), "image/png");
+}
+
+TEST(FeedbackImage, RejectsRenamedFilesThatAreNoImage) {
+  EXPECT_EQ(errorOf([] { FeedbackImage("notes.png", bytesOf("just some text")); }),
+            Kind::unsupportedImageType);
+  EXPECT_EQ(errorOf([] { FeedbackImage("sound.webp", bytesOf("RIFF\x10\0\0\0WAVEfmt "sv)); }),
+            Kind::unsupportedImageType);
+  EXPECT_EQ(errorOf([] {
+              FeedbackImage("tool.jpg", bytesOf("\x7F"
+                                                "ELF\x02\x01"));
+            }),
+            Kind::unsupportedImageType);
+  // Truncated signatures are not enough.
+  EXPECT_EQ(errorOf([] { FeedbackImage("short.png", pngBytes(5)); }), Kind::unsupportedImageType);
+}
+
+TEST(FeedbackImage, KeepsOnlyTheCleanedLastPathComponent) {
+  EXPECT_EQ(FeedbackImage("/home/me/Pictures/shot.png", pngBytes(16)).filename(), "shot.png");
+  EXPECT_EQ(FeedbackImage("C:\\Users\\me\\shot.png", pngBytes(16)).filename(), "shot.png");
+  EXPECT_EQ(FeedbackImage("my\u202Egnp.exe\u202C.png", pngBytes(16)).filename(), "mygnp.exe.png");
+  EXPECT_EQ(FeedbackImage("  two   words .png", pngBytes(16)).filename(), "two words .png");
+}
+
+TEST(FeedbackImageLoad, ReadsAValidFile) {
+  TempDir dir;
+  const auto bytes = pngBytes(3000);
+  const auto file = dir.write("capture.png", std::string(bytes.begin(), bytes.end()));
+  const FeedbackImage image = FeedbackImage::load(file);
+  EXPECT_EQ(image.filename(), "capture.png");
+  EXPECT_EQ(image.contentType(), "image/png");
+  EXPECT_EQ(image.data(), bytes);
+}
+
+TEST(FeedbackImageLoad, ChecksNameAndSizeBeforeReading) {
+  TempDir dir;
+  // A GIF name fails for its type even when no such file exists.
+  EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "missing.gif"); }),
+            Kind::unsupportedImageType);
+  const auto big = pngBytes(2 * 1024 * 1024);
+  const auto file = dir.write("big.png", std::string(big.begin(), big.end()));
+  EXPECT_EQ(errorOf([&] { FeedbackImage::load(file); }), Kind::imageTooLarge);
+}
+
+TEST(FeedbackImageLoad, UnreadableFilesFailAsUnreadable) {
+  TempDir dir;
+  EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "missing.png"); }),
+            Kind::imageUnreadable);
+  std::filesystem::create_directory(dir.path() / "folder.png");
+  EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "folder.png"); }),
+            Kind::imageUnreadable);
+  const auto empty = dir.write("empty.jpg", "");
+  EXPECT_EQ(errorOf([&] { FeedbackImage::load(empty); }), Kind::imageUnreadable);
+  // A file whose reading fails with an I/O error.
+  std::filesystem::create_symlink("/proc/self/mem", dir.path() / "mem.png");
+  EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "mem.png"); }), Kind::imageUnreadable);
+}
+
+TEST(FeedbackImageLoad, ADeviceWithoutSizeIsNotReadWithoutLimit) {
+  // /dev/zero reports size 0 and never ends; reading stops past the bound.
+  TempDir dir;
+  std::filesystem::create_symlink("/dev/zero", dir.path() / "zero.png");
+  EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "zero.png"); }), Kind::imageTooLarge);
+}
+
+TEST(FeedbackReport, CleansEveryText) {
+  const FeedbackReport report("  Crackles\ton\r\nHDMI\u200B ", "\n\nFirst\r\n\r\n\r\n\r\nSecond\n",
+                              std::nullopt, std::string("a\r\n\n\n\nb\u202E"), kEnvironment);
+  EXPECT_EQ(report.title(), "Crackles on HDMI");
+  EXPECT_EQ(report.description(), "First\n\nSecond");
+  EXPECT_EQ(report.log(), "a\n\nb");
+  EXPECT_EQ(report.environment(), kEnvironment);
+}
+
+TEST(FeedbackReport, NeedsAVisibleTitle) {
+  EXPECT_EQ(errorOf([] {
+              FeedbackReport(" \t\n\u200B\u200D ", "text", std::nullopt, std::nullopt,
+                             kEnvironment);
+            }),
+            Kind::emptyTitle);
+}
+
+TEST(FeedbackReport, CutsTheLogFromItsEndOnCharacterBoundaries) {
+  // 70000 bytes: a marker at the start, two-byte characters, a marker at the end.
+  std::string log = "OLDEST";
+  while (log.size() < 69990)
+    log += "é";
+  log += "NEWEST\n";
+  const FeedbackReport report("t", "", std::nullopt, log, kEnvironment);
+  ASSERT_TRUE(report.log());
+  EXPECT_LE(report.log()->size(), 65536u);
+  EXPECT_GE(report.log()->size(), 65535u);
+  EXPECT_TRUE(report.log()->ends_with("NEWEST\n"));
+  EXPECT_TRUE(report.log()->starts_with("é"));
+  EXPECT_EQ(report.log()->find("OLDEST"), std::string::npos);
+}
+
+TEST(FeedbackReport, AbsentAndEmptyLogsStayOutOfTheBody) {
+  const FeedbackReport absent("t", "", std::nullopt, std::nullopt, kEnvironment);
+  EXPECT_FALSE(absent.log());
+  const FeedbackReport empty("t", "", std::nullopt, std::string("\u200B"), kEnvironment);
+  EXPECT_EQ(empty.log(), "");
+  EXPECT_FALSE(nlohmann::json::parse(empty.jsonBody()).contains("log"));
+}
+
+TEST(FeedbackReportJson, MinimalBodyIsCompactSortedAndHasThreeKeys) {
+  const FeedbackReport report("Hello world", "", std::nullopt, std::nullopt, kEnvironment);
+  EXPECT_EQ(report.jsonBody(),
+            R"({"description":"","environment":{"app_version":"2.1.0","arch":"arm64",)"
+            R"("channel":"mac","macos":"6.1.0"},"title":"Hello world"})");
+}
+
+TEST(FeedbackReportJson, ImageAndLogAreEncodedInFull) {
+  const std::vector<std::uint8_t> bytes{0xFF, 0xD8, 0xFF, 0x00, 0x10};
+  const FeedbackReport report("t", "d\nline", FeedbackImage("x.jpg", bytes),
+                              std::string("log \"quoted\"\n"), kEnvironment);
+  const nlohmann::json body = nlohmann::json::parse(report.jsonBody());
+  EXPECT_EQ(body["image"], (nlohmann::json{{"filename", "x.jpg"},
+                                           {"content_type", "image/jpeg"},
+                                           {"size_bytes", 5},
+                                           {"data_base64", "/9j/ABA="}}));
+  EXPECT_EQ(body["log"], "log \"quoted\"\n");
+  EXPECT_EQ(body["description"], "d\nline");
+  EXPECT_EQ(body.size(), 5u);
+}
+
+TEST(FeedbackReportJson, HostileTextStillGivesValidJson) {
+  const FeedbackReport report("ti\xFFtle", "\x01\x02\"}", std::nullopt,
+                              std::string("\xC3\x28 log \0 end", 12), kEnvironment);
+  const nlohmann::json body = nlohmann::json::parse(report.jsonBody());
+  EXPECT_EQ(body["title"], "ti\uFFFDtle");
+  EXPECT_EQ(body["description"], "\"}");
+  EXPECT_EQ(body["log"], "\uFFFD( log  end");
+}
+
+TEST(FeedbackReportJson, EnvironmentThatCannotBeSerialisedFails) {
+  const FeedbackReport report("t", "", std::nullopt, std::nullopt,
+                              FeedbackEnvironment{"1.0\xFF", "mac", "6.1.0", "arm64"});
+  EXPECT_THROW((void)report.jsonBody(), std::exception);
+}
+
+TEST(Base64, EncodesTheStandardVectors) {
+  auto encode = [](std::string_view text) { return base64Encode(bytesOf(text)); };
+  EXPECT_EQ(encode(""), "");
+  EXPECT_EQ(encode("f"), "Zg==");
+  EXPECT_EQ(encode("fo"), "Zm8=");
+  EXPECT_EQ(encode("foo"), "Zm9v");
+  EXPECT_EQ(encode("foob"), "Zm9vYg==");
+  EXPECT_EQ(encode("fooba"), "Zm9vYmE=");
+  EXPECT_EQ(encode("foobar"), "Zm9vYmFy");
+  EXPECT_EQ(base64Encode({0xFB, 0xFF, 0xBF}), "+/+/");
+}
+
+TEST(FeedbackEnvironment, RoundTripsThroughJsonWithItsFourKeys) {
+  const nlohmann::json json = kEnvironment;
+  EXPECT_EQ(
+      json,
+      (nlohmann::json{
+          {"app_version", "2.1.0"}, {"channel", "mac"}, {"macos", "6.1.0"}, {"arch", "arm64"}}));
+  EXPECT_EQ(json.get<FeedbackEnvironment>(), kEnvironment);
+  FeedbackEnvironment other = kEnvironment;
+  other.arch = "x86_64";
+  EXPECT_NE(other, kEnvironment);
+}
+
+TEST(FeedbackEnvironment, DecodingRejectsMissingExtraOrNonTextMembers) {
+  nlohmann::json missing = kEnvironment;
+  missing.erase("macos");
+  EXPECT_THROW((void)missing.get<FeedbackEnvironment>(), nlohmann::json::exception);
+  nlohmann::json extra = kEnvironment;
+  extra["os"] = "linux";
+  EXPECT_THROW((void)extra.get<FeedbackEnvironment>(), nlohmann::json::exception);
+  nlohmann::json number = kEnvironment;
+  number["arch"] = 64;
+  EXPECT_THROW((void)number.get<FeedbackEnvironment>(), nlohmann::json::exception);
+}
+
+TEST(FeedbackEnvironment, CurrentDescribesThisMachine) {
+  EXPECT_EQ(FeedbackEnvironment::current(),
+            (FeedbackEnvironment{std::string(AppInfo::version()), "mac", AppInfo::osVersion(),
+                                 std::string(AppInfo::arch())}));
+}
+
+}  // namespace
+}  // namespace choralink

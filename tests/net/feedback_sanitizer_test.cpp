@@ -1,0 +1,153 @@
+#include "support/feedback/feedback_sanitizer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace choralink {
+namespace {
+
+namespace S = FeedbackSanitizer;
+
+std::string repeat(std::string_view piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i)
+    out += piece;
+  return out;
+}
+
+// Every character the cleaners must never let through, as UTF-8.
+const char* const kInvisible[] = {
+    "\u200B", "\u200C", "\u200D", "\u200E", "\u200F",            // zero-width, marks
+    "\u202A", "\u202B", "\u202C", "\u202D", "\u202E",            // embeddings, overrides
+    "\u2066", "\u2067", "\u2068", "\u2069",                      // isolates
+    "\u2028", "\u2029", "\uFEFF", "\x7F",   "\u0085", "\u009B",  // separators, BOM, DEL, C1
+    "\x1B",   "\x01",   "\x0B",   "\x0C",                        // C0 controls
+};
+
+TEST(FeedbackSanitizerStrip, RemovesControlAndDirectionCharactersKeepingText) {
+  for (const char* bad : kInvisible) {
+    EXPECT_EQ(S::stripUnsafe(std::string("ab") + bad + "c"), "abc") << "U+" << bad;
+  }
+  EXPECT_EQ(S::stripUnsafe(std::string("a\0b", 3)), "ab");
+  // Ordinary text from any script survives untouched.
+  EXPECT_EQ(S::stripUnsafe("Grüße, 日本語, עברית, 👍🏽"),
+            "Grüße, 日本語, עברית, 👍🏽");
+}
+
+TEST(FeedbackSanitizerStrip, NormalisesLineEndsAndTabs) {
+  EXPECT_EQ(S::stripUnsafe("a\r\nb\rc\nd\te"), "a\nb\nc\nd e");
+  EXPECT_EQ(S::stripUnsafe("\r\r\n"), "\n\n");
+}
+
+TEST(FeedbackSanitizerStrip, ReplacesIllFormedUTF8) {
+  EXPECT_EQ(S::stripUnsafe("a\xFF"
+                           "b"),
+            "a\uFFFDb");
+  EXPECT_EQ(S::stripUnsafe("\xC0\xAF"), "\uFFFD\uFFFD");            // overlong "/"
+  EXPECT_EQ(S::stripUnsafe("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD");  // encoded surrogate
+  EXPECT_EQ(S::stripUnsafe("ok\xE2\x82"), "ok\uFFFD");              // cut at the end
+}
+
+TEST(FeedbackSanitizerTitle, CollapsesBlanksAndLineBreaksToSingleSpaces) {
+  EXPECT_EQ(S::title("  Sound   drops\tout\r\non  HDMI \n"), "Sound drops out on HDMI");
+  EXPECT_EQ(S::title(" \t\r\n\u200B\u200C\u200D\uFEFF\u202E  "), "");
+  // A no-break space is a blank at the ends but not a separator inside.
+  EXPECT_EQ(S::title("\u00A0a\u00A0b\u00A0"), "a\u00A0b");
+}
+
+TEST(FeedbackSanitizerTitle, KeepsEightyCharactersLessBlanksAtTheCut) {
+  EXPECT_EQ(S::title(repeat("x", 100)), repeat("x", 80));
+  EXPECT_EQ(S::title(repeat("a", 79) + " " + repeat("b", 20)), repeat("a", 79));
+  // An NBSP at position 80 is trimmed after the cut.
+  EXPECT_EQ(S::title(repeat("a", 79) + "\u00A0" + "b"), repeat("a", 79));
+}
+
+TEST(FeedbackSanitizerTitle, CountsUserPerceivedCharactersNotBytes) {
+  // e + combining acute is one character; the cut keeps the mark with its base.
+  const std::string accented = "e\u0301";
+  EXPECT_EQ(S::title(repeat("a", 79) + repeat(accented, 3)), repeat("a", 79) + accented);
+  // Skin-tone emoji and flags are single characters of several scalars.
+  EXPECT_EQ(S::title(repeat("👍🏽", 90)), repeat("👍🏽", 80));
+  EXPECT_EQ(S::title(repeat("🇩🇪", 81)), repeat("🇩🇪", 80));
+  EXPECT_EQ(S::title(repeat("日", 85)), repeat("日", 80));
+}
+
+TEST(FeedbackSanitizerTitle, ZeroWidthJoinerIsRemovedBeforeCounting) {
+  // Without the joiner a family emoji is three characters, so only 80 of
+  // them fit: the joiners never reach the service.
+  const std::string family = "👩\u200D👧\u200D👦";
+  const std::string title = S::title(repeat(family, 30));
+  EXPECT_EQ(title.find("\u200D"), std::string::npos);
+  EXPECT_EQ(title, repeat("👩👧👦", 26) + "👩👧");
+}
+
+TEST(FeedbackSanitizerDescription, KeepsTheFirstSixLines) {
+  std::string text;
+  for (int i = 1; i <= 10; ++i)
+    text += "line " + std::to_string(i) + "\n";
+  EXPECT_EQ(S::description(text), "line 1\nline 2\nline 3\nline 4\nline 5\nline 6");
+}
+
+TEST(FeedbackSanitizerDescription, DropsLeadingTrailingAndRepeatedBlankLines) {
+  EXPECT_EQ(S::description("\n \n\t\nfirst\n\n \n\u200B\nsecond\n\n\n"), "first\n\nsecond");
+  // Lines of other white space (ideographic space) are blank too.
+  EXPECT_EQ(S::description("a\n\u3000\n\u3000\nb"), "a\n\nb");
+}
+
+TEST(FeedbackSanitizerDescription, TrimsLineEndsButKeepsIndentation) {
+  EXPECT_EQ(S::description("steps:  \r\n  1. start \u3000\r  2. stop\t"),
+            "steps:\n  1. start\n  2. stop");
+  // The text as a whole loses its leading blanks.
+  EXPECT_EQ(S::description("   only"), "only");
+}
+
+TEST(FeedbackSanitizerDescription, KeepsThreeHundredCharacters) {
+  EXPECT_EQ(S::description(repeat("y", 400)), repeat("y", 300));
+  // Line feeds count as characters.
+  EXPECT_EQ(S::description(repeat("z", 150) + "\n" + repeat("z", 200)),
+            repeat("z", 150) + "\n" + repeat("z", 149));
+  const std::string accented = "o\u0308\u0304";  // o with two marks
+  EXPECT_EQ(S::description(repeat("o", 299) + repeat(accented, 2)), repeat("o", 299) + accented);
+  // A cut just after a line feed leaves no trailing line break.
+  EXPECT_EQ(S::description(repeat("w", 299) + "\nmore"), repeat("w", 299));
+}
+
+TEST(FeedbackSanitizerDescription, RemovesInvisibleCharactersFromLines) {
+  EXPECT_EQ(S::description("pay \u202Egnp.exe\u202C now"), "pay gnp.exe now");
+}
+
+TEST(FeedbackSanitizerLog, ReducesLongRunsOfLineFeedsToTwo) {
+  EXPECT_EQ(S::log("a\n\n\n\n\nb"), "a\n\nb");
+  EXPECT_EQ(S::log("a\n\nb\nc"), "a\n\nb\nc");
+  EXPECT_EQ(S::log("a\r\n\r\n\r\nb"), "a\n\nb");
+  EXPECT_EQ(S::log("\n\n\n"), "\n\n");
+}
+
+TEST(FeedbackSanitizerLog, StripsTerminalEscapesAndIllFormedBytes) {
+  EXPECT_EQ(S::log("\x1B[31mred\x1B[0m \xFE"), "[31mred[0m \uFFFD");
+  EXPECT_EQ(S::log("2026-03-01T14:05:09.123Z [WARN] x\u202Ey\n"),
+            "2026-03-01T14:05:09.123Z [WARN] xy\n");
+}
+
+TEST(FeedbackSanitizerTail, KeepsShortTextsAndHandlesTinyBounds) {
+  EXPECT_EQ(S::tailUTF8("0123456789", 10), "0123456789");
+  EXPECT_EQ(S::tailUTF8("0123456789", 11), "0123456789");
+  EXPECT_EQ(S::tailUTF8("0123456789", 4), "6789");
+  EXPECT_EQ(S::tailUTF8("0123456789", 0), "");
+  EXPECT_EQ(S::tailUTF8("0123456789", -3), "");
+  EXPECT_EQ(S::tailUTF8("", 0), "");
+}
+
+TEST(FeedbackSanitizerTail, CutsOnlyBetweenScalars) {
+  const std::string euros = "€€€";  // three bytes each
+  EXPECT_EQ(S::tailUTF8(euros, 8), "€€");
+  EXPECT_EQ(S::tailUTF8(euros, 7), "€€");
+  EXPECT_EQ(S::tailUTF8(euros, 6), "€€");
+  EXPECT_EQ(S::tailUTF8(euros, 2), "");
+  EXPECT_EQ(S::tailUTF8("a😀", 4), "😀");
+  EXPECT_EQ(S::tailUTF8("a😀", 3), "");
+}
+
+}  // namespace
+}  // namespace choralink
