@@ -1,0 +1,316 @@
+// The simulated machine seen exactly as the engine sees it: through the HAL
+// helpers. Devices, their properties, hot-plug and default-output changes,
+// and listener delivery on the registering queue.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/hal/property_listener.h"
+#include "engine/hal/sim/sim_machine.h"
+#include "tests/hal/sim_fixture.h"
+
+namespace choralink::sim {
+namespace {
+
+using presets::kAirPlayUID;
+using presets::kAirPodsUID;
+using presets::kSpeakersUID;
+using presets::kTVUID;
+
+std::uint32_t latencySum(SimAudioSystem& sim, AudioObjectID id) {
+  const auto u = [&](std::uint32_t sel) {
+    return HAL::get<std::uint32_t>(sim, id, sel, kScopeOutput);
+  };
+  std::uint32_t total = u(kPropLatency) + u(kPropSafetyOffset) + u(kPropBufferFrameSize);
+  const auto streams = HAL::getArray<std::uint32_t>(sim, id, kPropStreams, kScopeOutput);
+  if (!streams.empty()) {
+    total += HAL::get<std::uint32_t>(sim, streams.front(), kPropLatency, kScopeGlobal);
+  }
+  return total;
+}
+
+TEST_F(SimTest, StandardMachineListsFourDevicesWithSpeakersAsDefault) {
+  const auto ids = HAL::getArray<std::uint32_t>(sim, kSystemObject, kPropDevices, kScopeGlobal);
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{machine.speakers, machine.airPods, machine.tv,
+                                             machine.airPlay}));
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal),
+            machine.speakers);
+}
+
+TEST_F(SimTest, EveryPropertyOfTheSelectorTableReadsThroughTheHelpers) {
+  const AudioObjectID pods = machine.airPods;
+  EXPECT_EQ(HAL::getString(sim, pods, kPropDeviceUID), kAirPodsUID);
+  EXPECT_EQ(HAL::getString(sim, pods, kPropName), "AirPods Pro");
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, pods, kPropTransportType, kScopeGlobal),
+            kTransportBluetooth);
+  EXPECT_EQ(HAL::get<double>(sim, pods, kPropNominalSampleRate, kScopeGlobal), 44100.0);
+  EXPECT_EQ(HAL::getArray<ValueRange>(sim, pods, kPropAvailableNominalSampleRates, kScopeGlobal),
+            (std::vector<ValueRange>{{44100, 44100}}));
+  EXPECT_EQ(HAL::streamChannels(sim, pods, kScopeOutput), (std::vector<int>{2}));
+  EXPECT_TRUE(HAL::streamChannels(sim, pods, kScopeInput).empty());
+  EXPECT_EQ(HAL::getArray<std::uint32_t>(sim, pods, kPropPreferredStereoChannels, kScopeOutput),
+            (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, pods, kPropDeviceIsAlive, kScopeGlobal), 1u);
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, pods, kPropIsHidden, kScopeGlobal), 0u);
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, pods, kPropIsRunningSomewhere, kScopeGlobal), 0u);
+  // The engine's latency sum of each preset.
+  EXPECT_EQ(latencySum(sim, machine.speakers), 676u);
+  EXPECT_EQ(latencySum(sim, pods), 7350u);
+  EXPECT_EQ(latencySum(sim, machine.tv), 1600u);
+  EXPECT_EQ(latencySum(sim, machine.airPlay), 88200u);
+}
+
+TEST_F(SimTest, ScopedPropertiesAnswerOnlyInTheirScopes) {
+  EXPECT_THROW(HAL::get<std::uint32_t>(sim, machine.tv, kPropLatency, kScopeGlobal), HALError);
+  EXPECT_THROW(
+      HAL::getArray<std::uint32_t>(sim, machine.tv, kPropPreferredStereoChannels, kScopeInput),
+      HALError);
+  EXPECT_TRUE(HAL::streamChannels(sim, machine.tv, kScopeGlobal).empty());
+  try {
+    HAL::get<std::uint32_t>(sim, machine.tv, kPropProcessorOverload, kScopeGlobal);
+    FAIL();
+  } catch (const HALError& e) {
+    EXPECT_EQ(e.status(), kStatusUnknownProperty);  // a notification, never read
+  }
+  try {
+    HAL::getString(sim, 9999, kPropDeviceUID);
+    FAIL();
+  } catch (const HALError& e) {
+    EXPECT_EQ(e.status(), kStatusBadObject);
+  }
+}
+
+TEST_F(SimTest, ProcessObjectsAreFoundByPidQualifier) {
+  const AudioObjectID own = ownProcess();
+  EXPECT_NE(own, kUnknownObject);
+  std::int32_t stranger = 999999;
+  AudioObjectID process = 123;
+  std::uint32_t size = sizeof process;
+  EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID),
+                                sizeof stranger, &stranger, size, &process),
+            kStatusOK);
+  EXPECT_EQ(process, kUnknownObject);
+  EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID), 0, nullptr,
+                                size, &process),
+            kStatusBadPropertySize);
+  sim.removeProcess(sim.ownPid());
+  EXPECT_EQ(ownProcess(), kUnknownObject);
+}
+
+TEST_F(SimTest, FixedSizeValuesRefuseSmallBuffersAndArraysAreCut) {
+  double rate = 0;
+  std::uint32_t size = 4;
+  EXPECT_EQ(sim.getPropertyData(machine.tv, HAL::address(kPropNominalSampleRate), 0, nullptr, size,
+                                &rate),
+            kStatusBadPropertySize);
+  std::uint32_t ids[2] = {};
+  size = sizeof ids;
+  EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropDevices), 0, nullptr, size, ids),
+            kStatusOK);
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(ids[1], machine.airPods);
+}
+
+TEST_F(SimTest, StreamObjectsCarryTheOutputStreamLatency) {
+  const auto streams =
+      HAL::getArray<std::uint32_t>(sim, machine.speakers, kPropStreams, kScopeOutput);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, streams[0], kPropLatency, kScopeGlobal), 40u);
+  sim.addDevice(presets::usbInterface());
+  const AudioObjectID usb = *sim.deviceID(presets::kUSBInterfaceUID);
+  EXPECT_EQ(HAL::streamChannels(sim, usb, kScopeOutput), (std::vector<int>{2, 2}));
+  EXPECT_EQ(HAL::streamChannels(sim, usb, kScopeInput), (std::vector<int>{2}));
+  EXPECT_EQ(HAL::getArray<std::uint32_t>(sim, usb, kPropStreams, kScopeGlobal).size(), 3u);
+}
+
+TEST_F(SimTest, ANamelessDeviceReadsAsANullString) {
+  DeviceSpec spec = presets::usbHeadset();
+  spec.name.reset();
+  const AudioObjectID id = sim.addDevice(spec);
+  EXPECT_EQ(HAL::getString(sim, id, kPropName), "");
+}
+
+TEST_F(SimTest, SettingTheRateChecksTheRangesAndNotifies) {
+  int changes = 0;
+  PropertyListener listener(sim, machine.speakers, kPropNominalSampleRate, kScopeGlobal, clock,
+                            [&] { ++changes; });
+  HAL::set(sim, machine.speakers, kPropNominalSampleRate, 44100.0);
+  EXPECT_EQ(HAL::get<double>(sim, machine.speakers, kPropNominalSampleRate, kScopeGlobal), 44100.0);
+  try {
+    HAL::set(sim, machine.speakers, kPropNominalSampleRate, 22050.0);
+    FAIL();
+  } catch (const HALError& e) {
+    EXPECT_EQ(e.status(), kStatusUnsupportedFormat);
+  }
+  sim.modifyDevice(kSpeakersUID, [](DeviceSpec& s) { s.rateSettable = false; });
+  EXPECT_THROW(HAL::set(sim, machine.speakers, kPropNominalSampleRate, 48000.0), HALError);
+  EXPECT_EQ(changes, 0) << "delivered on the queue, not inline";
+  clock.runDue();
+  EXPECT_EQ(changes, 1);
+}
+
+TEST_F(SimTest, UnplugKillsTheDeviceThenRemovesItAndMovesTheDefault) {
+  std::vector<std::string> log;
+  PropertyListener devices(sim, kSystemObject, kPropDevices, kScopeGlobal, clock,
+                           [&] { log.push_back("dev#"); });
+  PropertyListener defaultOut(sim, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal, clock,
+                              [&] { log.push_back("dOut"); });
+  PropertyListener alive(sim, machine.tv, kPropDeviceIsAlive, kScopeGlobal, clock,
+                         [&] { log.push_back("livn"); });
+  ASSERT_TRUE(sim.setDefaultOutput(kTVUID));
+  clock.runDue();
+  log.clear();
+
+  ASSERT_TRUE(sim.removeDevice(kTVUID));
+  clock.runDue();
+  EXPECT_EQ(log, (std::vector<std::string>{"livn", "dev#", "dOut"}));
+  EXPECT_EQ(sim.defaultOutputUID(), kSpeakersUID);  // built-in wins the fallback
+  EXPECT_EQ(HAL::getArray<std::uint32_t>(sim, kSystemObject, kPropDevices, kScopeGlobal).size(),
+            3u);
+  EXPECT_THROW(HAL::getString(sim, machine.tv, kPropDeviceUID), HALError);
+  EXPECT_FALSE(sim.removeDevice(kTVUID));
+
+  const AudioObjectID again = sim.addDevice(presets::hdmiTV());
+  EXPECT_NE(again, machine.tv) << "a replugged device is a new object";
+  EXPECT_EQ(HAL::getString(sim, again, kPropDeviceUID), kTVUID);
+  EXPECT_EQ(sim.defaultOutputUID(), kSpeakersUID);
+}
+
+TEST_F(SimTest, DefaultOutputChangesNotifyAndRequireAnOutputDevice) {
+  int changes = 0;
+  PropertyListener listener(sim, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal, clock,
+                            [&] { ++changes; });
+  EXPECT_TRUE(sim.setDefaultOutput(kAirPodsUID));
+  EXPECT_TRUE(sim.setDefaultOutput(kAirPodsUID));  // no change, no notice
+  DeviceSpec mic = presets::usbHeadset();
+  mic.uid = "MIC";
+  mic.outputStreams.clear();
+  sim.addDevice(mic);
+  EXPECT_FALSE(sim.setDefaultOutput("MIC"));
+  EXPECT_FALSE(sim.setDefaultOutput("nobody"));
+  clock.runDue();
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal),
+            machine.airPods);
+}
+
+TEST_F(SimTest, LastDeviceGoneLeavesNoDefaultAndTheFirstNewOneBecomesIt) {
+  for (const char* uid : {kSpeakersUID, kAirPodsUID, kTVUID, kAirPlayUID})
+    sim.removeDevice(uid);
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal),
+            0u);
+  EXPECT_TRUE(HAL::getArray<std::uint32_t>(sim, kSystemObject, kPropDevices, kScopeGlobal).empty());
+  sim.addDevice(presets::usbHeadset());
+  EXPECT_EQ(sim.defaultOutputUID(), presets::kUSBHeadsetUID);
+}
+
+TEST_F(SimTest, AliveHiddenAndAnyChangedPropertyNotify) {
+  std::vector<std::string> log;
+  std::vector<PropertyListener> listeners;
+  for (auto [sel, scope, name] : {std::tuple{kPropDeviceIsAlive, kScopeGlobal, "livn"},
+                                  std::tuple{kPropIsHidden, kScopeGlobal, "hidn"},
+                                  std::tuple{kPropName, kScopeGlobal, "lnam"},
+                                  std::tuple{kPropStreamConfiguration, kScopeOutput, "slay"},
+                                  std::tuple{kPropLatency, kScopeOutput, "ltnc"}}) {
+    listeners.emplace_back(sim, machine.tv, sel, scope, clock,
+                           [&log, name = std::string(name)] { log.push_back(name); });
+  }
+  sim.setAlive(kTVUID, false);
+  sim.setHidden(kTVUID, true);
+  sim.modifyDevice(kTVUID, [](DeviceSpec& s) {
+    s.name = "Bedroom TV";
+    s.outputStreams = {2, 6};
+    s.latencyFrames = 2048;
+  });
+  clock.runDue();
+  EXPECT_EQ(log, (std::vector<std::string>{"livn", "hidn", "lnam", "ltnc", "slay"}));
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, machine.tv, kPropDeviceIsAlive, kScopeGlobal), 0u);
+  EXPECT_EQ(HAL::get<std::uint32_t>(sim, machine.tv, kPropIsHidden, kScopeGlobal), 1u);
+  EXPECT_EQ(HAL::streamChannels(sim, machine.tv, kScopeOutput), (std::vector<int>{2, 6}));
+}
+
+TEST_F(SimTest, DuplicateOrEmptyUIDsAreRefused) {
+  EXPECT_THROW(sim.addDevice(presets::hdmiTV()), std::invalid_argument);
+  DeviceSpec nameless;
+  EXPECT_THROW(sim.addDevice(nameless), std::invalid_argument);
+}
+
+TEST_F(SimTest, ListenersAreDeliveredOnTheirOwnQueue) {
+  VirtualExecutor other("other");
+  int onEngine = 0, onOther = 0;
+  PropertyListener a(sim, kSystemObject, kPropDevices, kScopeGlobal, clock, [&] { ++onEngine; });
+  PropertyListener b(sim, kSystemObject, kPropDevices, kScopeGlobal, other, [&] { ++onOther; });
+  sim.addDevice(presets::usbHeadset());
+  clock.runDue();
+  EXPECT_EQ(onEngine, 1);
+  EXPECT_EQ(onOther, 0);
+  other.runDue();
+  EXPECT_EQ(onOther, 1);
+}
+
+TEST_F(SimTest, RemovalStopsEvenADeliveryAlreadyQueued) {
+  int calls = 0;
+  PropertyListener listener(sim, kSystemObject, kPropDevices, kScopeGlobal, clock,
+                            [&] { ++calls; });
+  sim.addDevice(presets::usbHeadset());  // queued on the clock, not yet run
+  listener.remove();
+  clock.runDue();
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(sim.liveObjects().listeners, 0u);
+}
+
+TEST_F(SimTest, ListenerRegistrationRulesAndCounts) {
+  auto block = std::make_shared<
+      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
+      [](AudioObjectID, const std::vector<PropertyAddress>&) {});
+  const auto addr = HAL::address(kPropDeviceIsAlive);
+  EXPECT_EQ(sim.addPropertyListener(machine.tv, addr, clock, block), kStatusOK);
+  EXPECT_EQ(sim.addPropertyListener(machine.tv, addr, clock, block), kStatusIllegalOperation);
+  EXPECT_EQ(sim.addPropertyListener(4242, addr, clock, block), kStatusBadObject);
+  EXPECT_EQ(sim.liveObjects().listeners, 1u);
+  // Removal needs the same block, object, address and queue …
+  auto otherBlock = std::make_shared<
+      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(*block);
+  EXPECT_EQ(sim.removePropertyListener(machine.tv, addr, clock, otherBlock),
+            kStatusIllegalOperation);
+  // … and still works after the device is gone, so no registration leaks.
+  sim.removeDevice(kTVUID);
+  EXPECT_EQ(sim.removePropertyListener(machine.tv, addr, clock, block), kStatusOK);
+  EXPECT_EQ(sim.liveObjects().listeners, 0u);
+}
+
+// The whole promise in one place: a machine in one line, unplug and replug,
+// and the engine's view of it through listeners and helpers.
+TEST(SimMachineTest, UnplugAndReplugSeenThroughListenersAndHelpers) {
+  SimMachine m(SimMachine::standard);
+  std::vector<std::vector<std::string>> lists;
+  const auto uids = [&] {
+    std::vector<std::string> out;
+    for (auto id :
+         HAL::getArray<std::uint32_t>(m.system, kSystemObject, kPropDevices, kScopeGlobal)) {
+      out.push_back(HAL::getString(m.system, id, kPropDeviceUID));
+    }
+    return out;
+  };
+  PropertyListener watch(m.system, kSystemObject, kPropDevices, kScopeGlobal, m.clock,
+                         [&] { lists.push_back(uids()); });
+  m.system.removeDevice(kAirPodsUID);
+  m.clock.advanceBy(1.0);
+  m.system.addDevice(presets::airPods());
+  m.system.addDevice(presets::userAggregate());
+  m.clock.advanceBy(1.0);
+  ASSERT_EQ(lists.size(), 3u);
+  EXPECT_EQ(lists[0], (std::vector<std::string>{kSpeakersUID, kTVUID, kAirPlayUID}));
+  // Both later notices ran after both plug-ins: each sees the final list.
+  EXPECT_EQ(lists[2], (std::vector<std::string>{kSpeakersUID, kTVUID, kAirPlayUID, kAirPodsUID,
+                                                presets::kUserAggregateUID}));
+  const AudioObjectID pods = *m.system.deviceID(kAirPodsUID);
+  EXPECT_EQ(HAL::get<double>(m.system, pods, kPropNominalSampleRate, kScopeGlobal), 44100.0);
+  EXPECT_EQ(HAL::get<std::uint32_t>(m.system, *m.system.deviceID(presets::kUserAggregateUID),
+                                    kPropTransportType, kScopeGlobal),
+            kTransportAggregate);
+}
+
+}  // namespace
+}  // namespace choralink::sim

@@ -1,0 +1,156 @@
+// The simulator's sound sources, recordings and WAV files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "engine/hal/sim/recording.h"
+#include "engine/hal/sim/signal_source.h"
+#include "engine/hal/sim/wav_file.h"
+
+namespace choralink::sim {
+namespace {
+
+std::vector<float> render(const SignalSource& s, double start, double rate, std::uint32_t frames) {
+  std::vector<float> out(2 * frames);
+  s.render(start, 1.0 / rate, frames, out.data());
+  return out;
+}
+
+TEST(SignalSourceTest, SilenceIsExactZeros) {
+  const auto out = render(SignalSource::silence(), 3.0, 48000, 64);
+  for (float v : out)
+    EXPECT_EQ(v, 0.0f);
+  EXPECT_TRUE(SignalSource().isSilence());
+}
+
+TEST(SignalSourceTest, ClicksStartOnTheFirstFrameAtOrAfterTheirTime) {
+  const auto clicks = SignalSource::clickTrain(0.01, 0.5, 0.8f, 0.001);
+  // At 48 kHz the click at 0.01 s starts at frame 480 and lasts 48 frames.
+  const auto out = render(clicks, 0.0, 48000, 1024);
+  EXPECT_EQ(out[2 * 479], 0.0f);
+  EXPECT_EQ(out[2 * 480], 0.8f);
+  EXPECT_EQ(out[2 * 480 + 1], 0.8f);
+  EXPECT_EQ(out[2 * 527], 0.8f);
+  EXPECT_EQ(out[2 * 528], 0.0f);
+  // Rendering the same moment in another chunk gives the same frames.
+  const auto later = render(clicks, 470 / 48000.0, 48000, 20);
+  EXPECT_EQ(later[2 * 9], 0.0f);
+  EXPECT_EQ(later[2 * 10], 0.8f);
+}
+
+TEST(SignalSourceTest, ClickTrainRepeatsAndCanStopAfterACount) {
+  const auto two = SignalSource::clickTrain(0.0, 0.01, 1.0f, 0.0, 2);
+  const auto out = render(two, 0.0, 1000, 40);  // one-sample clicks at 0, 10 (and no 20)
+  std::vector<int> at;
+  for (int i = 0; i < 40; ++i) {
+    if (out[2 * i] != 0) at.push_back(i);
+  }
+  EXPECT_EQ(at, (std::vector<int>{0, 10}));
+}
+
+TEST(SignalSourceTest, SineIsAFunctionOfTime) {
+  const auto sine = SignalSource::sine(1000, 0.5f);
+  const auto out = render(sine, 0.25 / 1000, 48000, 1);  // a quarter period in
+  EXPECT_NEAR(out[0], 0.5f, 1e-4);
+  EXPECT_EQ(out[0], out[1]);
+}
+
+TEST(SignalSourceTest, CustomSourcesFillEachSide) {
+  const auto source = SignalSource::custom([](double t, float& l, float& r) {
+    l = static_cast<float>(t);
+    r = -1;
+  });
+  const auto out = render(source, 2.0, 2, 2);
+  EXPECT_EQ(out, (std::vector<float>{2.0f, -1.0f, 2.5f, -1.0f}));
+}
+
+TEST(WavFileTest, RoundTripsAndPlaysAsASource) {
+  const auto path = std::filesystem::temp_directory_path() / "choralink_sim_wav_test.wav";
+  WavData data;
+  data.rate = 1000;
+  data.channels = 1;
+  data.samples = {0.0f, 0.25f, 0.5f, 0.75f};
+  ASSERT_TRUE(writeWav(path.string(), data));
+  const auto read = readWav(path.string());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->rate, 1000);
+  EXPECT_EQ(read->channels, 1u);
+  EXPECT_EQ(read->samples, data.samples);
+
+  const auto source = SignalSource::wavFile(path.string(), 1.0);
+  ASSERT_TRUE(source);
+  // Mono feeds both sides; halfway between samples 1 and 2 interpolates.
+  const auto out = render(*source, 1.0015, 1000, 1);
+  EXPECT_NEAR(out[0], 0.375f, 1e-6);
+  EXPECT_NEAR(out[1], 0.375f, 1e-6);
+  EXPECT_EQ(render(*source, 0.5, 1000, 1)[0], 0.0f) << "silence before the file starts";
+  std::filesystem::remove(path);
+  EXPECT_FALSE(SignalSource::wavFile(path.string()));
+}
+
+TEST(WavFileTest, ReadsSixteenBitPCMAndRejectsOtherFiles) {
+  // 44-byte header, stereo 16-bit at 8 kHz, one frame: (16384, -32768).
+  std::vector<std::uint8_t> bytes = {'R',  'I',  'F', 'F', 40, 0,    0, 0, 'W',  'A',  'V',  'E',
+                                     'f',  'm',  't', ' ', 16, 0,    0, 0, 1,    0,    2,    0,
+                                     0x40, 0x1f, 0,   0,   0,  0x7d, 0, 0, 4,    0,    16,   0,
+                                     'd',  'a',  't', 'a', 4,  0,    0, 0, 0x00, 0x40, 0x00, 0x80};
+  const auto data = parseWav(bytes);
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->rate, 8000);
+  EXPECT_EQ(data->samples, (std::vector<float>{0.5f, -1.0f}));
+  bytes[20] = 2;  // ADPCM
+  EXPECT_FALSE(parseWav(bytes));
+  EXPECT_FALSE(parseWav({'R', 'I', 'F', 'F'}));
+}
+
+TEST(RecorderTest, MixesSourcesAndKeepsASlidingWindow) {
+  Recorder rec(100, 2, 1.0);  // 100 frames of window
+  rec.add(10, 0, 0.5f);
+  rec.add(10, 0, 0.25f);  // a second source sums in
+  rec.add(10, 1, -1.0f);
+  const Recording first = rec.snapshot();
+  EXPECT_EQ(first.firstFrame(), 0);
+  EXPECT_EQ(first.endFrame(), 11);
+  EXPECT_EQ(first.sample(10, 0), 0.75f);
+  EXPECT_EQ(first.findOnset(0.9f), 10);
+  EXPECT_EQ(first.findOnset(0.9f, 0, 0u), std::nullopt);
+  rec.add(250, 0, 1.0f);
+  const Recording later = rec.snapshot();
+  EXPECT_EQ(later.firstFrame(), 151);
+  EXPECT_EQ(later.sample(10, 0), 0.0f) << "outside the window";
+  EXPECT_EQ(later.sample(249, 0), 0.0f) << "extended with silence";
+  EXPECT_EQ(later.sample(250, 0), 1.0f);
+  rec.add(100, 0, 1.0f);  // too old: dropped
+  EXPECT_EQ(rec.snapshot().peak(0, 250), 0.0f);
+  EXPECT_DOUBLE_EQ(later.endTime(), 2.51);
+}
+
+TEST(RecorderTest, BlockWritesWrapAroundTheRing) {
+  Recorder rec(10, 1, 1.0);
+  std::vector<float> block(25);
+  for (int i = 0; i < 25; ++i)
+    block[i] = static_cast<float>(i);
+  rec.addFrames(0, block.data(), 25, 1);
+  const Recording r = rec.snapshot();
+  EXPECT_EQ(r.firstFrame(), 15);
+  EXPECT_EQ(r.channel(0, 15, 25), (std::vector<float>{15, 16, 17, 18, 19, 20, 21, 22, 23, 24}));
+  const Recording part = rec.snapshot(20, 22);
+  EXPECT_EQ(part.firstFrame(), 20);
+  EXPECT_EQ(part.frames(), 2);
+}
+
+TEST(RecordingTest, FindsEveryOnsetAfterAGap) {
+  std::vector<float> samples(100, 0.0f);
+  for (int i : {10, 11, 12, 40, 41, 45, 90})
+    samples[i] = 1.0f;
+  const Recording r(1000, 1, 0, samples);
+  EXPECT_EQ(r.onsets(0.5f, 10), (std::vector<std::int64_t>{10, 40, 90}));
+  EXPECT_EQ(r.onsets(0.5f, 2), (std::vector<std::int64_t>{10, 40, 45, 90}));
+  EXPECT_DOUBLE_EQ(*r.onsetTime(0.5f, 0.02), 0.04);
+  EXPECT_FALSE(r.isSilent());
+}
+
+}  // namespace
+}  // namespace choralink::sim
