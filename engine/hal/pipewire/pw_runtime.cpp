@@ -3,6 +3,7 @@
 #include <pipewire/pipewire.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -121,7 +122,10 @@ void PwThreadLoop::signal() const {
 
 bool PwThreadLoop::waitUntil(const std::function<bool()>& done, double timeoutSeconds) const {
   if (done()) return true;
-  if (inLoopThread()) return false;  // nothing could deliver it: refuse rather than hang
+  // Waiting on the loop thread would wait for ourselves: a programming error,
+  // caught in debug builds, refused rather than hung in release builds.
+  assert(!inLoopThread() && "waitUntil on the PipeWire loop thread");
+  if (inLoopThread()) return false;
   // The loop thread signals every change it records, but some conditions
   // follow the real-time thread (frames recorded, cycles run), which must not
   // signal: re-check at a short poll interval as well.
