@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -262,6 +263,28 @@ struct PipeWireAudioSystem::Impl {
     }
   }
 
+  // The node name of the default output: default.audio.sink, or when that
+  // names no present sink, the sink a session manager would pick (highest
+  // priority.session, then priority.driver, then the oldest). Without any
+  // session manager nobody writes the key, yet the system has a default.
+  std::string defaultSinkName() const {
+    const std::string named = graph->defaultSinkName();
+    if (!named.empty() && graph->nodeByName(named)) return named;
+    std::string best;
+    std::pair<int64_t, int64_t> bestPriority{INT64_MIN, INT64_MIN};
+    for (const auto& node : graph->sinks()) {
+      if (node.prop(pipewire::kOwnedNodeProperty) == "true") continue;
+      const std::pair<int64_t, int64_t> priority{
+          pipewire::parseInteger(node.prop("priority.session")).value_or(0),
+          pipewire::parseInteger(node.prop("priority.driver")).value_or(0)};
+      if (best.empty() || priority > bestPriority) {
+        best = node.name();
+        bestPriority = priority;
+      }
+    }
+    return best;
+  }
+
   // The default output as the user chose it: while our muted tap holds the
   // default, the device it held before.
   AudioObjectID computeDefault() const {
@@ -272,6 +295,7 @@ struct PipeWireAudioSystem::Impl {
         name = pipewire::parseMetadataName(tap->saved->current.value_or(""));
       }
     }
+    if (name.empty() || deviceByUID(name) == nullptr) name = defaultSinkName();
     const Device* d = deviceByUID(name);
     return d != nullptr ? d->id : kUnknownObject;
   }
@@ -835,8 +859,8 @@ HALStatus PipeWireAudioSystem::createProcessTap(const TapDescription& descriptio
     return kStatusOK;
   }
   // Mirror: what is routed to the current default output.
-  tap->sourceName = s.graph->defaultSinkName();
-  if (tap->sourceName.empty() || !s.graph->nodeByName(tap->sourceName)) return kStatusBadDevice;
+  tap->sourceName = s.defaultSinkName();
+  if (tap->sourceName.empty()) return kStatusBadDevice;
   tap->id = s.nextId++;
   outTap = tap->id;
   s.taps.emplace(tap->id, std::move(tap));

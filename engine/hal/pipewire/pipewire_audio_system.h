@@ -7,7 +7,9 @@
 //   system object (1)    the graph: "dev#" lists the Audio/Sink nodes other
 //                        than our own, then our aggregates; "dOut" is the sink
 //                        named by default.audio.sink — while our muted tap
-//                        holds the default, the one it held before
+//                        holds the default, the one it held before; with no
+//                        such key (no session manager) the sink one would pick:
+//                        highest priority.session, then priority.driver
 //   device               one Audio/Sink node; properties from SinkFacts
 //                        (pw_device_facts.h, which states every rule). Object
 //                        ids are ours, given when a node appears, dropped when
@@ -24,7 +26,7 @@
 //                        monitor is captured; the previous default is put back
 //                        at destruction, and journaled so that the next start
 //                        puts it back after a crash. Unmuted: the monitor of the
-//                        default sink at creation. Always a stereo mix at the
+//                        default output ("dOut") at creation. Always a stereo mix at the
 //                        graph rate ("tfmt": 2 channels of float32)
 //   aggregate device     one PwAggregate filter node: its capture ports are
 //                        linked to the tap's monitor, its output groups to each
