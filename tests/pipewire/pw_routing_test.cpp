@@ -4,7 +4,9 @@
 // sink's monitor. Every assertion is about sample positions and values.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "engine/hal/pipewire/pw_aggregate.h"
 #include "engine/hal/pipewire/pw_link.h"
@@ -302,6 +304,44 @@ TEST_F(PwRoutingTest, OnlyPresentedSubDevicesTakePlacesInTheBufferList) {
   const uint64_t cycles = aggregate.filter().cycles();
   ASSERT_TRUE(graph().waitFor([&] { return aggregate.filter().cycles() >= cycles + 3; }, kTimeout));
   EXPECT_EQ(probe.calls.load(), calls);
+}
+
+// Stalls its 9th cycle far beyond the cycle's deadline.
+int32_t stallingProc(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list*,
+                     const cl_audio_timestamp*, cl_audio_buffer_list*, const cl_audio_timestamp*,
+                     void* data) {
+  auto* calls = static_cast<std::atomic<uint64_t>*>(data);
+  if (calls->fetch_add(1) == 8) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  return 0;
+}
+
+TEST_F(PwRoutingTest, AStalledCycleIsReportedAsAnXrun) {
+  ASSERT_TRUE(graph().setProfiling(true)) << "the test daemon loads the profiler";
+  std::vector<uint32_t> xrunNodes;
+  const int token = graph().subscribe([&](const PwGraphEvent& e) {
+    if (e.kind == PwGraphEvent::Kind::xrun) xrunNodes.push_back(e.id);
+  });
+  PwAggregateSpec spec;
+  spec.captureChannels.clear();
+  spec.subDevices.push_back({kUsb, {"FL", "FR"}});
+  PwAggregate aggregate(loop(), spec);
+  ASSERT_TRUE(aggregate.filter().waitForNode(kTimeout));
+  PwLinks links = link(outputPorts(portsOf(aggregate.filter().nodeId(), 2)),
+                       playbackPorts(graph().ports(sinkId(kUsb))));
+  ASSERT_TRUE(waitActive(loop(), links, kTimeout));
+  std::atomic<uint64_t> calls{0};
+  ASSERT_TRUE(aggregate.setIoProc(&stallingProc, &calls, 0));
+  aggregate.start();
+  ASSERT_TRUE(graph().waitFor([&] { return calls.load() >= 4; }, kTimeout));
+  const uint32_t node = aggregate.filter().nodeId();
+  const uint32_t before = graph().xruns(node);
+  ASSERT_TRUE(graph().waitFor([&] { return graph().xruns(node) > before; }, kTimeout))
+      << "the stalled 9th cycle";
+  EXPECT_GT(calls.load(), 8u);
+  aggregate.stop();
+  graph().unsubscribe(token);
+  PwLock lock(loop());
+  EXPECT_NE(std::find(xrunNodes.begin(), xrunNodes.end(), node), xrunNodes.end());
 }
 
 TEST_F(PwRoutingTest, TearingDownLeavesNoLinkOrNodeOfOursBehind) {

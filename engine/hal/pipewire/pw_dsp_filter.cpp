@@ -26,13 +26,16 @@ struct PwDspFilter::Callbacks {
       cycle.nsec = position->clock.nsec;
       cycle.rate = position->clock.rate.denom;
       cycle.driverId = position->clock.id;
-      self->lastDriver_.store(cycle.driverId, std::memory_order_relaxed);
-      if (self->havePosition_ && cycle.position != self->expectedPosition_) {
+      // A new driver brings its own clock: that is a new timeline, not a gap.
+      if (self->havePosition_ &&
+          cycle.driverId == self->lastDriver_.load(std::memory_order_relaxed) &&
+          cycle.position != self->expectedPosition_) {
         cycle.discontinuity = true;
         self->discontinuities_.fetch_add(1, std::memory_order_relaxed);
       }
       self->expectedPosition_ = cycle.position + position->clock.duration;
       self->havePosition_ = true;
+      self->lastDriver_.store(cycle.driverId, std::memory_order_relaxed);
     }
     if (cycle.frames > kMaxFrames) {
       self->oversized_.fetch_add(1, std::memory_order_relaxed);

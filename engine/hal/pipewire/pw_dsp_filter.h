@@ -38,8 +38,9 @@ struct PwCycle {
   uint64_t nsec = 0;      // the cycle's time on the monotonic clock
   uint32_t rate = 0;      // the graph rate in Hz (0 when the driver gave none)
   uint32_t driverId = 0;  // the global id of the node that drives the graph
-  // The clock did not continue where the previous cycle ended: cycles were
-  // missed (an overrun of the graph) or the driver changed.
+  // The same driver's clock did not continue where the previous cycle ended:
+  // cycles were missed (an overrun of the graph). A change of driver starts a
+  // new timeline and does not count.
   bool discontinuity = false;
 };
 

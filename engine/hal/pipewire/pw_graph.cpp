@@ -1,8 +1,12 @@
 #include "engine/hal/pipewire/pw_graph.h"
 
 #include <pipewire/extensions/metadata.h>
+#include <pipewire/extensions/profiler.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/param.h>
+#include <spa/param/profiler.h>
+#include <spa/pod/iter.h>
+#include <spa/pod/parser.h>
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +21,8 @@ constexpr std::string_view kConfiguredSinkKey = "default.configured.audio.sink";
 // One roundtrip brings the globals, a second the infos of the nodes bound on
 // their arrival, a third the params those infos asked for.
 constexpr int kSettleRoundtrips = 3;
+// pw_node_activation's state of a follower that completed its cycle.
+constexpr int32_t kFinished = 3;
 
 std::string dictValue(const spa_dict* props, const char* key) {
   const char* value = props != nullptr ? spa_dict_lookup(props, key) : nullptr;
@@ -120,6 +126,7 @@ PwGraph::~PwGraph() {
   PwLock lock(loop_);
   loop_.removeLostHandler(lostToken_);
   handlers_.clear();
+  unbindProfiler();
   nodes_.clear();
   metadata_.clear();
   spa_hook_remove(registryListener_);
@@ -239,6 +246,110 @@ bool PwGraph::setMetadata(std::string_view metadataName, std::string_view key,
   return false;
 }
 
+bool PwGraph::setProfiling(bool on) {
+  PwLock lock(loop_);
+  profilingWanted_ = on;
+  if (on && profiler_ == nullptr && profilerGlobal_ != 0) bindProfiler();
+  if (!on) unbindProfiler();
+  return !on || profiler_ != nullptr;
+}
+
+uint32_t PwGraph::xruns(uint32_t driverId) const {
+  PwLock lock(loop_);
+  const auto it = xruns_.find(driverId);
+  return it != xruns_.end() ? it->second : 0;
+}
+
+void PwGraph::bindProfiler() {
+  static const pw_profiler_events kProfilerEvents = [] {
+    pw_profiler_events events{};
+    events.version = PW_VERSION_PROFILER_EVENTS;
+    events.profile = &PwGraph::onProfile;
+    return events;
+  }();
+  profiler_ = static_cast<pw_proxy*>(pw_registry_bind(
+      registry_, profilerGlobal_, PW_TYPE_INTERFACE_Profiler, PW_VERSION_PROFILER, 0));
+  if (profiler_ == nullptr) return;
+  profilerListener_ = new spa_hook{};
+  pw_proxy_add_object_listener(profiler_, profilerListener_, &kProfilerEvents, this);
+}
+
+void PwGraph::unbindProfiler() {
+  if (profiler_ == nullptr) return;
+  spa_hook_remove(profilerListener_);
+  delete profilerListener_;
+  profilerListener_ = nullptr;
+  pw_proxy_destroy(profiler_);
+  profiler_ = nullptr;
+  xrunBase_.clear();
+  driverXruns_.clear();
+  xruns_.clear();
+}
+
+void PwGraph::onProfile(void* data, const spa_pod* pod) {
+  auto* self = static_cast<PwGraph*>(data);
+  // A batch of samples, one object per driver cycle: the driver's info (with
+  // its running xrun count), its block (with its node id) and one block per
+  // follower (with the state the follower reached in that cycle).
+  if (pod == nullptr || !spa_pod_is_struct(pod)) return;
+  const void* body = SPA_POD_BODY_CONST(pod);
+  const uint32_t size = SPA_POD_BODY_SIZE(pod);
+  std::vector<uint32_t> changed;
+  for (auto* object = static_cast<const spa_pod*>(body); spa_pod_is_inside(body, size, object);
+       object = static_cast<const spa_pod*>(spa_pod_next(object))) {
+    if (!spa_pod_is_object_type(object, SPA_TYPE_OBJECT_Profiler)) continue;
+    int32_t xrunCount = -1;
+    int32_t driver = -1;
+    const spa_pod_prop* prop;
+    SPA_POD_OBJECT_FOREACH(reinterpret_cast<const spa_pod_object*>(object), prop) {
+      if (prop->key == SPA_PROFILER_info) {
+        int64_t counter = 0;
+        float load[3] = {0, 0, 0};
+        spa_pod_parse_struct(&prop->value, SPA_POD_Long(&counter), SPA_POD_Float(&load[0]),
+                             SPA_POD_Float(&load[1]), SPA_POD_Float(&load[2]),
+                             SPA_POD_Int(&xrunCount));
+      } else if (prop->key == SPA_PROFILER_driverBlock) {
+        spa_pod_parser parser;
+        spa_pod_frame frame;
+        spa_pod_parser_pod(&parser, &prop->value);
+        if (spa_pod_parser_push_struct(&parser, &frame) == 0) {
+          spa_pod_parser_get_int(&parser, &driver);
+        }
+      } else if (prop->key == SPA_PROFILER_followerBlock) {
+        int32_t id = -1;
+        int32_t status = kFinished;
+        const char* name = nullptr;
+        int64_t times[4] = {0, 0, 0, 0};
+        if (spa_pod_parse_struct(&prop->value, SPA_POD_Int(&id), SPA_POD_String(&name),
+                                 SPA_POD_Long(&times[0]), SPA_POD_Long(&times[1]),
+                                 SPA_POD_Long(&times[2]), SPA_POD_Long(&times[3]),
+                                 SPA_POD_Int(&status)) >= 0 &&
+            id >= 0 && status != kFinished) {
+          // The follower had not finished when the cycle's report was made.
+          ++self->xruns_[static_cast<uint32_t>(id)];
+          changed.push_back(static_cast<uint32_t>(id));
+        }
+      }
+    }
+    if (xrunCount >= 0 && driver >= 0) {
+      const auto id = static_cast<uint32_t>(driver);
+      const auto count = static_cast<uint32_t>(xrunCount);
+      const uint32_t base = self->xrunBase_.try_emplace(id, count).first->second;
+      const uint32_t counted = count >= base ? count - base : 0;
+      uint32_t& seen = self->driverXruns_[id];
+      if (counted > seen) {
+        self->xruns_[id] += counted - seen;
+        seen = counted;
+        changed.push_back(id);
+      }
+    }
+  }
+  std::sort(changed.begin(), changed.end());
+  changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+  for (uint32_t id : changed)
+    self->emit({PwGraphEvent::Kind::xrun, id, {}, {}});
+}
+
 int PwGraph::subscribe(Handler handler) {
   PwLock lock(loop_);
   const int token = nextToken_++;
@@ -289,6 +400,9 @@ void PwGraph::onGlobal(void* data, uint32_t id, uint32_t /*permissions*/, const 
     self->emit({PwGraphEvent::Kind::linksChanged, id, {}, {}});
   } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
     self->addMetadata(id, props);
+  } else if (std::strcmp(type, PW_TYPE_INTERFACE_Profiler) == 0 && self->profilerGlobal_ == 0) {
+    self->profilerGlobal_ = id;
+    if (self->profilingWanted_) self->bindProfiler();
   }
 }
 
@@ -304,6 +418,11 @@ void PwGraph::onGlobalRemove(void* data, uint32_t id) {
     const uint32_t nodeId = it->second.nodeId;
     self->ports_.erase(it);
     self->emit({PwGraphEvent::Kind::portsChanged, nodeId, {}, {}});
+    return;
+  }
+  if (id == self->profilerGlobal_) {
+    self->unbindProfiler();
+    self->profilerGlobal_ = 0;
     return;
   }
   if (self->links_.erase(id) > 0) {

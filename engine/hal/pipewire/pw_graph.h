@@ -25,6 +25,7 @@
 #include "engine/hal/pipewire/pw_runtime.h"
 
 struct pw_node_info;
+struct pw_proxy;
 struct pw_registry;
 struct spa_dict;
 struct spa_hook;
@@ -80,6 +81,8 @@ struct PwGraphEvent {
     portsChanged,     // a port appeared or went (id = its node)
     linksChanged,     // a link appeared or went (id = the link)
     metadataChanged,  // a metadata key changed (id = subject, key, metadataName)
+    xrun,             // a node missed a cycle's deadline (id = the node: a driver that
+                      // reported an xrun, or a follower that had not finished); profiling only
     connectionLost,   // the daemon went away; the model is frozen
   };
   Kind kind;
@@ -133,6 +136,16 @@ class PwGraph {
                    const std::optional<std::string>& value,
                    std::string_view type = "Spa:String:JSON");
 
+  // Profiling: while on, the daemon's profiler (when it has one) reports every
+  // driver's cycles, and each missed cycle (a driver's xrun, a follower not
+  // finished in time) becomes an xrun event.
+  // Costs the daemon some work per cycle, so owners switch it on only while
+  // they care. Returns false when the daemon offers no profiler.
+  bool setProfiling(bool on);
+  // Missed cycles counted for a node since profiling began: a driver's own
+  // xrun reports, or the cycles a follower had not finished in time.
+  uint32_t xruns(uint32_t nodeId) const;
+
   // Subscribers; see the header comment for their thread. The token removes
   // the subscription (after unsubscribe returns, the handler is not called).
   using Handler = std::function<void(const PwGraphEvent&)>;
@@ -152,11 +165,14 @@ class PwGraph {
   static void onNodeProxyDone(void* data, int seq);
   static void clearParam(PwNode& node, uint32_t id);
   static void commitParams(NodeEntry& entry);
+  static void onProfile(void* data, const spa_pod* pod);
   static int onMetadataProperty(void* data, uint32_t subject, const char* key, const char* type,
                                 const char* value);
 
   void addNode(uint32_t id, const spa_dict* props);
   void addMetadata(uint32_t id, const spa_dict* props);
+  void bindProfiler();
+  void unbindProfiler();
   void emit(const PwGraphEvent& event);
 
   PwThreadLoop& loop_;
@@ -166,6 +182,13 @@ class PwGraph {
   std::map<uint32_t, PwPort> ports_;
   std::map<uint32_t, PwLinkRecord> links_;
   std::map<uint32_t, std::unique_ptr<MetadataEntry>> metadata_;
+  uint32_t profilerGlobal_ = 0;
+  bool profilingWanted_ = false;
+  pw_proxy* profiler_ = nullptr;
+  spa_hook* profilerListener_ = nullptr;
+  std::map<uint32_t, uint32_t> xrunBase_;     // per driver: its count when first seen
+  std::map<uint32_t, uint32_t> driverXruns_;  // per driver: counted past the base
+  std::map<uint32_t, uint32_t> xruns_;        // per node: missed cycles since profiling began
   int lostToken_ = 0;
   int nextToken_ = 1;
   std::vector<std::pair<int, Handler>> handlers_;

@@ -1,5 +1,6 @@
 #include "engine/hal/pipewire/pw_runtime.h"
 
+#include <pipewire/impl-module.h>
 #include <pipewire/pipewire.h>
 
 #include <algorithm>
@@ -55,6 +56,10 @@ PwThreadLoop::PwThreadLoop(const Options& options) {
     pw_thread_loop_destroy(loop_);
     throw PwError("pw_context_new", err);
   }
+  // The profiler's protocol extension, so that its reports reach us (the
+  // graph model listens to them for xruns). A daemon without a profiler
+  // simply has no such object; a missing module only costs that.
+  pw_context_load_module(context_, "libpipewire-module-profiler", nullptr, nullptr);
   if (pw_thread_loop_start(loop_) < 0) {
     pw_context_destroy(context_);
     pw_thread_loop_destroy(loop_);
