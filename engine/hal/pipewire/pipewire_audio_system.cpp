@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +29,7 @@ namespace choralink {
 using pipewire::GraphClock;
 using pipewire::PwAggregate;
 using pipewire::PwAggregateSpec;
+using pipewire::PwDspFilter;
 using pipewire::PwGraph;
 using pipewire::PwGraphEvent;
 using pipewire::PwLinks;
@@ -43,7 +44,7 @@ namespace {
 // Object ids below this are fixed (the system and our process); the rest are
 // handed out as objects appear.
 constexpr AudioObjectID kFirstDynamicObject = 100;
-constexpr double kOverloadPollSeconds = 0.1;
+constexpr double kMaintenanceSeconds = 0.1;
 constexpr const char* kVirtualSinkName = "Choralink";
 constexpr const char* kAggregateNodeName = "choralink.aggregate";
 constexpr double kRateTolerance = 0.5;
@@ -142,7 +143,6 @@ struct PipeWireAudioSystem::Impl {
     PwLinks captureLinks;
     std::vector<bool> inputUsage;
     IOProcID proc = kNoIOProc;
-    uint64_t lastDiscontinuities = 0;
   };
 
   struct Registration {
@@ -157,7 +157,7 @@ struct PipeWireAudioSystem::Impl {
   std::unique_ptr<PwThreadLoop> loop;
   std::unique_ptr<PwGraph> graph;
   int graphToken = 0;
-  spa_source* overloadTimer = nullptr;
+  spa_source* maintenanceTimer = nullptr;
   bool lost = false;
   AudioObjectID nextId = kFirstDynamicObject;
   IOProcID nextProc = 1;
@@ -419,6 +419,9 @@ struct PipeWireAudioSystem::Impl {
         break;
       case PwGraphEvent::Kind::linksChanged:
         break;
+      case PwGraphEvent::Kind::xrun:
+        onXrun(event.id);
+        break;
       case PwGraphEvent::Kind::connectionLost:
         lost = true;
         // The device table empties below, which tells each device's
@@ -430,17 +433,30 @@ struct PipeWireAudioSystem::Impl {
     }
   }
 
-  static void onOverloadTimer(void* data, uint64_t /*expirations*/) {
+  // A safety net beside the graph events: links that failed are dropped and
+  // made anew where possible.
+  static void onMaintenanceTimer(void* data, uint64_t /*expirations*/) {
     auto* self = static_cast<Impl*>(data);
-    for (auto& [id, a] : self->aggregates) {
+    for (auto& [id, a] : self->aggregates)
       self->reap(*a);
+  }
+
+  // The graph's missed cycles reach an aggregate's "over" listeners when its
+  // own node, or the driver it follows, missed a cycle while its IO runs.
+  void onXrun(uint32_t node) {
+    for (auto& [id, a] : aggregates) {
       if (!a->filter || !a->filter->running()) continue;
-      const uint64_t d = a->filter->filter().discontinuities();
-      if (d != a->lastDiscontinuities) {
-        a->lastDiscontinuities = d;
-        self->notify(id, kPropProcessorOverload);
-      }
+      const PwDspFilter& f = a->filter->filter();
+      if (node == f.nodeId() || node == f.lastDriverId()) notify(id, kPropProcessorOverload);
     }
+  }
+
+  // The profiler costs the daemon work per cycle: on only while IO runs.
+  void updateProfiling() {
+    bool anyRunning = false;
+    for (const auto& [id, a] : aggregates)
+      anyRunning = anyRunning || (a->filter && a->filter->running());
+    graph->setProfiling(anyRunning);
   }
 
   // ---- The default-output journal ----------------------------------------
@@ -649,16 +665,16 @@ PipeWireAudioSystem::PipeWireAudioSystem(Options options) : impl_(std::make_uniq
   impl_->graphToken = impl_->graph->subscribe(
       [impl = impl_.get()](const PwGraphEvent& e) { impl->onGraphEvent(e); });
   pw_loop* pwLoop = pw_thread_loop_get_loop(impl_->loop->threadLoop());
-  impl_->overloadTimer = pw_loop_add_timer(pwLoop, &Impl::onOverloadTimer, impl_.get());
-  timespec period{0, static_cast<long>(kOverloadPollSeconds * 1e9)};
-  pw_loop_update_timer(pwLoop, impl_->overloadTimer, &period, &period, false);
+  impl_->maintenanceTimer = pw_loop_add_timer(pwLoop, &Impl::onMaintenanceTimer, impl_.get());
+  timespec period{0, static_cast<long>(kMaintenanceSeconds * 1e9)};
+  pw_loop_update_timer(pwLoop, impl_->maintenanceTimer, &period, &period, false);
 }
 
 PipeWireAudioSystem::~PipeWireAudioSystem() {
   {
     PwLock lock(*impl_->loop);
     pw_loop_destroy_source(pw_thread_loop_get_loop(impl_->loop->threadLoop()),
-                           impl_->overloadTimer);
+                           impl_->maintenanceTimer);
     impl_->graph->unsubscribe(impl_->graphToken);
     for (auto& [id, a] : impl_->aggregates)
       impl_->destroyAggregate(*a);
@@ -947,6 +963,7 @@ HALStatus PipeWireAudioSystem::destroyAggregateDevice(AudioObjectID device) {
   if (it == s.aggregates.end()) return kStatusBadObject;
   s.destroyAggregate(*it->second);
   s.aggregates.erase(it);
+  s.updateProfiling();
   s.notify(kSystemObject, kPropDevices);
   return kStatusOK;
 }
@@ -995,8 +1012,8 @@ HALStatus PipeWireAudioSystem::startDevice(AudioObjectID device, IOProcID id) {
   Impl::Aggregate& a = *it->second;
   if (id == kNoIOProc) return kStatusOK;
   if (id != a.proc) return kStatusBadObject;
-  a.lastDiscontinuities = a.filter->filter().discontinuities();
   a.filter->start();
+  s.updateProfiling();
   s.notify(device, kPropIsRunningSomewhere);
   return kStatusOK;
 }
@@ -1021,6 +1038,7 @@ HALStatus PipeWireAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
   if (id == kNoIOProc) return kStatusOK;
   if (id != a.proc) return kStatusBadObject;
   a.filter->stop();
+  s.updateProfiling();
   s.notify(device, kPropIsRunningSomewhere);
   return kStatusOK;
 }

@@ -36,8 +36,9 @@
 //                        graph has one driver and adapters resample
 //   IO procedure         called from the filter's process callback with one
 //                        mono buffer per presented port; one per aggregate
-//   "over"               notified when the aggregate's clock skipped cycles
-//                        (missed graph cycles), checked every 0.1 s
+//   "over"               notified when the daemon's profiler reports that the
+//                        aggregate's node, or the driver it follows, missed a
+//                        cycle (profiling is on only while an aggregate runs)
 //   daemon gone          every device and aggregate reads as not alive, the
 //                        device list empties, listeners of "livn", "dev#" and
 //                        "dOut" are notified; operations answer '!dev'
