@@ -43,12 +43,12 @@ TEST(PwTransport, SinksWithoutADeviceAreVirtual) {
 }
 
 TEST(PwTransport, HdmiFromBusOrAlsaNames) {
-  EXPECT_EQ(transportOf(sink({{"device.bus", "hdmi"}})), kTransportHdmi);
+  EXPECT_EQ(transportOf(sink({{"device.bus", "hdmi"}})), kTransportHDMI);
   EXPECT_EQ(transportOf(sink({{"device.bus", "displayport"}})), kTransportDisplayPort);
   EXPECT_EQ(transportOf(sink({{"device.api", "alsa"},
                               {"device.bus", "pci"},
                               {"device.profile.name", "hdmi-stereo-extra1"}})),
-            kTransportHdmi);
+            kTransportHDMI);
   EXPECT_EQ(transportOf(sink({{"device.api", "alsa"},
                               {"device.bus", "pci"},
                               {"device.profile.description", "DisplayPort 2"}})),
@@ -56,7 +56,7 @@ TEST(PwTransport, HdmiFromBusOrAlsaNames) {
 }
 
 TEST(PwTransport, BusesOfWiredDevices) {
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "usb"}})), kTransportUsb);
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "usb"}})), kTransportUSB);
   EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "thunderbolt"}})),
             kTransportThunderbolt);
   EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "firewire"}})),
@@ -69,7 +69,7 @@ TEST(PwTransport, BusesOfWiredDevices) {
   EXPECT_EQ(
       transportOf(
           sink({{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.form-factor", "headset"}})),
-      kTransportPci);
+      kTransportPCI);
   EXPECT_EQ(transportOf(sink({{"device.api", "raop"}})), kTransportAirPlay);
   EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "network"}})),
             kTransportUnknown);

@@ -49,8 +49,8 @@ TEST_F(PwGraphTest, FakeSinksReadAsDevicesOfTheirBuses) {
   };
   const Expected expected[] = {{kSpeakers, kTransportBuiltIn, 48000, 2, 1024},
                                {kBluetooth, kTransportBluetooth, 44100, 2, 512},
-                               {kHdmi, kTransportHdmi, 48000, 6, 256},
-                               {kUsb, kTransportUsb, 48000, 2, 2048},
+                               {kHdmi, kTransportHDMI, 48000, 6, 256},
+                               {kUsb, kTransportUSB, 48000, 2, 2048},
                                {kVirtualMix, kTransportVirtual, 48000, 2, 1024}};
   for (const auto& e : expected) {
     SCOPED_TRACE(e.name);

@@ -6,9 +6,12 @@
 //       latency), with the default output marked
 //   choralink-pw clicks [--delay UID=MS]... [UID]...
 //       plays the render core's six test clicks on the named sinks (all
-//       non-virtual sinks when none is named) through one aggregate node,
+//       non-virtual sinks when none is named) through one aggregate device,
 //       records what each sink was given from its monitor, and prints where
 //       the first click arrived on each, relative to the earliest
+//
+// Both go through the platform seam (PipeWireAudioSystem), as a broadcast
+// does.
 //
 // Exit status: 0 on success, 1 on a usage error, 2 when the daemon or the
 // graph did not do what was asked.
@@ -19,7 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/hal/pipewire/pw_aggregate.h"
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/hal/four_cc.h"
+#include "engine/hal/hal.h"
+#include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_device_facts.h"
 #include "engine/hal/pipewire/pw_graph.h"
 #include "engine/hal/pipewire/pw_link.h"
@@ -35,7 +44,8 @@ constexpr double kTimeout = 5.0;
 constexpr double kRecordSeconds = 3.5;  // the six clicks take 2.53 s
 constexpr float kClickThreshold = 1e-4f;
 
-std::string fourCC(uint32_t code) {
+// A transport code as its four characters alone, for the listing.
+std::string codeText(uint32_t code) {
   if (code == 0) return "0";
   std::string text(4, ' ');
   for (int i = 0; i < 4; ++i)
@@ -51,15 +61,18 @@ int list(PwGraph& graph) {
     const SinkFacts f = describeSink(node, clock);
     std::printf("%s %s \"%s\" %s %.0f Hz, %zu ch, stereo %u/%u, latency %u+%u+%u frames%s\n",
                 f.uid == defaultName ? "*" : " ", f.uid.c_str(), f.name.c_str(),
-                fourCC(f.transport).c_str(), f.nominalRate, f.positions.size(), f.stereoLeft,
+                codeText(f.transport).c_str(), f.nominalRate, f.positions.size(), f.stereoLeft,
                 f.stereoRight, f.bufferFrames, f.latencyFrames, f.safetyOffsetFrames,
                 f.ours ? " (ours)" : "");
   }
   return 0;
 }
 
-int clicks(PwThreadLoop& loop, PwGraph& graph, std::vector<std::string> uids,
+int clicks(choralink::PipeWireAudioSystem& system, const std::vector<std::string>& uids,
            const std::map<std::string, int>& delaysMs) {
+  using namespace choralink;
+  PwGraph& graph = system.graph();
+  PwThreadLoop& loop = system.loop();
   const GraphClock clock = graphClock(graph);
   std::vector<SinkFacts> chosen;
   for (const auto& node : graph.sinks()) {
@@ -74,93 +87,117 @@ int clicks(PwThreadLoop& loop, PwGraph& graph, std::vector<std::string> uids,
     return 2;
   }
 
-  PwAggregateSpec spec;
-  spec.nodeName = "choralink.check";
-  spec.captureChannels.clear();  // the clicks come from the render core itself
+  // Through the seam, as a broadcast builds it: an aggregate of the chosen
+  // sinks (no tap: the clicks come from the render core itself).
+  AggregateDescription description = {
+      {kAggregateNameKey, "Choralink check"},
+      {kAggregateUIDKey, "app.choralink.agg.check-" + std::to_string(::getpid())},
+      {kAggregatePrivateKey, 1},
+      {kAggregateStackedKey, 0},
+      {kAggregateMasterKey, chosen.front().uid},
+      {kAggregateSubDevicesKey, nlohmann::json::array()},
+      {kAggregateTapsKey, nlohmann::json::array()},
+      {kAggregateTapAutoStartKey, 1}};
   for (const auto& f : chosen)
-    spec.subDevices.push_back({f.uid, f.positions});
-  PwAggregate aggregate(loop, spec);
-  std::vector<PwDspPort> recorderPorts;
-  for (const auto& f : chosen)
-    recorderPorts.push_back({f.uid, f.positions.at(f.stereoLeft - 1)});
-  const auto capacity = static_cast<size_t>(clock.rate * kRecordSeconds);
-  PwRecorder recorder(loop, "choralink.check.recorder", recorderPorts, capacity);
-  if (!aggregate.filter().waitForNode(kTimeout) || !recorder.filter().waitForNode(kTimeout)) {
-    std::fprintf(stderr, "choralink-pw: our nodes did not appear\n");
+    description[kAggregateSubDevicesKey].push_back(
+        {{kSubDeviceUIDKey, f.uid}, {kSubDeviceDriftKey, 1}});
+  AudioObjectID aggregate = 0;
+  if (const HALStatus status = system.createAggregateDevice(description, aggregate)) {
+    std::fprintf(stderr, "choralink-pw: create aggregate: %s\n", fourCC(status).c_str());
     return 2;
   }
-  const uint32_t aggregateNode = aggregate.filter().nodeId();
-  const uint32_t recorderNode = recorder.filter().nodeId();
+  std::vector<uint32_t> joined;
   graph.waitFor(
       [&] {
-        return graph.ports(aggregateNode).size() == aggregate.outputStreams().size() &&
-               graph.ports(recorderNode).size() == recorderPorts.size();
+        joined = HAL::getArray<uint32_t>(system, aggregate, kPropActiveSubDevices, kScopeGlobal);
+        return joined.size() == chosen.size();
       },
       kTimeout);
-
+  std::vector<std::string> joinedUIDs;
   std::vector<cl_slot_layout> layouts;
-  PwLinks links;
-  for (size_t d = 0; d < chosen.size(); ++d) {
-    const SinkFacts& f = chosen[d];
+  int32_t buffer = 0;
+  for (uint32_t id : joined) {
+    joinedUIDs.push_back(HAL::getString(system, id, kPropDeviceUID));
     cl_slot_layout layout{};
-    layout.channel_count = static_cast<int32_t>(std::min<size_t>(f.positions.size(), 32));
-    for (int32_t c = 0; c < layout.channel_count; ++c) {
-      layout.channels[c] = {static_cast<int32_t>(aggregate.firstOutputStream(d)) + c, 0, 1};
-    }
-    layout.left = static_cast<int32_t>(f.stereoLeft) - 1;
-    layout.right = static_cast<int32_t>(f.stereoRight) - 1;
+    const auto streams = HAL::streamChannels(system, id, kScopeOutput);
+    layout.channel_count = static_cast<int32_t>(std::min<size_t>(streams.size(), 32));
+    for (int32_t c = 0; c < layout.channel_count; ++c)
+      layout.channels[c] = {buffer++, 0, 1};
+    const auto pair =
+        HAL::getArray<uint32_t>(system, id, kPropPreferredStereoChannels, kScopeOutput);
+    layout.left = pair.size() == 2 ? static_cast<int32_t>(pair[0]) - 1 : 0;
+    layout.right = pair.size() == 2 ? static_cast<int32_t>(pair[1]) - 1 : 1;
     layouts.push_back(layout);
+  }
+  for (const auto& f : chosen) {
+    if (std::find(joinedUIDs.begin(), joinedUIDs.end(), f.uid) == joinedUIDs.end()) {
+      std::printf("%s: did not join\n", f.uid.c_str());
+    }
+  }
+  if (joined.empty()) {
+    system.destroyAggregateDevice(aggregate);
+    return 2;
+  }
 
-    const auto sinkPorts = graph.ports(f.nodeId);
-    const std::string prefix = PwAggregate::outputPortName(d, "");
-    for (auto& l : linkPairs(loop, pairPorts(outputPorts(graph.ports(aggregateNode), prefix),
-                                             playbackPorts(sinkPorts))))
-      links.push_back(std::move(l));
-    auto monitor = monitorPorts(sinkPorts);
-    auto input = inputPorts(graph.ports(recorderNode), f.uid);
-    if (!monitor.empty() && !input.empty()) {
-      // Only the left channel's monitor: one recorded channel per sink.
-      std::vector<PwPort> left;
-      for (const auto& p : monitor) {
-        if (p.channel == input.front().channel) left.push_back(p);
-      }
-      if (left.empty()) left.push_back(monitor.front());
-      links.push_back(std::make_unique<PwLink>(loop, left.front().nodeId, left.front().id,
+  const double rate = HAL::get<double>(system, aggregate, kPropNominalSampleRate, kScopeGlobal);
+  cl_render* render = cl_render_create(static_cast<int32_t>(layouts.size()), layouts.data(),
+                                       cl_input_layout{-1, 0}, static_cast<int32_t>(rate), rate);
+  if (render == nullptr) return 2;
+  for (size_t d = 0; d < joinedUIDs.size(); ++d) {
+    const auto it = delaysMs.find(joinedUIDs[d]);
+    const int ms = it != delaysMs.end() ? it->second : 0;
+    cl_render_set_delay_frames(render, static_cast<int32_t>(d),
+                               static_cast<int32_t>(std::lround(rate * ms / 1000.0)));
+  }
+  IOProcID proc = kNoIOProc;
+  system.createIOProcID(aggregate, cl_ioproc_ptr, render, proc);
+  system.startDevice(aggregate, proc);
+
+  // What each sink was given, from its monitor (the left channel only).
+  std::vector<PwDspPort> recorderPorts;
+  for (const auto& uid : joinedUIDs)
+    recorderPorts.push_back({uid, "FL"});
+  PwRecorder recorder(loop, "choralink.check.recorder", recorderPorts,
+                      static_cast<size_t>(rate * kRecordSeconds));
+  int status = 0;
+  PwLinks links;
+  if (recorder.filter().waitForNode(kTimeout)) {
+    const uint32_t recorderNode = recorder.filter().nodeId();
+    graph.waitFor([&] { return graph.ports(recorderNode).size() == recorderPorts.size(); },
+                  kTimeout);
+    for (const auto& uid : joinedUIDs) {
+      const auto node = graph.nodeByName(uid);
+      const auto input = inputPorts(graph.ports(recorderNode), uid);
+      if (!node || input.empty()) continue;
+      const auto monitor = monitorPorts(graph.ports(node->id));
+      if (monitor.empty()) continue;
+      links.push_back(std::make_unique<PwLink>(loop, monitor.front().nodeId, monitor.front().id,
                                                input.front().nodeId, input.front().id));
     }
   }
-  const auto maxDelay = static_cast<int32_t>(clock.rate);
-  cl_render* render = cl_render_create(static_cast<int32_t>(layouts.size()), layouts.data(),
-                                       cl_input_layout{-1, 0}, maxDelay, clock.rate);
-  if (render == nullptr) return 2;
-  for (size_t d = 0; d < chosen.size(); ++d) {
-    const auto it = delaysMs.find(chosen[d].uid);
-    const int ms = it != delaysMs.end() ? it->second : 0;
-    cl_render_set_delay_frames(render, static_cast<int32_t>(d),
-                               static_cast<int32_t>(std::lround(clock.rate * ms / 1000.0)));
-  }
-  aggregate.setIoProc(cl_ioproc_ptr, render, 0);
-  aggregate.start();
-  int status = 0;
   if (!waitActive(loop, links, kTimeout)) {
-    std::fprintf(stderr, "choralink-pw: not every link became active\n");
+    std::fprintf(stderr, "choralink-pw: the monitors could not be recorded\n");
     status = 2;
   } else {
-    // Let gains and delays settle (a quarter second of rendered frames)
-    // before the clicks start.
-    const uint64_t settled = aggregate.ioFrames() + static_cast<uint64_t>(clock.rate / 4);
-    graph.waitFor([&] { return aggregate.ioFrames() >= settled; }, kTimeout);
+    // A quarter second of rendered cycles lets gains and delays settle.
+    const uint64_t start = cl_render_heartbeat(render);
+    graph.waitFor(
+        [&] {
+          const uint64_t frames = recorder.filter().lastFrames();
+          return frames > 0 && (cl_render_heartbeat(render) - start) * frames >= rate / 4;
+        },
+        kTimeout);
     recorder.arm();
     graph.waitFor([&] { return recorder.frames() > 0; }, kTimeout);
     cl_render_trigger_test_tone(render);
     graph.waitFor([&] { return recorder.full(); }, kRecordSeconds + kTimeout);
-    std::vector<long> arrivals;
-    long earliest = -1;
     // The sink that drives the graph hands its monitor what it was given one
     // cycle later than the others do; take that cycle back out.
-    const uint32_t driver = aggregate.filter().lastDriverId();
-    const long quantum = static_cast<long>(aggregate.filter().lastFrames());
-    for (size_t d = 0; d < chosen.size(); ++d) {
+    const uint32_t driver = recorder.filter().lastDriverId();
+    const long quantum = static_cast<long>(recorder.filter().lastFrames());
+    std::vector<long> arrivals;
+    long earliest = -1;
+    for (size_t d = 0; d < joinedUIDs.size(); ++d) {
       const auto samples = recorder.channel(d);
       long at = -1;
       for (size_t i = 0; i < samples.size(); ++i) {
@@ -169,23 +206,27 @@ int clicks(PwThreadLoop& loop, PwGraph& graph, std::vector<std::string> uids,
           break;
         }
       }
-      if (at >= 0 && chosen[d].nodeId == driver) at -= quantum;
+      const auto node = graph.nodeByName(joinedUIDs[d]);
+      if (at >= 0 && node && node->id == driver) at -= quantum;
       arrivals.push_back(at);
       if (at >= 0 && (earliest < 0 || at < earliest)) earliest = at;
     }
-    for (size_t d = 0; d < chosen.size(); ++d) {
+    for (size_t d = 0; d < joinedUIDs.size(); ++d) {
       if (arrivals[d] < 0) {
-        std::printf("%s: no click recorded\n", chosen[d].uid.c_str());
+        std::printf("%s: no click recorded\n", joinedUIDs[d].c_str());
         status = 2;
         continue;
       }
       const long lag = arrivals[d] - earliest;
-      std::printf("%s: first click +%ld frames (%.1f ms)%s\n", chosen[d].uid.c_str(), lag,
-                  1000.0 * static_cast<double>(lag) / clock.rate,
-                  chosen[d].nodeId == driver ? " [drives the graph]" : "");
+      const auto node = graph.nodeByName(joinedUIDs[d]);
+      std::printf("%s: first click +%ld frames (%.1f ms)%s\n", joinedUIDs[d].c_str(), lag,
+                  1000.0 * static_cast<double>(lag) / rate,
+                  node && node->id == driver ? " [drives the graph]" : "");
     }
   }
-  aggregate.stop();
+  system.stopDevice(aggregate, proc);
+  system.destroyIOProcID(aggregate, proc);
+  system.destroyAggregateDevice(aggregate);
   links.clear();
   cl_render_destroy(render);
   return status;
@@ -218,13 +259,8 @@ int main(int argc, char** argv) {
   }
   if (command != "list" && command != "clicks") return usage();
   try {
-    PwThreadLoop loop;
-    PwGraph graph(loop);
-    if (!graph.settle(kTimeout)) {
-      std::fprintf(stderr, "choralink-pw: the daemon did not answer\n");
-      return 2;
-    }
-    return command == "list" ? list(graph) : clicks(loop, graph, uids, delays);
+    choralink::PipeWireAudioSystem system(choralink::PipeWireAudioSystem::Options{});
+    return command == "list" ? list(system.graph()) : clicks(system, uids, delays);
   } catch (const PwError& e) {
     std::fprintf(stderr, "choralink-pw: %s\n", e.what());
     return 2;

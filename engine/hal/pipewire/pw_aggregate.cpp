@@ -9,7 +9,7 @@ namespace choralink::pipewire {
 namespace {
 
 // The aggregate whose IO procedure this thread is running, if any.
-thread_local const PwAggregate* tlInProcess = nullptr;
+thread_local PwAggregate* tlInProcess = nullptr;
 
 size_t listBytes(size_t buffers) {
   const size_t n = buffers == 0 ? 1 : buffers;
@@ -141,6 +141,10 @@ void PwAggregate::start() {
   if (proc_ != nullptr) running_.store(true);
 }
 
+PwAggregate* PwAggregate::runningOnThisThread() {
+  return tlInProcess;
+}
+
 void PwAggregate::stop() {
   running_.store(false);
   // From inside the IO procedure: this cycle is ours, the next sees running_.
@@ -172,8 +176,14 @@ void PwAggregate::process(void* user, const PwCycle& cycle, const float* const* 
     out[i] = cl_audio_buffer{1, bytes, outputs[p.outputs[i]]};
 
   if (self->running_.load()) {
+    AudioTimeStamp& stamp = self->stamp_;
+    stamp.mSampleTime = static_cast<double>(cycle.position);
+    stamp.mHostTime = cycle.nsec;
+    stamp.mRateScalar = 1.0;
+    stamp.mFlags = kTimeStampSampleTimeValid | kTimeStampHostTimeValid | kTimeStampRateScalarValid;
+    const cl_audio_timestamp* time = asRenderTimeStamp(&stamp);
     tlInProcess = self;
-    self->proc_(self->device_, nullptr, self->inputList_, nullptr, self->outputList_, nullptr,
+    self->proc_(self->device_, time, self->inputList_, time, self->outputList_, time,
                 self->clientData_);
     tlInProcess = nullptr;
     self->ioCycles_.fetch_add(1, std::memory_order_relaxed);

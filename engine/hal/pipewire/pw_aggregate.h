@@ -16,6 +16,11 @@
 // receives; the others' ports carry silence and take no place in the lists,
 // so buffer indices always match the presented shape.
 //
+// Timestamps. The procedure gets the cycle's clock as the platform's
+// timestamp record: sample time = the driver's position, host time = the
+// cycle's monotonic nanoseconds; the same record serves as input and output
+// time (the graph gives no separate presentation time).
+//
 // Threads. Construction, destruction, setIoProc, present, start and stop are
 // for ordinary threads (never the data thread, except stop(), see there); the
 // IO procedure runs on PipeWire's real-time data thread. Until start() (and
@@ -28,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/hal/audio_records.h"
 #include "engine/hal/pipewire/pw_dsp_filter.h"
 #include "render/cl_render.h"
 
@@ -80,6 +86,9 @@ class PwAggregate {
   bool setIoProc(cl_ioproc_fn proc, void* clientData, uint32_t device);
   void clearIoProc();
   bool hasIoProc() const { return proc_ != nullptr; }
+  uint32_t ioDevice() const { return device_; }
+  // The aggregate whose IO procedure the calling thread is running, if any.
+  static PwAggregate* runningOnThisThread();
   void start();
   // Ends the IO procedure's cycles. Returns when no call is under way and
   // none will start. Called from inside the IO procedure, it takes effect
@@ -125,6 +134,7 @@ class PwAggregate {
   std::atomic<bool> inProc_{false};
   std::atomic<uint64_t> ioCycles_{0};
   std::atomic<uint64_t> ioFrames_{0};
+  AudioTimeStamp stamp_;  // data thread only
   std::unique_ptr<PwDspFilter> filter_;  // last: destroyed first, before the lists
 };
 

@@ -85,16 +85,16 @@ uint32_t transportOf(const PwNode& node) {
   if (api == "raop" || node.name().starts_with("raop_sink")) return kTransportAirPlay;
   // No device behind the node: null sinks, loopbacks, filters made by users.
   if (isTrue(node.prop("node.virtual")) || (api.empty() && bus.empty())) return kTransportVirtual;
-  if (bus == "hdmi") return kTransportHdmi;
+  if (bus == "hdmi") return kTransportHDMI;
   if (bus == "displayport") return kTransportDisplayPort;
   // ALSA names HDMI and DisplayPort outputs in the profile or the PCM name;
   // the two share one driver and cannot be told apart, so both read as HDMI.
   const std::string hints =
       lower(node.prop("device.profile.name") + " " + node.prop("device.profile.description") + " " +
             node.prop("api.alsa.pcm.name") + " " + node.name());
-  if (contains(hints, "hdmi")) return kTransportHdmi;
+  if (contains(hints, "hdmi")) return kTransportHDMI;
   if (contains(hints, "displayport")) return kTransportDisplayPort;
-  if (bus == "usb") return kTransportUsb;
+  if (bus == "usb") return kTransportUSB;
   if (bus == "thunderbolt") return kTransportThunderbolt;
   if (bus == "firewire" || bus == "ieee1394") return kTransportFireWire;
   if (bus == "pci" || bus == "platform" || bus == "isa") {
@@ -104,7 +104,7 @@ uint32_t transportOf(const PwNode& node) {
         formFactor == "handset" || formFactor == "computer") {
       return kTransportBuiltIn;
     }
-    return kTransportPci;
+    return kTransportPCI;
   }
   return kTransportUnknown;
 }

@@ -32,31 +32,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/hal/hal_codes.h"
 #include "engine/hal/pipewire/pw_graph.h"
 #include "engine/hal/pipewire/pw_params.h"
 
 namespace choralink::pipewire {
-
-// The platform's transport codes (four-character codes, most significant
-// byte first), as the device property "tran" reports them.
-constexpr uint32_t transportCode(const char (&text)[5]) {
-  return (static_cast<uint32_t>(static_cast<unsigned char>(text[0])) << 24) |
-         (static_cast<uint32_t>(static_cast<unsigned char>(text[1])) << 16) |
-         (static_cast<uint32_t>(static_cast<unsigned char>(text[2])) << 8) |
-         static_cast<uint32_t>(static_cast<unsigned char>(text[3]));
-}
-inline constexpr uint32_t kTransportBuiltIn = transportCode("bltn");
-inline constexpr uint32_t kTransportBluetooth = transportCode("blue");
-inline constexpr uint32_t kTransportBluetoothLE = transportCode("blea");
-inline constexpr uint32_t kTransportHdmi = transportCode("hdmi");
-inline constexpr uint32_t kTransportDisplayPort = transportCode("dprt");
-inline constexpr uint32_t kTransportUsb = transportCode("usb ");
-inline constexpr uint32_t kTransportAirPlay = transportCode("airp");
-inline constexpr uint32_t kTransportVirtual = transportCode("virt");
-inline constexpr uint32_t kTransportThunderbolt = transportCode("thun");
-inline constexpr uint32_t kTransportPci = transportCode("pci ");
-inline constexpr uint32_t kTransportFireWire = transportCode("1394");
-inline constexpr uint32_t kTransportUnknown = 0;
 
 // The graph's clock as the "settings" metadata states it.
 struct GraphClock {

@@ -37,7 +37,7 @@ struct PwLink::Callbacks {
     }
     if (info->error != nullptr) self->error_ = info->error;
     self->state_.store(state, std::memory_order_release);
-    self->loop_.signal();
+    self->changed();
   }
 
   static void bound(void* data, uint32_t globalId) {
@@ -49,14 +49,14 @@ struct PwLink::Callbacks {
   static void removed(void* data) {
     auto* self = static_cast<PwLink*>(data);
     self->state_.store(PwLinkState::gone, std::memory_order_release);
-    self->loop_.signal();
+    self->changed();
   }
 
   static void error(void* data, int /*seq*/, int res, const char* message) {
     auto* self = static_cast<PwLink*>(data);
     self->error_ = message != nullptr ? message : "link error " + std::to_string(res);
     self->state_.store(PwLinkState::error, std::memory_order_release);
-    self->loop_.signal();
+    self->changed();
   }
 };
 
@@ -97,6 +97,11 @@ PwLink::PwLink(PwThreadLoop& loop, uint32_t outputNode, uint32_t outputPort, uin
   proxyListener_ = new spa_hook{};
   pw_proxy_add_object_listener(proxy_, linkListener_, &kLinkEvents, this);
   pw_proxy_add_listener(proxy_, proxyListener_, &kProxyEvents, this);
+}
+
+void PwLink::changed() {
+  loop_.signal();
+  if (stateHandler_) stateHandler_();
 }
 
 PwLink::~PwLink() {

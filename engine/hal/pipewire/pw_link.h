@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,9 +53,14 @@ class PwLink {
   // The daemon's reason for an error state; lock held.
   const std::string& error() const { return error_; }
 
+  // Called on the loop thread (lock held) after every state change. Set it
+  // with the lock held, right after construction.
+  void setStateHandler(std::function<void()> handler) { stateHandler_ = std::move(handler); }
+
  private:
   struct Callbacks;
   friend struct Callbacks;
+  void changed();
 
   PwThreadLoop& loop_;
   uint32_t outputNode_;
@@ -67,6 +73,7 @@ class PwLink {
   std::atomic<PwLinkState> state_{PwLinkState::init};
   std::atomic<uint32_t> globalId_{0};
   std::string error_;
+  std::function<void()> stateHandler_;
 };
 
 using PwLinks = std::vector<std::unique_ptr<PwLink>>;

@@ -35,6 +35,9 @@ class PwVirtualSink {
     std::string description = "Choralink";  // node.description
     std::vector<std::string> positions{"FL", "FR"};
     uint32_t rate = 0;  // 0: the graph's rate
+    // Marked as ours (kOwnedNodeProperty), so that device lists leave it out.
+    // Tests clear it to stand in for a device being plugged in.
+    bool markOwned = true;
   };
 
   PwVirtualSink(PwThreadLoop& loop, Spec spec);
