@@ -1,10 +1,12 @@
 # Runs clang-format over the project's own sources: MODE=check fails on any
 # difference, MODE=fix rewrites in place.
-file(GLOB_RECURSE sources
-  ${SOURCE_DIR}/render/*.[ch] ${SOURCE_DIR}/render/*.[ch]pp
-  ${SOURCE_DIR}/engine/*.[ch]pp ${SOURCE_DIR}/support/*.[ch]pp
-  ${SOURCE_DIR}/app/*.[ch]pp ${SOURCE_DIR}/tools/*.[ch]pp
-  ${SOURCE_DIR}/tests/*.[ch]pp ${SOURCE_DIR}/tests/*.c ${SOURCE_DIR}/bench/*.[ch]pp)
+set(patterns)
+foreach(dir IN ITEMS render engine support app tools tests bench)
+  foreach(ext IN ITEMS c h cpp hpp)
+    list(APPEND patterns ${SOURCE_DIR}/${dir}/*.${ext})
+  endforeach()
+endforeach()
+file(GLOB_RECURSE sources ${patterns})
 if(MODE STREQUAL "fix")
   execute_process(COMMAND ${CLANG_FORMAT} -i ${sources})
 else()

@@ -54,11 +54,11 @@ struct DeviceSettings {
         offsetUserSet(offsetUserSet),
         lastName(std::move(lastName)) {}
 
-  bool enabled;               // takes part in the broadcast
-  std::int64_t volume;        // percent, 0-100
-  std::int64_t offsetMs;      // extra delay in milliseconds, 0-500
-  bool offsetUserSet;         // the delay was chosen by the user, not filled in
-  std::string lastName;       // name when last seen, shown while it is absent
+  bool enabled;           // takes part in the broadcast
+  std::int64_t volume;    // percent, 0-100
+  std::int64_t offsetMs;  // extra delay in milliseconds, 0-500
+  bool offsetUserSet;     // the delay was chosen by the user, not filled in
+  std::string lastName;   // name when last seen, shown while it is absent
 
   bool operator==(const DeviceSettings&) const = default;
 };

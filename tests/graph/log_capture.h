@@ -65,7 +65,8 @@ class LogCapture {
   }
   std::vector<std::string> messages() const {
     std::vector<std::string> out;
-    for (const LogLine& line : lines()) out.push_back(line.message);
+    for (const LogLine& line : lines())
+      out.push_back(line.message);
     return out;
   }
   bool contains(LogLevel level, std::string_view message) const {

@@ -30,8 +30,9 @@ inline CurlHTTPClient::Transport loopbackTransport(const HttpsTestServer& server
 // Allowed: the two service names (given in mixed case on purpose).
 inline std::shared_ptr<CurlHTTPClient> loopbackClient(const HttpsTestServer& server,
                                                       bool trustTestCertificate = true) {
-  return std::make_shared<CurlHTTPClient>(std::set<std::string>{"Choralink.TEST", kOtherServiceHost},
-                                          loopbackTransport(server, trustTestCertificate));
+  return std::make_shared<CurlHTTPClient>(
+      std::set<std::string>{"Choralink.TEST", kOtherServiceHost},
+      loopbackTransport(server, trustTestCertificate));
 }
 
 }  // namespace choralink::testing

@@ -18,7 +18,8 @@ namespace choralink::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "choralink-net-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "choralink-net-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
@@ -33,7 +34,8 @@ class TempDir {
 
   std::filesystem::path write(const std::string& name, std::string_view bytes) const {
     const std::filesystem::path file = path_ / name;
-    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return file;
   }
 

@@ -22,7 +22,8 @@ class BufferList {
   // One buffer per entry of `channels`, each `frames` frames long.
   BufferList(std::vector<uint32_t> channels, uint32_t frames) {
     const size_t count = channels.size();
-    raw_.resize(sizeof(cl_audio_buffer_list) + (count > 0 ? count - 1 : 0) * sizeof(cl_audio_buffer));
+    raw_.resize(sizeof(cl_audio_buffer_list) +
+                (count > 0 ? count - 1 : 0) * sizeof(cl_audio_buffer));
     list()->mNumberBuffers = static_cast<uint32_t>(count);
     for (size_t i = 0; i < count; ++i) {
       const size_t samples = static_cast<size_t>(channels[i]) * frames;
