@@ -106,8 +106,8 @@ class PwAggregate {
   // Which ports the lists carry: two copies, the data thread reads the one
   // `current_` names, the other is rewritten only after a handover.
   struct Presentation {
-    std::vector<uint32_t> outputs;  // output port indices, in list order
-    std::vector<uint8_t> presented;  // per output port: carried in the list
+    std::vector<uint32_t> outputs;      // output port indices, in list order
+    std::vector<uint8_t> presented;     // per output port: carried in the list
     std::vector<uint8_t> inputEnabled;  // per input port
     uint32_t outputCount = 0;
   };
@@ -134,7 +134,7 @@ class PwAggregate {
   std::atomic<bool> inProc_{false};
   std::atomic<uint64_t> ioCycles_{0};
   std::atomic<uint64_t> ioFrames_{0};
-  AudioTimeStamp stamp_;  // data thread only
+  AudioTimeStamp stamp_;                 // data thread only
   std::unique_ptr<PwDspFilter> filter_;  // last: destroyed first, before the lists
 };
 

@@ -41,7 +41,8 @@ struct PwNode {
   std::map<std::string, std::string, std::less<>> props;
   PwNodeState state = PwNodeState::creating;
   std::string error;
-  bool hasInfo = false;  // the bound node's info (full properties, state) has arrived
+  // The bound node's info (full properties, state) has arrived.
+  bool hasInfo = false;
   std::optional<AudioFormat> format;           // the negotiated Format, when running
   std::vector<AudioFormat> enumFormats;        // EnumFormat: what the node accepts
   std::vector<LatencyValue> latency;           // Latency params, both directions
