@@ -627,6 +627,16 @@ struct PipeWireAudioSystem::Impl {
         if (isOutput(a)) return put(out, streamConfiguration(g.filter->outputStreams()));
         if (isInput(a)) return put(out, streamConfiguration(g.filter->inputStreams()));
         return kStatusUnknownProperty;
+      case kPropIOProcStreamUsage: {
+        if (!isInput(a)) return kStatusUnknownProperty;
+        std::vector<std::uint32_t> flags;
+        for (bool on : g.inputUsage)
+          flags.push_back(on ? 1 : 0);
+        Value v;
+        v.fixed = false;
+        v.bytes = encodeStreamUsage(g.proc, flags);
+        return put(out, std::move(v));
+      }
       case kPropDeviceIsAlive:
         return put(out, scalar<uint32_t>(lost ? 0 : 1));
       case kPropIsHidden:
@@ -724,6 +734,16 @@ HALStatus PipeWireAudioSystem::getPropertyData(AudioObjectID object, const Prope
   const HALStatus status = impl_->read(object, address, qualifierSize, qualifier, value);
   if (status != kStatusOK) return status;
   if (outData == nullptr) return kStatusBadPropertySize;
+  if (address.selector == kPropIOProcStreamUsage) {
+    // The caller names the procedure in the record it hands in, as the
+    // platform's stream-usage read has it.
+    IOProcID asked = kNoIOProc;
+    if (ioSize < kStreamUsageHeaderBytes) return kStatusBadPropertySize;
+    std::memcpy(&asked, outData, sizeof asked);
+    IOProcID registered = kNoIOProc;
+    std::memcpy(&registered, value.bytes.data(), sizeof registered);
+    if (asked == kNoIOProc || asked != registered) return kStatusBadObject;
+  }
   if (value.isString) {
     if (ioSize != kStringRefSize) return kStatusBadPropertySize;
     writeStringRef(outData, value.text);

@@ -67,8 +67,7 @@ PwAggregate::~PwAggregate() {
   filter_.reset();
 }
 
-void PwAggregate::fill(Presentation& p, const std::vector<bool>& subDevices,
-                       const std::vector<bool>& inputs) {
+void PwAggregate::fill(Presentation& p, std::vector<bool> subDevices, std::vector<bool> inputs) {
   presentedSubDevices_.assign(spec_.subDevices.size(), false);
   for (size_t d = 0; d < subDevices.size() && d < spec_.subDevices.size(); ++d)
     presentedSubDevices_[d] = subDevices[d];
@@ -89,9 +88,9 @@ void PwAggregate::fill(Presentation& p, const std::vector<bool>& subDevices,
     p.inputEnabled[i] = enabledInputs_[i] ? 1 : 0;
 }
 
-void PwAggregate::present(const std::vector<bool>& subDevices, const std::vector<bool>& inputs) {
+void PwAggregate::present(std::vector<bool> subDevices, std::vector<bool> inputs) {
   const int next = 1 - current_.load();
-  fill(presentations_[next], subDevices, inputs);
+  fill(presentations_[next], std::move(subDevices), std::move(inputs));
   current_.store(next);
   // A cycle that began before the switch may still read the old copy; wait it
   // out so that the next present() may rewrite that copy.

@@ -70,7 +70,7 @@ class PwAggregate {
   // Chooses the presented sub-devices and the enabled input streams (one
   // flag each; missing flags count as false). Returns once the data thread
   // uses the new choice. Initially every sub-device and input is presented.
-  void present(const std::vector<bool>& subDevices, const std::vector<bool>& inputs);
+  void present(std::vector<bool> subDevices, std::vector<bool> inputs);
   const std::vector<bool>& presentedSubDevices() const { return presentedSubDevices_; }
   const std::vector<bool>& enabledInputs() const { return enabledInputs_; }
 
@@ -112,7 +112,8 @@ class PwAggregate {
     uint32_t outputCount = 0;
   };
 
-  void fill(Presentation& p, const std::vector<bool>& subDevices, const std::vector<bool>& inputs);
+  // Takes its choice by value: callers may pass presentedSubDevices() itself.
+  void fill(Presentation& p, std::vector<bool> subDevices, std::vector<bool> inputs);
   void waitForCycleEnd() const;
 
   PwAggregateSpec spec_;
