@@ -2,11 +2,16 @@
 #   make run    install what is missing, build, run the main job
 #   make test   the same set-up, then every test
 MAKEFLAGS += --no-print-directory
+# Let ccache share results between clones of the repository (CI builds a
+# fresh clone each run).
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 JOBS      ?= 2
 BUILD     ?= build
 CMAKE_ARGS ?=
-# The main job, until the application exists: the render demo.
-RUN_CMD   ?= $(BUILD)/tools/render_demo/render_demo out/render-demo
+# The main job, until the application exists: a broadcast through the router
+# on a simulated machine, with the measured spread of the sync clicks.
+RUN_CMD   ?= $(BUILD)/tools/choralink-sim/choralink-sim
 
 .PHONY: all setup configure build run test asan tsan format-check bench clean
 
@@ -33,7 +38,7 @@ asan: setup
 	@cmake --build build-asan -j$(JOBS)
 	@cd build-asan && ctest -j$(JOBS) --output-on-failure $(ASAN_CTEST_ARGS)
 
-TSAN_LABELS ?= render|support|net
+TSAN_LABELS ?= render|support|net|hal|engine
 tsan: setup
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCHORALINK_SANITIZE=thread -DCHORALINK_BUILD_BENCH=OFF >/dev/null
 	@cmake --build build-tsan -j$(JOBS)

@@ -1,5 +1,7 @@
 #include "engine/dispatch/serial_queue.h"
 
+#include <pthread.h>
+
 #include <cassert>
 #include <chrono>
 #include <cmath>
@@ -12,8 +14,30 @@ double steadySeconds() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+std::string osThreadName(std::string_view label) {
+  constexpr std::string_view kOwnPrefix = "app.choralink.";
+  constexpr std::size_t kLimit = 15;  // Linux: 16 bytes with the terminating zero
+  std::string name;
+  if (label.starts_with(kOwnPrefix)) {
+    name = "cl." + std::string(label.substr(kOwnPrefix.size()));
+  } else {
+    name = std::string(label);
+  }
+  if (name.size() <= kLimit) return name;
+  std::size_t cut = kLimit;
+  // Back off continuation bytes so the name stays valid UTF-8.
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+    --cut;
+  name.resize(cut);
+  return name;
+}
+
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] {
+    // Debuggers and `top -H` show which queue a thread serves.
+    pthread_setname_np(pthread_self(), osThreadName(label_).c_str());
+    run();
+  });
 }
 
 SerialQueue::~SerialQueue() {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "engine/dispatch/executor.h"
@@ -51,5 +52,11 @@ class SerialQueue final : public Executor {
 
 // Steady-clock seconds, the time base of SerialQueue.
 double steadySeconds();
+
+// The name the queue's thread carries in the operating system. Linux allows
+// 15 bytes, too few for our reverse-DNS labels, so "app.choralink." becomes
+// "cl." ("app.choralink.engine" runs as "cl.engine") and the rest is cut to
+// 15 bytes without splitting a UTF-8 sequence. The label itself stays exact.
+std::string osThreadName(std::string_view label);
 
 }  // namespace choralink

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <future>
 #include <mutex>
@@ -109,6 +111,25 @@ TEST(SerialQueueTest, RepeatingTimerTicksUntilCancelled) {
   const int seen = ticks;
   submit(queue, [] {}).wait();
   EXPECT_EQ(ticks, seen);
+}
+
+TEST(SerialQueueTest, ThreadNamesFitTheSystemsLimitWhileLabelsStayExact) {
+  EXPECT_EQ(osThreadName("app.choralink.engine"), "cl.engine");
+  EXPECT_EQ(osThreadName("app.choralink.log"), "cl.log");
+  EXPECT_EQ(osThreadName("timer"), "timer");
+  EXPECT_EQ(osThreadName("a-rather-long-queue-label"), "a-rather-long-q");
+  // Fourteen letters and a two-byte "é": a cut at 15 bytes would split it.
+  EXPECT_EQ(osThreadName("abcdefghijklmn\xc3\xa9"), "abcdefghijklmn");
+
+  SerialQueue queue("app.choralink.engine");
+  EXPECT_EQ(queue.label(), "app.choralink.engine");
+  auto name = submit(queue, [] {
+    char buffer[16] = {};
+    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+    return std::string(buffer);
+  });
+  ASSERT_EQ(name.wait_for(kGenerous), std::future_status::ready);
+  EXPECT_EQ(name.get(), "cl.engine");
 }
 
 }  // namespace

@@ -1,0 +1,98 @@
+// The choralink-sim scenario, end to end through the router on a simulated
+// machine: the product's promise that a click reaches every speaker at the
+// same moment (within one frame), that a user's offset moves one device by
+// exactly that much, and how quickly a broadcast comes back after an unplug.
+// The measured figures are printed.
+#include "tools/choralink-sim/sim_scenario.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace choralink::simtool {
+namespace {
+
+const DeviceResult& deviceOf(const ToneResult& tone, const std::string& key) {
+  for (const DeviceResult& device : tone.devices) {
+    if (device.key == key) return device;
+  }
+  throw std::invalid_argument("no result for " + key);
+}
+
+TEST(SimScenarioTest, TheDefaultDevicesHearTheClicksWithinOneFrame) {
+  const Options options;
+  EXPECT_THAT(options.devices, ::testing::ElementsAre("builtin", "usb", "hdmi", "bluetooth"));
+  const Report report = run(options);
+  EXPECT_EQ(report.rate, 48000);
+  ASSERT_EQ(report.tone.devices.size(), 4u);
+  for (const DeviceResult& device : report.tone.devices) {
+    EXPECT_TRUE(device.playing) << device.name;
+    EXPECT_EQ(device.clicks.size(), 6u) << device.name;
+  }
+  // The Bluetooth headphones are the slowest: everyone else waits for them.
+  EXPECT_EQ(deviceOf(report.tone, "bluetooth").padFrames, 0);
+  EXPECT_EQ(deviceOf(report.tone, "builtin").padFrames, 8000 - 676);
+  EXPECT_EQ(deviceOf(report.tone, "bluetooth").deviceRate, 44100);
+  ASSERT_TRUE(report.tone.firstClickSpreadFrames);
+  ASSERT_TRUE(report.tone.widestSpreadFrames);
+  EXPECT_LE(*report.tone.firstClickSpreadFrames, 1.0);
+  EXPECT_LE(*report.tone.widestSpreadFrames, 1.0);
+  std::printf(
+      "[ spread   ] default devices: first click within %.4f frames, all six within "
+      "%.4f frames at 48000 Hz\n",
+      *report.tone.firstClickSpreadFrames, *report.tone.widestSpreadFrames);
+  EXPECT_NE(format(report, options).find("within one frame"), std::string::npos);
+}
+
+TEST(SimScenarioTest, AnOffsetDelaysItsDeviceByExactlyThatMuch) {
+  Options options;
+  options.offsetsMs["hdmi"] = 20;
+  const Report report = run(options);
+  const double tv = deviceOf(report.tone, "hdmi").clicks.at(0);
+  const double speakers = deviceOf(report.tone, "builtin").clicks.at(0);
+  EXPECT_NEAR((tv - speakers) * report.rate, 960, 1.0);
+  EXPECT_EQ(deviceOf(report.tone, "hdmi").totalFrames, 6400 + 960);
+}
+
+TEST(SimScenarioTest, MirrorModeLeavesTheDefaultOutputOutAndKeepsTheRestTogether) {
+  Options options;
+  options.mode = BroadcastMode::mirror;
+  const Report report = run(options);
+  EXPECT_FALSE(deviceOf(report.tone, "builtin").playing);
+  EXPECT_TRUE(deviceOf(report.tone, "usb").playing);
+  ASSERT_TRUE(report.tone.firstClickSpreadFrames);
+  EXPECT_LE(*report.tone.widestSpreadFrames, 1.0);
+}
+
+TEST(SimScenarioTest, AfterAnUnplugTheOthersPlayAgainInStep) {
+  Options options;
+  options.unplug = "usb";
+  const Report report = run(options);
+  ASSERT_TRUE(report.recoverySeconds);
+  // 0.3 s catalog debounce + 0.25 s rebuild delay, then the slowest of the
+  // remaining devices (the Bluetooth headphones, 0.4 s) joins.
+  EXPECT_NEAR(*report.recoverySeconds, 0.95, 1e-6);
+  ASSERT_TRUE(report.toneAfterRecovery);
+  EXPECT_EQ(report.toneAfterRecovery->devices.size(), 3u);
+  ASSERT_TRUE(report.toneAfterRecovery->widestSpreadFrames);
+  EXPECT_LE(*report.toneAfterRecovery->widestSpreadFrames, 1.0);
+  std::printf("[ recovery ] default devices, USB unplugged: playing again after %.3f s\n",
+              *report.recoverySeconds);
+}
+
+TEST(SimScenarioTest, MistakesInTheOptionsAreRefused) {
+  Options unknown;
+  unknown.devices = {"builtin", "theremin"};
+  EXPECT_THROW(run(unknown), std::invalid_argument);
+  Options stray;
+  stray.offsetsMs["airplay"] = 10;
+  EXPECT_THROW(run(stray), std::invalid_argument);
+  Options gone;
+  gone.unplug = "displayport";
+  EXPECT_THROW(run(gone), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace choralink::simtool
