@@ -7,8 +7,8 @@
 
 #include "engine/audio_device_info.h"
 #include "engine/broadcast_session.h"
+#include "engine/device_catalog.h"
 #include "engine/dispatch/serial_queue.h"
-#include "engine/hal/hal.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_link.h"
@@ -23,31 +23,6 @@ namespace choralink::pipewire::testing {
 namespace {
 
 constexpr double kTimeout = 5.0;
-
-// The engine's record of a device, read through the seam the way the device
-// catalog reads it.
-AudioDeviceInfo describe(AudioSystem& system, AudioObjectID id) {
-  AudioDeviceInfo info;
-  info.uid = HAL::getString(system, id, kPropDeviceUID);
-  info.objectID = id;
-  info.name = HAL::getString(system, id, kPropName);
-  info.transport =
-      transportFromCode(HAL::get<uint32_t>(system, id, kPropTransportType, kScopeGlobal));
-  int channels = 0;
-  for (int c : HAL::streamChannels(system, id, kScopeOutput))
-    channels += c;
-  info.outputChannels = channels;
-  info.nominalRate = HAL::get<double>(system, id, kPropNominalSampleRate, kScopeGlobal);
-  info.availableRates = standardRatesIn(
-      HAL::getArray<ValueRange>(system, id, kPropAvailableNominalSampleRates, kScopeGlobal));
-  info.latencyFrames =
-      static_cast<int>(HAL::get<uint32_t>(system, id, kPropLatency, kScopeOutput) +
-                       HAL::get<uint32_t>(system, id, kPropSafetyOffset, kScopeOutput) +
-                       HAL::get<uint32_t>(system, id, kPropBufferFrameSize, kScopeOutput));
-  info.stereoPair = stereoPairFor(
-      HAL::getArray<uint32_t>(system, id, kPropPreferredStereoChannels, kScopeOutput), channels);
-  return info;
-}
 
 class BroadcastSessionOnPipeWireTest : public PipeWireTest {
  protected:
@@ -67,7 +42,13 @@ class BroadcastSessionOnPipeWireTest : public PipeWireTest {
   BroadcastSession::Environment environment() {
     return {*system_, queue_, logs_.log(), folder_ / "rate-restore.json"};
   }
-  AudioDeviceInfo device(const char* uid) { return describe(*system_, system_->deviceForUID(uid)); }
+  // The engine's record of a device, as the device catalog reads it.
+  AudioDeviceInfo device(const char* uid) {
+    const auto info =
+        DeviceCatalog::describe(*system_, system_->deviceForUID(uid), kUnknownObject, false);
+    EXPECT_TRUE(info.has_value()) << uid;
+    return info.value_or(AudioDeviceInfo{});
+  }
 
   choralink::test::TempFolder folder_;
   choralink::test::LogCapture logs_{folder_.path()};
@@ -217,6 +198,8 @@ TEST_F(BroadcastSessionOnPipeWireTest, ADeviceUnpluggedBeforeTheBuildIsSkipped) 
   PwVirtualSink::Spec spec;
   spec.name = "going_away";
   spec.markOwned = false;
+  spec.isVirtual = false;
+  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
   auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
   ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") != 0; }, kTimeout));
   const AudioDeviceInfo gone = device("going_away");

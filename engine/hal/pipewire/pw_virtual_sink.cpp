@@ -35,17 +35,19 @@ PwVirtualSink::PwVirtualSink(PwThreadLoop& loop, Spec spec) : loop_(loop), spec_
     positions += (positions.empty() ? "" : ",") + p;
 
   PwLock lock(loop_);
-  pw_properties* props =
-      pw_properties_new("factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME,
-                        spec_.name.c_str(), PW_KEY_NODE_DESCRIPTION, spec_.description.c_str(),
-                        PW_KEY_MEDIA_CLASS, "Audio/Sink", "audio.position", positions.c_str(),
-                        PW_KEY_NODE_VIRTUAL, "true", PW_KEY_OBJECT_LINGER, "false",
-                        // Real devices drive the graph whenever one is linked; this sink only
-                        // drives when nothing else does.
-                        PW_KEY_PRIORITY_DRIVER, "1", "adapter.auto-port-config",
-                        "{ mode = dsp monitor = true position = preserve }", nullptr);
+  pw_properties* props = pw_properties_new(
+      "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, spec_.name.c_str(),
+      PW_KEY_NODE_DESCRIPTION, spec_.description.c_str(), PW_KEY_MEDIA_CLASS, "Audio/Sink",
+      "audio.position", positions.c_str(), PW_KEY_NODE_VIRTUAL, spec_.isVirtual ? "true" : "false",
+      PW_KEY_OBJECT_LINGER, "false",
+      // Real devices drive the graph whenever one is linked; this sink only
+      // drives when nothing else does.
+      PW_KEY_PRIORITY_DRIVER, "1", "adapter.auto-port-config",
+      "{ mode = dsp monitor = true position = preserve }", nullptr);
   pw_properties_setf(props, PW_KEY_AUDIO_CHANNELS, "%zu", spec_.positions.size());
   if (spec_.markOwned) pw_properties_set(props, kOwnedNodeProperty, "true");
+  for (const auto& [key, value] : spec_.extraProps)
+    pw_properties_set(props, key.c_str(), value.c_str());
   if (spec_.rate > 0) pw_properties_setf(props, PW_KEY_AUDIO_RATE, "%u", spec_.rate);
   proxy_ = static_cast<pw_proxy*>(pw_core_create_object(
       loop_.core(), "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));

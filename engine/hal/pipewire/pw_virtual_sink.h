@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ class PwVirtualSink {
     // Marked as ours (kOwnedNodeProperty), so that device lists leave it out.
     // Tests clear it to stand in for a device being plugged in.
     bool markOwned = true;
+    // node.virtual; tests clear it (and name a bus below) for a sink that
+    // reads as hardware.
+    bool isVirtual = true;
+    std::map<std::string, std::string> extraProps;
   };
 
   PwVirtualSink(PwThreadLoop& loop, Spec spec);
