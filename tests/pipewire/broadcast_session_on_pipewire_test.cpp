@@ -39,6 +39,22 @@ class BroadcastSessionOnPipeWireTest : public PipeWireTest {
     PipeWireTest::TearDown();
   }
 
+  // Points the default output at `name` and waits until both connections
+  // have heard both keys.
+  void setDefault(const char* name) {
+    ASSERT_TRUE(setDefaultOutput(graph(), name));
+    ASSERT_TRUE(graph().waitFor(
+        [&] {
+          for (const PwGraph* g : {&graph(), &system_->graph()}) {
+            if (g->defaultSinkName() != name || g->configuredDefaultSinkName() != name) {
+              return false;
+            }
+          }
+          return true;
+        },
+        kTimeout));
+  }
+
   BroadcastSession::Environment environment() {
     return {*system_, queue_, logs_.log(), folder_ / "rate-restore.json"};
   }
@@ -66,11 +82,10 @@ TEST_F(BroadcastSessionOnPipeWireTest, CapturedSoundReachesEverySinkWithItsSlots
   };
   const Route routes[] = {
       {kSpeakers, 1.0f, 0}, {kBluetooth, 0.5f, 480}, {kHdmi, 0.25f, 960}, {kUsb, 0.75f, 1440}};
-  ASSERT_TRUE(setDefaultOutput(graph(), kUsb));
-  ASSERT_TRUE(
-      graph().waitFor([&] { return system_->graph().defaultSinkName() == kUsb; }, kTimeout));
+  setDefault(kUsb);
   const SavedDefaultOutput before = saveDefaultOutput(graph());
   const size_t linksBefore = graph().links().size();
+  ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
 
   std::vector<AudioDeviceInfo> devices;
   for (const auto& r : routes)
@@ -140,7 +155,9 @@ TEST_F(BroadcastSessionOnPipeWireTest, CapturedSoundReachesEverySinkWithItsSlots
   }
   ASSERT_TRUE(waitActive(loop(), links, kTimeout));
 
-  const uint64_t settled = cl_render_heartbeat(session.render()) + 60;
+  // Gains ramp in (10 ms one-pole) and delays crossfade in (20 ms): a quarter
+  // second of rendered cycles later every slot is where it was sent.
+  const uint64_t settled = cl_render_heartbeat(session.render()) + 12000 / kRoomyQuantum + 2;
   ASSERT_TRUE(
       graph().waitFor([&] { return cl_render_heartbeat(session.render()) >= settled; }, kTimeout));
   recorder.arm();
@@ -170,20 +187,19 @@ TEST_F(BroadcastSessionOnPipeWireTest, CapturedSoundReachesEverySinkWithItsSlots
   links.clear();
   session.teardown();
   EXPECT_TRUE(session.isTornDown());
-  EXPECT_TRUE(graph().waitFor(
-      [&] {
-        return graph().links().size() == linksBefore && !graph().nodeByName("Choralink") &&
-               !graph().nodeByName("choralink.aggregate") && defaultOutputIs(graph(), before);
-      },
-      kTimeout))
-      << "teardown leaves no node, link or changed default behind";
+  // Teardown leaves no node, link or changed default behind.
+  EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("Choralink"); }, kTimeout));
+  EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("choralink.aggregate"); }, kTimeout));
+  EXPECT_TRUE(graph().waitFor([&] { return graph().links().size() == linksBefore; }, kTimeout))
+      << graph().links().size() << " links, " << linksBefore << " before";
+  EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before); }, kTimeout))
+      << graph().defaultSinkName();
   restoreDefaultOutput(graph(), {});
+  forceQuantum(graph(), 0);
 }
 
 TEST_F(BroadcastSessionOnPipeWireTest, MirrorSessionLeavesTheDefaultOutputAlone) {
-  ASSERT_TRUE(setDefaultOutput(graph(), kVirtualMix));
-  ASSERT_TRUE(
-      graph().waitFor([&] { return system_->graph().defaultSinkName() == kVirtualMix; }, kTimeout));
+  setDefault(kVirtualMix);
   BroadcastSession session(environment(), {device(kUsb), device(kHdmi)}, /*muted=*/false);
   EXPECT_EQ(session.slots().size(), 2u);
   EXPECT_TRUE(logs_.contains(LogLevel::info, "Tap created (unmuted, 48000 Hz, 2 ch)"));

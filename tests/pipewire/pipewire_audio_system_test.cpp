@@ -75,12 +75,17 @@ class PipeWireAudioSystemTest : public PipeWireTest {
   void setDefault(const char* name) {
     ASSERT_TRUE(setDefaultOutput(graph(), name));
     ASSERT_TRUE(eventually([&] {
-      return graph().defaultSinkName() == name &&
-             (!system_ || system_->graph().defaultSinkName() == name);
+      for (const PwGraph* g : {&graph(), system_ ? &system_->graph() : &graph()}) {
+        if (g->defaultSinkName() != name || g->configuredDefaultSinkName() != name) return false;
+      }
+      return true;
     }));
   }
 
   std::filesystem::path journalDir_;
+  // Listener blocks are posted here; it outlives every registration (the
+  // system goes first).
+  VirtualExecutor queue;
   std::unique_ptr<PipeWireAudioSystem> system_;
 };
 
@@ -177,7 +182,6 @@ TEST_F(PipeWireAudioSystemTest, RateWritesSucceedOnlyForTheRateTheDeviceHas) {
 }
 
 TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListeners) {
-  VirtualExecutor queue;
   ListenerCount list;
   ASSERT_EQ(sys().addPropertyListener(kSystemObject, HAL::address(kPropDevices), queue, list.block),
             kStatusOK);
@@ -224,7 +228,6 @@ TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListen
 }
 
 TEST_F(PipeWireAudioSystemTest, DefaultOutputFollowsTheMetadata) {
-  VirtualExecutor queue;
   ListenerCount changes;
   ASSERT_EQ(sys().addPropertyListener(kSystemObject, HAL::address(kPropDefaultOutputDevice), queue,
                                       changes.block),
@@ -369,10 +372,10 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   for (const auto& r : routes)
     uids.push_back(r.sink);
   uids.push_back("no_such_sink");  // requested but absent: never joins
+  ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
 
   AudioObjectID tap = 0;
   ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
-  VirtualExecutor queue;
   AudioObjectID aggregate = 0;
   ASSERT_EQ(sys().createAggregateDevice(
                 aggregateDescription(uids, HAL::getString(sys(), tap, kPropTapUID)), aggregate),
@@ -465,7 +468,9 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   ASSERT_TRUE(waitActive(loop(), links, kTimeout));
 
   // A quarter second of rendered cycles: gains and delays have settled.
-  const uint64_t settled = cl_render_heartbeat(render) + 60;
+  // Gains ramp in (10 ms one-pole) and delays crossfade in (20 ms): a quarter
+  // second of rendered cycles later every slot is where it was sent.
+  const uint64_t settled = cl_render_heartbeat(render) + 12000 / kRoomyQuantum + 2;
   ASSERT_TRUE(eventually([&] { return cl_render_heartbeat(render) >= settled; }));
   recorder.arm();
   ASSERT_TRUE(eventually([&] { return recorder.frames() > 0; }));
@@ -505,6 +510,7 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   cl_render_destroy(render);
   links.clear();
   restoreDefaultOutput(graph(), {});
+  forceQuantum(graph(), 0);
 }
 
 // Notes what the input list carried and can stop its own device.
@@ -613,7 +619,6 @@ TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverload) {
     return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size() ==
            2;
   }));
-  VirtualExecutor queue;
   ListenerCount overload;
   ASSERT_EQ(sys().addPropertyListener(aggregate, HAL::address(kPropProcessorOverload), queue,
                                       overload.block),
@@ -673,7 +678,6 @@ TEST_F(PipeWireAudioSystemTest, UnpluggedSubDeviceLeavesAndComesBack) {
   EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), std::vector<int>(4, 1));
   EXPECT_TRUE(HAL::streamChannels(sys(), aggregate, kScopeInput).empty()) << "no tap";
 
-  VirtualExecutor queue;
   ListenerCount joins;
   ASSERT_EQ(
       sys().addPropertyListener(aggregate, HAL::address(kPropActiveSubDevices), queue, joins.block),
@@ -691,12 +695,12 @@ TEST_F(PipeWireAudioSystemTest, UnpluggedSubDeviceLeavesAndComesBack) {
 TEST(PipeWireAudioSystemLifetime, DaemonGoingAwayEndsEverythingAndNothingHangs) {
   if (PipeWireDaemon::findProgram().empty()) GTEST_SKIP() << "PipeWire is not installed";
   PipeWireDaemon daemon;
+  VirtualExecutor queue;  // outlives the system and so its registrations
   PipeWireAudioSystem::Options options;
   options.remoteName = daemon.socketPath();
   PipeWireAudioSystem system(options);
   ASSERT_TRUE(system.graph().waitFor([&] { return system.deviceForUID(kUsb) != 0; }, kTimeout));
   const AudioObjectID usb = system.deviceForUID(kUsb);
-  VirtualExecutor queue;
   ListenerCount alive;
   ListenerCount list;
   ASSERT_EQ(system.addPropertyListener(usb, HAL::address(kPropDeviceIsAlive), queue, alive.block),

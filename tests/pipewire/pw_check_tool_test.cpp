@@ -44,6 +44,7 @@ TEST_F(PwCheckToolTest, ListsTheSinksWithTheDefaultMarked) {
 }
 
 TEST_F(PwCheckToolTest, ClicksArriveAsFarApartAsTheDelaysSay) {
+  ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
   int status = -1;
   const std::string out = run(
       "clicks --delay fake_usb=30 --delay fake_hdmi=20 fake_speakers fake_hdmi fake_usb", status);
@@ -52,6 +53,7 @@ TEST_F(PwCheckToolTest, ClicksArriveAsFarApartAsTheDelaysSay) {
   EXPECT_NE(out.find("fake_hdmi: first click +960 frames (20.0 ms)"), std::string::npos) << out;
   EXPECT_NE(out.find("fake_usb: first click +1440 frames (30.0 ms)"), std::string::npos) << out;
   EXPECT_EQ(out.find("fake_bt"), std::string::npos) << "only the named sinks";
+  forceQuantum(graph(), 0);
 }
 
 TEST_F(PwCheckToolTest, UnknownCommandIsAUsageError) {

@@ -60,6 +60,14 @@ bool inheritable(const char* entry) {
 
 }  // namespace
 
+bool forceQuantum(PwGraph& graph, uint32_t frames) {
+  const std::string value = std::to_string(frames);
+  return graph.setMetadata("settings", "clock.force-quantum", value, "") &&
+         graph.waitFor(
+             [&] { return graph.metadataValue("settings", "clock.force-quantum") == value; },
+             kSettleTimeout);
+}
+
 std::string PipeWireDaemon::findProgram() {
   const char* path = std::getenv("PATH");
   std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");

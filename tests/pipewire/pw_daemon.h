@@ -25,6 +25,16 @@ inline constexpr const char* kUsb = "fake_usb";            // usb, 2 ch, 48 kHz
 inline constexpr const char* kVirtualMix = "virtual_mix";  // no bus: the system mix stand-in
 inline const std::vector<std::string> kFakeSinks{kSpeakers, kBluetooth, kHdmi, kUsb, kVirtualMix};
 
+// A quantum long enough (43 ms at 48 kHz) that every node keeps its deadline
+// even in sanitizer builds on a loaded machine: tests that check sample
+// positions force it, since a missed cycle would drop the very samples they
+// look for.
+inline constexpr uint32_t kRoomyQuantum = 2048;
+
+// Forces the graph's quantum through the "settings" metadata (0 lifts the
+// force) and waits until the daemon confirms. False on timeout.
+bool forceQuantum(PwGraph& graph, uint32_t frames);
+
 class PipeWireDaemon {
  public:
   // The `pipewire` program on PATH; empty when it is not installed.

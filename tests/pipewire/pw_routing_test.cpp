@@ -69,6 +69,7 @@ class PwRoutingTest : public PipeWireTest {
 };
 
 TEST_F(PwRoutingTest, SignalReachesEverySinkWithItsGainAndDelayExactly) {
+  ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
   // The aggregate: two capture ports, one output group per sink.
   PwAggregateSpec spec;
   for (const auto& route : kRoutes) {
@@ -172,6 +173,7 @@ TEST_F(PwRoutingTest, SignalReachesEverySinkWithItsGainAndDelayExactly) {
   aggregate.stop();
   links.clear();
   cl_render_destroy(render);
+  forceQuantum(graph(), 0);
 }
 
 // A counting IO procedure: how often it ran.
