@@ -162,8 +162,8 @@ class AudioRouter final : public RouterControl {
 
   // Both return at once and do their work on the queue: sleep tears the
   // broadcast down (stopped(sleep)); wake restarts a wanted one 2 s later.
-  void systemWillSleep();
-  void systemDidWake();
+  void systemWillSleep() override;
+  void systemDidWake() override;
   // Tears everything down and stops the catalog; no event.
   void shutdown(RouterCompletion done);
   std::future<void> shutdown();

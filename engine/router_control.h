@@ -77,6 +77,12 @@ class RouterControl {
   // The captured input's peak since the previous call (read and reset).
   virtual float inputLevel() = 0;
 
+  // The system is about to sleep, or has woken: the lifecycle calls these on
+  // the platform's notifications. Sleep ends a broadcast (stopped(sleep));
+  // wake restarts a wanted one a little later. Both return at once.
+  virtual void systemWillSleep() = 0;
+  virtual void systemDidWake() = 0;
+
   // Tears everything down and restores the system's output, waiting at most
   // `timeoutSeconds`. Blocks the caller; never called on the router's queue.
   virtual void shutdownSync(double timeoutSeconds) = 0;

@@ -40,6 +40,8 @@ class FakeRouter final : public RouterControl {
   void stopCaptureProbe(RouterCompletion done) override;
   bool callbackHasRun() override { return callbackRan; }
   float inputLevel() override;
+  void systemWillSleep() override { calls.push_back("systemWillSleep"); }
+  void systemDidWake() override { calls.push_back("systemDidWake"); }
   void shutdownSync(double timeoutSeconds) override { shutdowns.push_back(timeoutSeconds); }
   BoundedStream<std::vector<AudioDeviceInfo>>& deviceSnapshots() override { return snapshots; }
   BoundedStream<EngineEvent>& events() override { return eventStream; }
