@@ -288,6 +288,14 @@ TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {
   EXPECT_TRUE(eventually([&] { return !graph().nodeByName("Choralink").has_value(); }));
   EXPECT_FALSE(std::filesystem::exists(journalPath()));
   EXPECT_EQ(sys().destroyProcessTap(tap), kStatusBadObject);
+
+  // A rebuild takes the next muted tap straight after the last one went, and
+  // it saves the user's default, not our sink that has just left.
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  EXPECT_TRUE(eventually([&] { return defaultOutputIs(graph(), before); }));
   restoreDefaultOutput(graph(), {});
 }
 

@@ -518,7 +518,15 @@ struct PipeWireAudioSystem::Impl {
       }
       removeJournal();
     }
+    const uint32_t node = tap.sink ? tap.sink->nodeId() : 0;
     tap.sink.reset();
+    // Gone from the graph when this returns, as the default was put back: a
+    // rebuild creates the next muted tap at once, and its sink takes the same
+    // name, which the graph must no longer hold.
+    if (node != 0 && !lost) {
+      loop->waitUntil([&] { return !graph->node(node) || !loop->connected(); },
+                      options.timeoutSeconds);
+    }
   }
 
   void destroyAggregate(Aggregate& a) {
