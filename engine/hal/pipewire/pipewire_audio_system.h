@@ -25,9 +25,12 @@
 //                        becomes the default output for the tap's life and its
 //                        monitor is captured; the previous default is put back
 //                        at destruction, and journaled so that the next start
-//                        puts it back after a crash. Unmuted: the monitor of the
-//                        default output ("dOut") at creation. Always a stereo mix at the
-//                        graph rate ("tfmt": 2 channels of float32)
+//                        puts it back after a crash. Destruction returns once
+//                        the default is back and our sink has left the graph,
+//                        so a rebuild's next tap can take the name at once.
+//                        Unmuted: the monitor of the default output ("dOut")
+//                        at creation. Always a stereo mix at the graph rate
+//                        ("tfmt": 2 channels of float32)
 //   aggregate device     one PwAggregate filter node: its capture ports are
 //                        linked to the tap's monitor, its output groups to each
 //                        sub-device's playback ports, all by our own links. A
