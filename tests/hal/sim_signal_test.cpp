@@ -66,6 +66,37 @@ TEST(SignalSourceTest, CustomSourcesFillEachSide) {
   EXPECT_EQ(out, (std::vector<float>{2.0f, -1.0f, 2.5f, -1.0f}));
 }
 
+TEST(SignalSourceTest, ChimeSoundsOnlyWithinItsSpanAndDecays) {
+  const auto chime = SignalSource::chime(1.0, 880, 0.3f, 0.5);
+  auto peak = [](const std::vector<float>& out) {
+    float p = 0;
+    for (float v : out)
+      p = std::max(p, std::abs(v));
+    return p;
+  };
+  EXPECT_EQ(peak(render(chime, 0.0, 48000, 48000)), 0.0f) << "silent before its start";
+  const float onset = peak(render(chime, 1.0, 48000, 2400));  // first 50 ms
+  EXPECT_GT(onset, 0.2f);
+  EXPECT_LE(onset, 0.3f);
+  EXPECT_LT(peak(render(chime, 1.4, 48000, 2400)), onset / 10) << "decayed near its end";
+  EXPECT_EQ(peak(render(chime, 1.5, 48000, 4800)), 0.0f) << "silent from its end";
+}
+
+TEST(SignalSourceTest, MixAddsBothSourcesAcrossChunkBoundaries) {
+  const auto ramp = SignalSource::custom([](double t, float& l, float& r) {
+    l = static_cast<float>(t);
+    r = 1;
+  });
+  const auto mixed = SignalSource::mix(ramp, SignalSource::clickTrain(0.0, 1.0, 0.5f, 1.0));
+  // More frames than the mix renders at a time: every one carries both.
+  const auto out = render(mixed, 0.0, 1000, 700);
+  for (int i : {0, 255, 256, 699}) {
+    EXPECT_FLOAT_EQ(out[2 * i], i / 1000.0f + 0.5f) << i;
+    EXPECT_FLOAT_EQ(out[2 * i + 1], 1.5f) << i;
+  }
+  EXPECT_TRUE(SignalSource::mix(SignalSource(), SignalSource()).isSilence());
+}
+
 TEST(WavFileTest, RoundTripsAndPlaysAsASource) {
   const auto path = std::filesystem::temp_directory_path() / "choralink_sim_wav_test.wav";
   WavData data;

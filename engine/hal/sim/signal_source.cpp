@@ -126,6 +126,54 @@ class Custom final : public SignalSource::Impl {
   std::function<void(double, float&, float&)> fn_;
 };
 
+class Chime final : public SignalSource::Impl {
+ public:
+  Chime(double start, double hz, float amplitude, double seconds)
+      : start_(start), hz_(hz), amplitude_(amplitude), seconds_(std::max(seconds, 0.0)) {}
+  void render(double start, double step, std::uint32_t frames, float* out) const override {
+    // Decays to about 1 % of its onset by the end, then stops.
+    const double tau = seconds_ / 4.6;
+    const double w = 2.0 * M_PI * hz_;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      const double t = start + i * step - start_;
+      float v = 0;
+      if (t >= 0 && t < seconds_) {
+        const double partials = 0.7 * std::sin(w * t) + 0.3 * std::sin(1.5 * w * t);
+        v = amplitude_ * static_cast<float>(std::exp(-t / tau) * partials);
+      }
+      out[2 * i] = v;
+      out[2 * i + 1] = v;
+    }
+  }
+
+ private:
+  double start_, hz_;
+  float amplitude_;
+  double seconds_;
+};
+
+class Mix final : public SignalSource::Impl {
+ public:
+  Mix(SignalSource a, SignalSource b) : a_(std::move(a)), b_(std::move(b)) {}
+  void render(double start, double step, std::uint32_t frames, float* out) const override {
+    a_.render(start, step, frames, out);
+    // The second source goes through a small buffer in chunks, so rendering
+    // never allocates (IO threads call this).
+    constexpr std::uint32_t kChunk = 256;
+    float scratch[2 * kChunk];
+    for (std::uint32_t done = 0; done < frames;) {
+      const std::uint32_t n = std::min(kChunk, frames - done);
+      b_.render(start + done * step, step, n, scratch);
+      for (std::uint32_t i = 0; i < 2 * n; ++i)
+        out[2 * std::size_t{done} + i] += scratch[i];
+      done += n;
+    }
+  }
+
+ private:
+  SignalSource a_, b_;
+};
+
 }  // namespace
 
 SignalSource::SignalSource() = default;
@@ -158,6 +206,16 @@ std::optional<SignalSource> SignalSource::wavFile(const std::string& path, doubl
 
 SignalSource SignalSource::custom(std::function<void(double, float&, float&)> fn) {
   return SignalSource(std::make_shared<Custom>(std::move(fn)));
+}
+
+SignalSource SignalSource::chime(double startSeconds, double hz, float amplitude, double seconds) {
+  return SignalSource(std::make_shared<Chime>(startSeconds, hz, amplitude, seconds));
+}
+
+SignalSource SignalSource::mix(SignalSource a, SignalSource b) {
+  if (a.isSilence()) return b;
+  if (b.isSilence()) return a;
+  return SignalSource(std::make_shared<Mix>(std::move(a), std::move(b)));
 }
 
 void SignalSource::render(double start, double step, std::uint32_t frames, float* stereo) const {

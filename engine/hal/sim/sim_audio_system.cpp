@@ -882,6 +882,12 @@ void SimAudioSystem::setSystemMix(SignalSource source) {
   impl_->systemMix = std::move(source);
 }
 
+void SimAudioSystem::addToSystemMix(SignalSource sound) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->catchUpDirect();
+  impl_->systemMix = SignalSource::mix(std::move(impl_->systemMix), std::move(sound));
+}
+
 void SimAudioSystem::setTapFormat(const TapFormat& format) {
   std::lock_guard lock(impl_->mutex);
   impl_->options.tapFormat = format;

@@ -142,6 +142,9 @@ class SimAudioSystem final : public AudioSystem {
   // ---- System audio and taps ----------------------------------------------
 
   void setSystemMix(SignalSource source);
+  // Another program starts playing `sound` alongside what already plays (a
+  // source on the IO timeline: a sound starting "now" starts at ioTime()).
+  void addToSystemMix(SignalSource sound);
   void setTapFormat(const TapFormat& format);
   std::vector<AudioObjectID> tapIDs() const;
   std::optional<TapDescription> tapDescription(AudioObjectID tap) const;
