@@ -189,7 +189,8 @@ TEST_F(BroadcastSessionOnPipeWireTest, CapturedSoundReachesEverySinkWithItsSlots
   EXPECT_TRUE(session.isTornDown());
   // Teardown leaves no node, link or changed default behind.
   EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("Choralink"); }, kTimeout));
-  EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("choralink.aggregate"); }, kTimeout));
+  EXPECT_TRUE(
+      graph().waitFor([&] { return !graph().nodeByName("choralink.aggregate"); }, kTimeout));
   EXPECT_TRUE(graph().waitFor([&] { return graph().links().size() == linksBefore; }, kTimeout))
       << graph().links().size() << " links, " << linksBefore << " before";
   EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before); }, kTimeout))

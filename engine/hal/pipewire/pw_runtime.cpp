@@ -48,7 +48,9 @@ std::string describe(const std::string& what, int code) {
 // thread mapped, but not the hand-over in between: libpipewire passes it
 // through its own uninstrumented loop machinery. Only reports whose other
 // side is that mapping are dropped.
-extern "C" const char* __tsan_default_suppressions() { return "race:pw_memblock_map\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:pw_memblock_map\n";
+}
 #endif
 
 PwError::PwError(std::string what, int code)
