@@ -38,7 +38,7 @@ asan: setup
 	@cmake --build build-asan -j$(JOBS)
 	@cd build-asan && ctest -j$(JOBS) --output-on-failure $(ASAN_CTEST_ARGS)
 
-TSAN_LABELS ?= render|support|net|hal|engine
+TSAN_LABELS ?= render|support|net|hal|engine|pipewire
 tsan: setup
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCHORALINK_SANITIZE=thread -DCHORALINK_BUILD_BENCH=OFF >/dev/null
 	@cmake --build build-tsan -j$(JOBS)

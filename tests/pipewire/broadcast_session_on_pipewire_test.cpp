@@ -1,0 +1,236 @@
+// The broadcast session, unchanged, on the PipeWire backend: it builds its
+// tap, aggregate, channel map, render state and IO procedure through the seam
+// against a private daemon, the captured signal reaches every sink with the
+// session's slots' gains and delays sample for sample, and teardown leaves
+// the graph as it found it.
+#include <gtest/gtest.h>
+
+#include "engine/audio_device_info.h"
+#include "engine/broadcast_session.h"
+#include "engine/device_catalog.h"
+#include "engine/dispatch/serial_queue.h"
+#include "engine/hal/pipewire/pipewire_audio_system.h"
+#include "engine/hal/pipewire/pw_default_output.h"
+#include "engine/hal/pipewire/pw_link.h"
+#include "engine/hal/pipewire/pw_ports.h"
+#include "engine/hal/pipewire/pw_recorder.h"
+#include "engine/hal/pipewire/pw_virtual_sink.h"
+#include "render/cl_render.h"
+#include "tests/graph/log_capture.h"
+#include "tests/pipewire/pw_daemon.h"
+
+namespace choralink::pipewire::testing {
+namespace {
+
+constexpr double kTimeout = 5.0;
+
+class BroadcastSessionOnPipeWireTest : public PipeWireTest {
+ protected:
+  void SetUp() override {
+    PipeWireTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    PipeWireAudioSystem::Options options;
+    options.remoteName = daemon_->socketPath();
+    options.defaultJournalPath = (folder_ / "default-output.json").string();
+    system_ = std::make_unique<PipeWireAudioSystem>(options);
+  }
+  void TearDown() override {
+    system_.reset();
+    PipeWireTest::TearDown();
+  }
+
+  // Points the default output at `name` and waits until both connections
+  // have heard both keys.
+  void setDefault(const char* name) {
+    ASSERT_TRUE(setDefaultOutput(graph(), name));
+    ASSERT_TRUE(graph().waitFor(
+        [&] {
+          for (const PwGraph* g : {&graph(), &system_->graph()}) {
+            if (g->defaultSinkName() != name || g->configuredDefaultSinkName() != name) {
+              return false;
+            }
+          }
+          return true;
+        },
+        kTimeout));
+  }
+
+  BroadcastSession::Environment environment() {
+    return {*system_, queue_, logs_.log(), folder_ / "rate-restore.json"};
+  }
+  // The engine's record of a device, as the device catalog reads it.
+  AudioDeviceInfo device(const char* uid) {
+    const auto info =
+        DeviceCatalog::describe(*system_, system_->deviceForUID(uid), kUnknownObject, false);
+    EXPECT_TRUE(info.has_value()) << uid;
+    return info.value_or(AudioDeviceInfo{});
+  }
+
+  choralink::test::TempFolder folder_;
+  choralink::test::LogCapture logs_{folder_.path()};
+  // The session waits for joins on its queue's clock: a real one here, since
+  // the daemon's work takes real time.
+  SerialQueue queue_{"app.choralink.engine"};
+  std::unique_ptr<PipeWireAudioSystem> system_;
+};
+
+TEST_F(BroadcastSessionOnPipeWireTest, CapturedSoundReachesEverySinkWithItsSlotsGainAndDelay) {
+  struct Route {
+    const char* sink;
+    float gain;
+    int32_t delayFrames;
+  };
+  const Route routes[] = {
+      {kSpeakers, 1.0f, 0}, {kBluetooth, 0.5f, 480}, {kHdmi, 0.25f, 960}, {kUsb, 0.75f, 1440}};
+  setDefault(kUsb);
+  const SavedDefaultOutput before = saveDefaultOutput(graph());
+  const size_t linksBefore = graph().links().size();
+  ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
+
+  std::vector<AudioDeviceInfo> devices;
+  for (const auto& r : routes)
+    devices.push_back(device(r.sink));
+  EXPECT_EQ(devices[0].transport, Transport::builtIn);
+  EXPECT_EQ(devices[1].transport, Transport::bluetooth);
+  EXPECT_EQ(devices[1].availableRates, std::vector<double>{44100});
+
+  BroadcastSession session(environment(), devices, /*muted=*/true);
+  EXPECT_EQ(session.rate(), 48000.0);
+  EXPECT_TRUE(session.skipped().empty());
+  ASSERT_EQ(session.slots().size(), 4u);
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(session.slots()[i].uid, routes[i].sink);
+  EXPECT_TRUE(logs_.contains(LogLevel::info, "Tap created (muted, 48000 Hz, 2 ch)"));
+  EXPECT_TRUE(logs_.contains(
+      LogLevel::warn,
+      "Fake Bluetooth (stereo 44.1k) does not support 48000 Hz; relying on aggregate "
+      "resampling"));
+  EXPECT_TRUE(logs_.contains(LogLevel::info,
+                             "Aggregate 48000 Hz, clock=Fake Speakers (stereo 48k), out=[1, 1, 1, "
+                             "1, 1, 1, 1, 1, 1, 1, 1, 1], in=[1, 1], tap buffer=0x2"))
+      << ::testing::PrintToString(logs_.messages());
+  EXPECT_EQ(graph().defaultSinkName(), "Choralink") << "the muted tap holds the default";
+
+  for (const SlotInfo& slot : session.slots()) {
+    for (const auto& r : routes) {
+      if (slot.uid != r.sink) continue;
+      cl_render_set_gain(session.render(), slot.index, r.gain);
+      cl_render_set_delay_frames(session.render(), slot.index, r.delayFrames);
+    }
+  }
+  ASSERT_EQ(system_->startDevice(session.aggregateID(), *session.procID()), kStatusOK);
+
+  // Applications playing into the default output (our sink); virtual_mix,
+  // fed the same, drives the graph so that no recorded sink does.
+  std::vector<float> left(101, 0.0f), right(101, 0.0f);
+  left[100] = 0.8f;
+  right[100] = -0.4f;
+  PwPlayer player(loop(), "choralink.test.player", {{"out_FL", "FL"}, {"out_FR", "FR"}},
+                  {left, right});
+  std::vector<PwDspPort> recorderPorts;
+  for (const auto& r : routes) {
+    recorderPorts.push_back({std::string(r.sink) + "_FL", "FL"});
+    recorderPorts.push_back({std::string(r.sink) + "_FR", "FR"});
+  }
+  PwRecorder recorder(loop(), "choralink.test.recorder", recorderPorts, 12000);
+  ASSERT_TRUE(player.filter().waitForNode(kTimeout));
+  ASSERT_TRUE(recorder.filter().waitForNode(kTimeout));
+  ASSERT_TRUE(graph().waitFor(
+      [&] {
+        return graph().ports(player.filter().nodeId()).size() == 2 &&
+               graph().ports(recorder.filter().nodeId()).size() == recorderPorts.size();
+      },
+      kTimeout));
+  const auto playerPorts = outputPorts(graph().ports(player.filter().nodeId()));
+  PwLinks links =
+      linkPairs(loop(), pairPorts(playerPorts, playbackPorts(graph().ports(sinkId("Choralink")))));
+  for (auto& l :
+       linkPairs(loop(), pairPorts(playerPorts, playbackPorts(graph().ports(sinkId(kVirtualMix))))))
+    links.push_back(std::move(l));
+  const auto recorderInputs = graph().ports(recorder.filter().nodeId());
+  for (const auto& r : routes) {
+    for (auto& l : linkPairs(loop(), pairPorts(monitorPorts(graph().ports(sinkId(r.sink))),
+                                               inputPorts(recorderInputs, r.sink))))
+      links.push_back(std::move(l));
+  }
+  ASSERT_TRUE(waitActive(loop(), links, kTimeout));
+
+  // Gains ramp in (10 ms one-pole) and delays crossfade in (20 ms): a quarter
+  // second of rendered cycles later every slot is where it was sent.
+  const uint64_t settled = cl_render_heartbeat(session.render()) + 12000 / kRoomyQuantum + 2;
+  ASSERT_TRUE(
+      graph().waitFor([&] { return cl_render_heartbeat(session.render()) >= settled; }, kTimeout));
+  recorder.arm();
+  ASSERT_TRUE(graph().waitFor([&] { return recorder.frames() > 0; }, kTimeout));
+  player.start();
+  ASSERT_TRUE(graph().waitFor([&] { return recorder.full(); }, kTimeout));
+  ASSERT_EQ(recorder.filter().lastDriverId(), sinkId(kVirtualMix));
+
+  auto firstNonZero = [](const std::vector<float>& v) {
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (v[i] != 0.0f) return std::pair<long, float>(static_cast<long>(i), v[i]);
+    }
+    return std::pair<long, float>(-1, 0.0f);
+  };
+  const auto reference = firstNonZero(recorder.channel(0));
+  ASSERT_GE(reference.first, 0);
+  for (size_t d = 0; d < 4; ++d) {
+    SCOPED_TRACE(routes[d].sink);
+    const auto l = firstNonZero(recorder.channel(2 * d));
+    const auto r = firstNonZero(recorder.channel(2 * d + 1));
+    EXPECT_EQ(l.first, reference.first + routes[d].delayFrames);
+    EXPECT_EQ(r.first, reference.first + routes[d].delayFrames);
+    EXPECT_FLOAT_EQ(l.second, 0.8f * routes[d].gain);
+    EXPECT_FLOAT_EQ(r.second, -0.4f * routes[d].gain);
+  }
+
+  links.clear();
+  session.teardown();
+  EXPECT_TRUE(session.isTornDown());
+  // Teardown leaves no node, link or changed default behind.
+  EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("Choralink"); }, kTimeout));
+  EXPECT_TRUE(
+      graph().waitFor([&] { return !graph().nodeByName("choralink.aggregate"); }, kTimeout));
+  EXPECT_TRUE(graph().waitFor([&] { return graph().links().size() == linksBefore; }, kTimeout))
+      << graph().links().size() << " links, " << linksBefore << " before";
+  EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before); }, kTimeout))
+      << graph().defaultSinkName();
+  restoreDefaultOutput(graph(), {});
+  forceQuantum(graph(), 0);
+}
+
+TEST_F(BroadcastSessionOnPipeWireTest, MirrorSessionLeavesTheDefaultOutputAlone) {
+  setDefault(kVirtualMix);
+  BroadcastSession session(environment(), {device(kUsb), device(kHdmi)}, /*muted=*/false);
+  EXPECT_EQ(session.slots().size(), 2u);
+  EXPECT_TRUE(logs_.contains(LogLevel::info, "Tap created (unmuted, 48000 Hz, 2 ch)"));
+  EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
+  EXPECT_FALSE(graph().nodeByName("Choralink").has_value());
+  session.teardown();
+  EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
+  restoreDefaultOutput(graph(), {});
+}
+
+TEST_F(BroadcastSessionOnPipeWireTest, ADeviceUnpluggedBeforeTheBuildIsSkipped) {
+  PwVirtualSink::Spec spec;
+  spec.name = "going_away";
+  spec.markOwned = false;
+  spec.isVirtual = false;
+  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
+  auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") != 0; }, kTimeout));
+  const AudioDeviceInfo gone = device("going_away");
+  sink.reset();
+  ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") == 0; }, kTimeout));
+
+  BroadcastSession session(environment(), {device(kUsb), gone}, /*muted=*/true);
+  ASSERT_EQ(session.slots().size(), 1u);
+  EXPECT_EQ(session.slots()[0].uid, kUsb);
+  ASSERT_EQ(session.skipped().size(), 1u);
+  EXPECT_EQ(session.skipped()[0].uid, "going_away");
+  session.teardown();
+  restoreDefaultOutput(graph(), {});
+}
+
+}  // namespace
+}  // namespace choralink::pipewire::testing

@@ -1,0 +1,122 @@
+// The engine's device catalog, unchanged, on the PipeWire backend: the fake
+// sinks become device records, a sink plugged in and out and a change of the
+// default output reach the catalog through the seam's listeners. The catalog
+// lives on a virtual-time queue (its 0.3 s debounce costs no real time); the
+// daemon's notifications reach that queue for real.
+#include <gtest/gtest.h>
+
+#include "engine/device_catalog.h"
+#include "engine/dispatch/virtual_executor.h"
+#include "engine/hal/pipewire/pipewire_audio_system.h"
+#include "engine/hal/pipewire/pw_default_output.h"
+#include "engine/hal/pipewire/pw_virtual_sink.h"
+#include "tests/graph/log_capture.h"
+#include "tests/pipewire/pw_daemon.h"
+
+namespace choralink::pipewire::testing {
+namespace {
+
+constexpr double kTimeout = 5.0;
+
+class DeviceCatalogOnPipeWireTest : public PipeWireTest {
+ protected:
+  void SetUp() override {
+    PipeWireTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    PipeWireAudioSystem::Options options;
+    options.remoteName = daemon_->socketPath();
+    system_ = std::make_unique<PipeWireAudioSystem>(options);
+    catalog_ = DeviceCatalog::create(*system_, queue_, logs_.log(), /*isLaptop=*/false);
+    catalog_->setOnChange([this](const std::vector<AudioDeviceInfo>&) { ++published_; });
+    catalog_->start();
+  }
+  void TearDown() override {
+    if (catalog_) catalog_->stop();
+    catalog_.reset();
+    system_.reset();
+    PipeWireTest::TearDown();
+  }
+
+  // Waits until a notification from the daemon is queued, then lets the
+  // catalog's debounce run out on virtual time.
+  void deliverNotifications() {
+    ASSERT_TRUE(graph().waitFor([&] { return queue_.pendingCount() > 0; }, kTimeout));
+    queue_.advanceBy(DeviceCatalog::kRefreshDebounce + 0.01);
+  }
+
+  const AudioDeviceInfo* find(const std::string& uid) const {
+    for (const auto& d : catalog_->devices()) {
+      if (d.uid == uid) return &d;
+    }
+    return nullptr;
+  }
+
+  choralink::test::TempFolder folder_;
+  choralink::test::LogCapture logs_{folder_.path()};
+  VirtualExecutor queue_{"app.choralink.engine"};
+  std::unique_ptr<PipeWireAudioSystem> system_;
+  std::shared_ptr<DeviceCatalog> catalog_;
+  int published_ = 0;
+};
+
+TEST_F(DeviceCatalogOnPipeWireTest, FakeSinksBecomeDeviceRecords) {
+  // virtual_mix has no device behind it: virtual devices are not listed.
+  ASSERT_EQ(catalog_->devices().size(), 4u);
+  EXPECT_EQ(find(kVirtualMix), nullptr);
+  const AudioDeviceInfo* speakers = find(kSpeakers);
+  const AudioDeviceInfo* bt = find(kBluetooth);
+  const AudioDeviceInfo* hdmi = find(kHdmi);
+  const AudioDeviceInfo* usb = find(kUsb);
+  ASSERT_TRUE(speakers && bt && hdmi && usb);
+  EXPECT_EQ(speakers->transport, Transport::builtIn);
+  EXPECT_EQ(bt->transport, Transport::bluetooth);
+  EXPECT_EQ(hdmi->transport, Transport::hdmi);
+  EXPECT_EQ(usb->transport, Transport::usb);
+  EXPECT_EQ(bt->name, "Fake Bluetooth (stereo 44.1k)");
+  EXPECT_EQ(bt->nominalRate, 44100);
+  EXPECT_EQ(bt->availableRates, std::vector<double>{44100});
+  EXPECT_EQ(hdmi->outputChannels, 6);
+  EXPECT_EQ(speakers->latencyFrames, 1024);
+  EXPECT_EQ(bt->latencyFrames, 512);
+  EXPECT_EQ(hdmi->latencyFrames, 256);
+  EXPECT_EQ(usb->latencyFrames, 2048);
+  EXPECT_EQ(published_, 1);
+  EXPECT_EQ(logs_.startingWith("Devices: ").size(), 1u);
+}
+
+TEST_F(DeviceCatalogOnPipeWireTest, PluggedAndUnpluggedSinksReachTheCatalog) {
+  PwVirtualSink::Spec spec;
+  spec.name = "usb_headset";
+  spec.description = "USB Headset";
+  spec.markOwned = false;
+  spec.isVirtual = false;
+  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
+  auto headset = std::make_unique<PwVirtualSink>(loop(), spec);
+  deliverNotifications();
+  ASSERT_NE(find("usb_headset"), nullptr);
+  EXPECT_EQ(find("usb_headset")->transport, Transport::usb);
+  EXPECT_EQ(catalog_->devices().size(), 5u);
+
+  headset.reset();
+  deliverNotifications();
+  EXPECT_EQ(find("usb_headset"), nullptr);
+  EXPECT_EQ(catalog_->devices().size(), 4u);
+  EXPECT_EQ(published_, 3);
+}
+
+TEST_F(DeviceCatalogOnPipeWireTest, DefaultOutputChangesReachTheCatalog) {
+  ASSERT_TRUE(setDefaultOutput(graph(), kHdmi));
+  deliverNotifications();
+  ASSERT_NE(find(kHdmi), nullptr);
+  EXPECT_TRUE(find(kHdmi)->isDefaultOutput);
+  EXPECT_FALSE(find(kUsb)->isDefaultOutput);
+
+  ASSERT_TRUE(setDefaultOutput(graph(), kUsb));
+  deliverNotifications();
+  EXPECT_FALSE(find(kHdmi)->isDefaultOutput);
+  EXPECT_TRUE(find(kUsb)->isDefaultOutput);
+  restoreDefaultOutput(graph(), {});
+}
+
+}  // namespace
+}  // namespace choralink::pipewire::testing

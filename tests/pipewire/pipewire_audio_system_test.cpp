@@ -1,0 +1,742 @@
+// The platform seam on a private PipeWire daemon: devices and their
+// properties, listeners, the muted tap and the default output, the aggregate
+// device with an IO procedure, and a daemon that goes away. Everything is
+// read through the seam (AudioSystem and the HAL helpers), as the engine
+// reads it.
+#include "engine/hal/pipewire/pipewire_audio_system.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "engine/dispatch/virtual_executor.h"
+#include "engine/hal/hal.h"
+#include "engine/hal/hal_error.h"
+#include "engine/hal/pipewire/pw_default_output.h"
+#include "engine/hal/pipewire/pw_link.h"
+#include "engine/hal/pipewire/pw_ports.h"
+#include "engine/hal/pipewire/pw_recorder.h"
+#include "engine/hal/pipewire/pw_virtual_sink.h"
+#include "render/cl_render.h"
+#include "tests/pipewire/pw_daemon.h"
+
+namespace choralink::pipewire::testing {
+namespace {
+
+constexpr double kTimeout = 5.0;
+
+class PipeWireAudioSystemTest : public PipeWireTest {
+ protected:
+  void SetUp() override {
+    PipeWireTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    journalDir_ = std::filesystem::temp_directory_path() /
+                  ("choralink-pw-journal-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(journalDir_);
+    system_ = std::make_unique<PipeWireAudioSystem>(options());
+  }
+
+  void TearDown() override {
+    system_.reset();
+    std::filesystem::remove_all(journalDir_);
+    PipeWireTest::TearDown();
+  }
+
+  PipeWireAudioSystem::Options options() const {
+    PipeWireAudioSystem::Options o;
+    o.remoteName = daemon_->socketPath();
+    o.clientName = "choralink-under-test";
+    o.defaultJournalPath = journalPath();
+    return o;
+  }
+  std::string journalPath() const { return (journalDir_ / "default-output.json").string(); }
+
+  AudioSystem& sys() { return *system_; }
+  std::vector<uint32_t> devices() {
+    return HAL::getArray<uint32_t>(sys(), kSystemObject, kPropDevices, kScopeGlobal);
+  }
+  uint32_t defaultOutput() {
+    return HAL::get<uint32_t>(sys(), kSystemObject, kPropDefaultOutputDevice, kScopeGlobal);
+  }
+  AudioObjectID device(const char* uid) { return system_->deviceForUID(uid); }
+
+  // Waits (bounded) until a read through the seam holds.
+  bool eventually(const std::function<bool()>& condition) {
+    return graph().waitFor(condition, kTimeout);
+  }
+
+  // Points the default output at `name` from the test's own connection and
+  // waits until both connections have heard of it.
+  void setDefault(const char* name) {
+    ASSERT_TRUE(setDefaultOutput(graph(), name));
+    ASSERT_TRUE(eventually([&] {
+      for (const PwGraph* g : {&graph(), system_ ? &system_->graph() : &graph()}) {
+        if (g->defaultSinkName() != name || g->configuredDefaultSinkName() != name) return false;
+      }
+      return true;
+    }));
+  }
+
+  std::filesystem::path journalDir_;
+  // Listener blocks are posted here; it outlives every registration (the
+  // system goes first).
+  VirtualExecutor queue;
+  std::unique_ptr<PipeWireAudioSystem> system_;
+};
+
+// Counts how often a listener block ran.
+struct ListenerCount {
+  std::shared_ptr<int> count = std::make_shared<int>(0);
+  PropertyListenerBlock block = std::make_shared<
+      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
+      [c = count](AudioObjectID, const std::vector<PropertyAddress>&) { ++*c; });
+};
+
+TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
+  const auto ids = devices();
+  ASSERT_EQ(ids.size(), kFakeSinks.size());
+  std::vector<std::string> uids;
+  for (uint32_t id : ids)
+    uids.push_back(HAL::getString(sys(), id, kPropDeviceUID));
+  for (const auto& name : kFakeSinks)
+    EXPECT_NE(std::find(uids.begin(), uids.end(), name), uids.end()) << name;
+
+  const AudioObjectID bt = device(kBluetooth);
+  EXPECT_EQ(HAL::getString(sys(), bt, kPropName), "Fake Bluetooth (stereo 44.1k)");
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropTransportType, kScopeGlobal), kTransportBluetooth);
+  EXPECT_EQ(HAL::get<double>(sys(), bt, kPropNominalSampleRate, kScopeGlobal), 44100.0);
+  EXPECT_EQ(HAL::getArray<ValueRange>(sys(), bt, kPropAvailableNominalSampleRates, kScopeGlobal),
+            (std::vector<ValueRange>{{44100, 44100}}));
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropBufferFrameSize, kScopeOutput), 512u);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropLatency, kScopeOutput), 0u);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropSafetyOffset, kScopeOutput), 0u);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropDeviceIsAlive, kScopeGlobal, 0u), 1u);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropIsHidden, kScopeGlobal, 1u), 0u);
+
+  const AudioObjectID hdmi = device(kHdmi);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), hdmi, kPropTransportType, kScopeGlobal), kTransportHDMI);
+  EXPECT_EQ(HAL::streamChannels(sys(), hdmi, kScopeOutput), (std::vector<int>{1, 1, 1, 1, 1, 1}));
+  EXPECT_TRUE(HAL::streamChannels(sys(), hdmi, kScopeInput).empty());
+  EXPECT_EQ(HAL::getArray<uint32_t>(sys(), hdmi, kPropPreferredStereoChannels, kScopeOutput),
+            (std::vector<uint32_t>{1, 2}));
+  const auto streams = HAL::getArray<uint32_t>(sys(), hdmi, kPropStreams, kScopeOutput);
+  ASSERT_EQ(streams.size(), 6u);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), streams[0], kPropLatency, kScopeGlobal, 99u), 0u);
+
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), device(kSpeakers), kPropTransportType, kScopeGlobal),
+            kTransportBuiltIn);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), device(kUsb), kPropTransportType, kScopeGlobal),
+            kTransportUSB);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), device(kVirtualMix), kPropTransportType, kScopeGlobal),
+            kTransportVirtual);
+}
+
+TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
+  uint32_t value = 0;
+  uint32_t size = sizeof value;
+  EXPECT_EQ(sys().getPropertyData(4242, HAL::address(kPropDeviceUID), 0, nullptr, size, &value),
+            kStatusBadObject);
+  size = sizeof value;
+  EXPECT_EQ(
+      sys().getPropertyData(device(kUsb), HAL::address(kPropTapFormat), 0, nullptr, size, &value),
+      kStatusUnknownProperty);
+  double rate = 0;
+  size = sizeof value;  // a double read with 4 bytes
+  EXPECT_EQ(sys().getPropertyData(device(kUsb), HAL::address(kPropNominalSampleRate), 0, nullptr,
+                                  size, &rate),
+            kStatusBadPropertySize);
+  EXPECT_THROW(HAL::get<uint32_t>(sys(), device(kUsb), kPropLatency, kScopeGlobal), HALError)
+      << "device latency lives in the output scope";
+}
+
+TEST_F(PipeWireAudioSystemTest, OnlyThisProcessHasAProcessObject) {
+  auto processObject = [&](int32_t pid) {
+    uint32_t id = 99;
+    uint32_t size = sizeof id;
+    EXPECT_EQ(sys().getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID),
+                                    sizeof pid, &pid, size, &id),
+              kStatusOK);
+    return id;
+  };
+  EXPECT_EQ(processObject(static_cast<int32_t>(::getpid())),
+            PipeWireAudioSystem::kOwnProcessObject);
+  EXPECT_EQ(processObject(1), 0u);
+}
+
+TEST_F(PipeWireAudioSystemTest, RateWritesSucceedOnlyForTheRateTheDeviceHas) {
+  const AudioObjectID bt = device(kBluetooth);
+  EXPECT_NO_THROW(HAL::set(sys(), bt, kPropNominalSampleRate, 44100.0));
+  try {
+    HAL::set(sys(), bt, kPropNominalSampleRate, 48000.0);
+    FAIL() << "a rate of its own cannot be set";
+  } catch (const HALError& e) {
+    EXPECT_EQ(e.status(), kStatusUnsupportedOperation);
+    EXPECT_EQ(e.description(), "set 'nsrt' (1853059700) failed: 'unop' (1970171760)");
+  }
+  EXPECT_EQ(HAL::get<double>(sys(), bt, kPropNominalSampleRate, kScopeGlobal), 44100.0);
+}
+
+TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListeners) {
+  ListenerCount list;
+  ASSERT_EQ(sys().addPropertyListener(kSystemObject, HAL::address(kPropDevices), queue, list.block),
+            kStatusOK);
+  EXPECT_EQ(sys().addPropertyListener(kSystemObject, HAL::address(kPropDevices), queue, list.block),
+            kStatusIllegalOperation)
+      << "the same block twice";
+
+  PwVirtualSink::Spec spec;
+  spec.name = "hotplug_sink";
+  spec.description = "Plugged in";
+  spec.markOwned = false;
+  auto plugged = std::make_unique<PwVirtualSink>(loop(), spec);
+  ASSERT_TRUE(eventually([&] { return device("hotplug_sink") != 0; }));
+  const AudioObjectID id = device("hotplug_sink");
+  EXPECT_EQ(devices().size(), kFakeSinks.size() + 1);
+  ListenerCount alive;
+  ASSERT_EQ(sys().addPropertyListener(id, HAL::address(kPropDeviceIsAlive), queue, alive.block),
+            kStatusOK);
+  queue.runDue();
+  EXPECT_GE(*list.count, 1);
+
+  const int before = *list.count;
+  plugged.reset();
+  ASSERT_TRUE(eventually([&] { return device("hotplug_sink") == 0; }));
+  queue.runDue();
+  EXPECT_GT(*list.count, before);
+  EXPECT_EQ(*alive.count, 1);
+  EXPECT_EQ(devices().size(), kFakeSinks.size());
+  uint32_t value = 0;
+  uint32_t size = sizeof value;
+  EXPECT_EQ(sys().getPropertyData(id, HAL::address(kPropDeviceIsAlive), 0, nullptr, size, &value),
+            kStatusBadObject)
+      << "a device that went away is no object any more";
+
+  // Removed listeners hear nothing, even of a change already on its way.
+  EXPECT_EQ(
+      sys().removePropertyListener(kSystemObject, HAL::address(kPropDevices), queue, list.block),
+      kStatusOK);
+  plugged = std::make_unique<PwVirtualSink>(loop(), spec);
+  ASSERT_TRUE(eventually([&] { return device("hotplug_sink") != 0; }));
+  const int afterRemoval = *list.count;
+  queue.runDue();
+  EXPECT_EQ(*list.count, afterRemoval);
+}
+
+TEST_F(PipeWireAudioSystemTest, DefaultOutputFollowsTheMetadata) {
+  ListenerCount changes;
+  ASSERT_EQ(sys().addPropertyListener(kSystemObject, HAL::address(kPropDefaultOutputDevice), queue,
+                                      changes.block),
+            kStatusOK);
+  EXPECT_EQ(defaultOutput(), device(kVirtualMix))
+      << "no default named: the sink of the highest session priority";
+  setDefault(kUsb);
+  ASSERT_TRUE(eventually([&] { return defaultOutput() == device(kUsb); }));
+  queue.runDue();
+  EXPECT_EQ(*changes.count, 1);
+  setDefault(kHdmi);
+  ASSERT_TRUE(eventually([&] { return defaultOutput() == device(kHdmi); }));
+  queue.runDue();
+  EXPECT_EQ(*changes.count, 2);
+  restoreDefaultOutput(graph(), {});
+}
+
+TapDescription mutedTap() {
+  TapDescription d =
+      TapDescription::stereoGlobalTapButExcludeProcesses({PipeWireAudioSystem::kOwnProcessObject});
+  d.name = "Choralink";
+  d.uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
+  d.muteBehavior = TapMuteBehavior::muted;
+  return d;
+}
+
+TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {
+  setDefault(kUsb);
+  const SavedDefaultOutput before = saveDefaultOutput(graph());
+  AudioObjectID tap = 0;
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  EXPECT_NE(tap, 0u);
+  EXPECT_EQ(HAL::getString(sys(), tap, kPropTapUID), "3F2504E0-4F89-11D3-9A0C-0305E82C3301");
+  StreamFormat format;
+  uint32_t size = sizeof format;
+  ASSERT_EQ(sys().getPropertyData(tap, HAL::address(kPropTapFormat), 0, nullptr, size, &format),
+            kStatusOK);
+  EXPECT_EQ(format.mSampleRate, 48000.0);
+  EXPECT_EQ(format.mChannelsPerFrame, 2u);
+
+  // The system plays into our sink now; for the engine the user's choice of
+  // output has not changed, and our sink is no device.
+  ASSERT_TRUE(eventually([&] { return graph().defaultSinkName() == "Choralink"; }));
+  EXPECT_EQ(defaultOutput(), device(kUsb));
+  EXPECT_EQ(devices().size(), kFakeSinks.size());
+  EXPECT_EQ(device("Choralink"), 0u);
+  ASSERT_TRUE(std::filesystem::exists(journalPath()));
+  std::ifstream journal(journalPath());
+  const auto saved = nlohmann::json::parse(journal);
+  EXPECT_EQ(saved["current"], *before.current);
+
+  AudioObjectID second = 0;
+  EXPECT_EQ(sys().createProcessTap(mutedTap(), second), kStatusIllegalOperation)
+      << "one muted tap at a time";
+
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  EXPECT_TRUE(eventually([&] { return defaultOutputIs(graph(), before); }));
+  EXPECT_TRUE(eventually([&] { return !graph().nodeByName("Choralink").has_value(); }));
+  EXPECT_FALSE(std::filesystem::exists(journalPath()));
+  EXPECT_EQ(sys().destroyProcessTap(tap), kStatusBadObject);
+
+  // A rebuild takes the next muted tap straight after the last one went, and
+  // it saves the user's default, not our sink that has just left.
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  EXPECT_TRUE(eventually([&] { return defaultOutputIs(graph(), before); }));
+  restoreDefaultOutput(graph(), {});
+}
+
+TEST_F(PipeWireAudioSystemTest, UnmutedTapCapturesTheDefaultOutputAndChangesNothing) {
+  TapDescription d = mutedTap();
+  d.muteBehavior = TapMuteBehavior::unmuted;
+  AudioObjectID tap = 0;
+  setDefault(kVirtualMix);
+  ASSERT_EQ(sys().createProcessTap(d, tap), kStatusOK);
+  EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
+  EXPECT_FALSE(graph().nodeByName("Choralink").has_value());
+  EXPECT_FALSE(std::filesystem::exists(journalPath()));
+  EXPECT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
+  restoreDefaultOutput(graph(), {});
+}
+
+TEST_F(PipeWireAudioSystemTest, TapsOfChosenProcessesOrMonoAreNotOffered) {
+  TapDescription d = mutedTap();
+  d.exclusive = false;  // "only these processes"
+  AudioObjectID tap = 0;
+  EXPECT_EQ(sys().createProcessTap(d, tap), kStatusUnsupportedOperation);
+  d = mutedTap();
+  d.mono = true;
+  EXPECT_EQ(sys().createProcessTap(d, tap), kStatusUnsupportedFormat);
+}
+
+TEST_F(PipeWireAudioSystemTest, JournalLeftByACrashPutsTheDefaultBack) {
+  system_.reset();
+  // A run that crashed while its muted tap held the default.
+  const SavedDefaultOutput left{metadataNameValue(kBluetooth), std::nullopt};
+  {
+    std::ofstream out(journalPath());
+    out << nlohmann::json{{"current", *left.current}, {"configured", nullptr}}.dump();
+  }
+  setDefault("Choralink");
+  system_ = std::make_unique<PipeWireAudioSystem>(options());
+  EXPECT_TRUE(eventually([&] { return defaultOutputIs(graph(), left); }));
+  EXPECT_FALSE(std::filesystem::exists(journalPath()));
+  restoreDefaultOutput(graph(), {});
+}
+
+TEST_F(PipeWireAudioSystemTest, JournalDoesNotOverrideANewerChoice) {
+  system_.reset();
+  {
+    std::ofstream out(journalPath());
+    out << nlohmann::json{{"current", metadataNameValue(kBluetooth)}, {"configured", nullptr}}
+               .dump();
+  }
+  setDefault(kHdmi);  // the user chose anew after the crash
+  system_ = std::make_unique<PipeWireAudioSystem>(options());
+  EXPECT_EQ(graph().defaultSinkName(), kHdmi);
+  EXPECT_FALSE(std::filesystem::exists(journalPath()));
+  restoreDefaultOutput(graph(), {});
+}
+
+AggregateDescription aggregateDescription(const std::vector<std::string>& uids,
+                                          const std::string& tapUID) {
+  AggregateDescription d = {
+      {kAggregateNameKey, "Choralink"},    {kAggregateUIDKey, "app.choralink.agg.TEST"},
+      {kAggregatePrivateKey, 1},           {kAggregateStackedKey, 0},
+      {kAggregateMasterKey, uids.front()}, {kAggregateTapAutoStartKey, 1}};
+  d[kAggregateSubDevicesKey] = nlohmann::json::array();
+  for (size_t i = 0; i < uids.size(); ++i)
+    d[kAggregateSubDevicesKey].push_back({{kSubDeviceUIDKey, uids[i]}, {kSubDeviceDriftKey, i}});
+  d[kAggregateTapsKey] = nlohmann::json::array();
+  if (!tapUID.empty())
+    d[kAggregateTapsKey].push_back({{kSubDeviceUIDKey, tapUID}, {kSubDeviceDriftKey, 1}});
+  return d;
+}
+
+struct Route {
+  const char* sink;
+  float gain;
+  int32_t delayFrames;
+};
+
+TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
+  const Route routes[] = {
+      {kSpeakers, 1.0f, 0}, {kBluetooth, 0.5f, 480}, {kHdmi, 0.25f, 960}, {kUsb, 0.75f, 1440}};
+  std::vector<std::string> uids;
+  for (const auto& r : routes)
+    uids.push_back(r.sink);
+  uids.push_back("no_such_sink");  // requested but absent: never joins
+  ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
+
+  AudioObjectID tap = 0;
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  AudioObjectID aggregate = 0;
+  ASSERT_EQ(sys().createAggregateDevice(
+                aggregateDescription(uids, HAL::getString(sys(), tap, kPropTapUID)), aggregate),
+            kStatusOK);
+  EXPECT_EQ(HAL::getString(sys(), aggregate, kPropDeviceUID), "app.choralink.agg.TEST");
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), aggregate, kPropTransportType, kScopeGlobal),
+            kTransportAggregate);
+  const auto list = devices();
+  EXPECT_NE(std::find(list.begin(), list.end(), aggregate), list.end());
+
+  // The four present sinks join, in the requested order.
+  std::vector<uint32_t> joined;
+  ASSERT_TRUE(eventually([&] {
+    joined = HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal);
+    return joined.size() == 4;
+  }));
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(joined[i], device(routes[i].sink));
+  EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), std::vector<int>(12, 1));
+  EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeInput), (std::vector<int>{1, 1}));
+
+  // Render layouts as the channel map builds them: each joined device's
+  // streams follow the previous device's, the tap's two mono streams are
+  // the input.
+  std::vector<cl_slot_layout> layouts;
+  int32_t buffer = 0;
+  for (uint32_t id : joined) {
+    cl_slot_layout layout{};
+    const auto streams = HAL::streamChannels(sys(), id, kScopeOutput);
+    layout.channel_count = static_cast<int32_t>(streams.size());
+    for (int32_t c = 0; c < layout.channel_count; ++c)
+      layout.channels[c] = {buffer++, 0, 1};
+    const auto pair =
+        HAL::getArray<uint32_t>(sys(), id, kPropPreferredStereoChannels, kScopeOutput);
+    layout.left = static_cast<int32_t>(pair[0]) - 1;
+    layout.right = static_cast<int32_t>(pair[1]) - 1;
+    layouts.push_back(layout);
+  }
+  cl_render* render = cl_render_create(4, layouts.data(), cl_input_layout{0, 2}, 48000, 48000.0);
+  ASSERT_NE(render, nullptr);
+  for (int32_t i = 0; i < 4; ++i) {
+    cl_render_set_gain(render, i, routes[i].gain);
+    cl_render_set_delay_frames(render, i, routes[i].delayFrames);
+  }
+  IOProcID proc = kNoIOProc;
+  ASSERT_EQ(sys().createIOProcID(aggregate, cl_ioproc_ptr, render, proc), kStatusOK);
+  IOProcID another = kNoIOProc;
+  EXPECT_EQ(sys().createIOProcID(aggregate, cl_ioproc_ptr, render, another),
+            kStatusIllegalOperation);
+  ListenerCount running;
+  ASSERT_EQ(sys().addPropertyListener(aggregate, HAL::address(kPropIsRunningSomewhere), queue,
+                                      running.block),
+            kStatusOK);
+  ASSERT_EQ(sys().startDevice(aggregate, proc), kStatusOK);
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), aggregate, kPropIsRunningSomewhere, kScopeGlobal), 1u);
+
+  // Applications' sound, which a session manager would move to the default
+  // output (our sink). Linked to virtual_mix as well: that sink has the
+  // highest driver priority, so it drives the graph, and none of the four
+  // recorded sinks does (a driving sink's monitor reads one cycle late).
+  std::vector<float> left(101, 0.0f), right(101, 0.0f);
+  left[100] = 0.8f;
+  right[100] = -0.4f;
+  PwPlayer player(loop(), "choralink.test.player", {{"out_FL", "FL"}, {"out_FR", "FR"}},
+                  {left, right});
+  std::vector<PwDspPort> recorderPorts;
+  for (const auto& r : routes) {
+    recorderPorts.push_back({std::string(r.sink) + "_FL", "FL"});
+    recorderPorts.push_back({std::string(r.sink) + "_FR", "FR"});
+  }
+  PwRecorder recorder(loop(), "choralink.test.recorder", recorderPorts, 12000);
+  ASSERT_TRUE(player.filter().waitForNode(kTimeout));
+  ASSERT_TRUE(recorder.filter().waitForNode(kTimeout));
+  ASSERT_TRUE(eventually([&] {
+    return graph().ports(player.filter().nodeId()).size() == 2 &&
+           graph().ports(recorder.filter().nodeId()).size() == recorderPorts.size();
+  }));
+  const uint32_t ourSink = graph().nodeByName("Choralink")->id;
+  const auto playerPorts = outputPorts(graph().ports(player.filter().nodeId()));
+  PwLinks links = linkPairs(loop(), pairPorts(playerPorts, playbackPorts(graph().ports(ourSink))));
+  for (auto& l :
+       linkPairs(loop(), pairPorts(playerPorts, playbackPorts(graph().ports(sinkId(kVirtualMix))))))
+    links.push_back(std::move(l));
+  const auto recorderInputs = graph().ports(recorder.filter().nodeId());
+  for (const auto& r : routes) {
+    for (auto& l : linkPairs(loop(), pairPorts(monitorPorts(graph().ports(sinkId(r.sink))),
+                                               inputPorts(recorderInputs, r.sink))))
+      links.push_back(std::move(l));
+  }
+  ASSERT_TRUE(waitActive(loop(), links, kTimeout));
+
+  // A quarter second of rendered cycles: gains and delays have settled.
+  // Gains ramp in (10 ms one-pole) and delays crossfade in (20 ms): a quarter
+  // second of rendered cycles later every slot is where it was sent.
+  const uint64_t settled = cl_render_heartbeat(render) + 12000 / kRoomyQuantum + 2;
+  ASSERT_TRUE(eventually([&] { return cl_render_heartbeat(render) >= settled; }));
+  recorder.arm();
+  ASSERT_TRUE(eventually([&] { return recorder.frames() > 0; }));
+  player.start();
+  ASSERT_TRUE(eventually([&] { return recorder.full(); }));
+  EXPECT_EQ(recorder.filter().lastDriverId(), sinkId(kVirtualMix));
+
+  auto firstNonZero = [](const std::vector<float>& v) {
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (v[i] != 0.0f) return std::pair<long, float>(static_cast<long>(i), v[i]);
+    }
+    return std::pair<long, float>(-1, 0.0f);
+  };
+  const auto reference = firstNonZero(recorder.channel(0));
+  ASSERT_GE(reference.first, 0);
+  for (size_t d = 0; d < 4; ++d) {
+    SCOPED_TRACE(routes[d].sink);
+    const auto l = firstNonZero(recorder.channel(2 * d));
+    const auto r = firstNonZero(recorder.channel(2 * d + 1));
+    EXPECT_EQ(l.first, reference.first + routes[d].delayFrames);
+    EXPECT_EQ(r.first, reference.first + routes[d].delayFrames);
+    EXPECT_FLOAT_EQ(l.second, 0.8f * routes[d].gain);
+    EXPECT_FLOAT_EQ(r.second, -0.4f * routes[d].gain);
+  }
+
+  ASSERT_EQ(sys().stopDevice(aggregate, proc), kStatusOK);
+  const uint64_t beats = cl_render_heartbeat(render);
+  const uint64_t cycles = recorder.filter().cycles();
+  ASSERT_TRUE(eventually([&] { return recorder.filter().cycles() >= cycles + 3; }));
+  EXPECT_EQ(cl_render_heartbeat(render), beats) << "no cycle after stop returned";
+  queue.runDue();
+  EXPECT_EQ(*running.count, 2);
+
+  EXPECT_EQ(sys().destroyIOProcID(aggregate, proc), kStatusOK);
+  EXPECT_EQ(sys().destroyAggregateDevice(aggregate), kStatusOK);
+  EXPECT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  cl_render_destroy(render);
+  links.clear();
+  restoreDefaultOutput(graph(), {});
+  forceQuantum(graph(), 0);
+}
+
+// Notes what the input list carried and can stop its own device.
+struct InputProbe {
+  std::atomic<uint64_t> calls{0};
+  std::atomic<double> lastSampleTime{-1};
+  std::atomic<bool> sampleTimesAdvance{true};
+  std::atomic<int> inputsWithData{-1};
+  std::atomic<bool> stopInside{false};
+  AudioSystem* system = nullptr;
+  AudioObjectID device = 0;
+  IOProcID proc = kNoIOProc;
+};
+
+int32_t inputProc(uint32_t, const cl_audio_timestamp* now, const cl_audio_buffer_list* input,
+                  const cl_audio_timestamp*, cl_audio_buffer_list*, const cl_audio_timestamp*,
+                  void* data) {
+  auto* probe = static_cast<InputProbe*>(data);
+  const auto* stamp = reinterpret_cast<const AudioTimeStamp*>(now);
+  if (stamp == nullptr || !(stamp->mFlags & kTimeStampSampleTimeValid) ||
+      stamp->mSampleTime <= probe->lastSampleTime.load()) {
+    probe->sampleTimesAdvance = false;
+  }
+  if (stamp != nullptr) probe->lastSampleTime = stamp->mSampleTime;
+  int withData = 0;
+  const cl_audio_buffer* buffers = input->mBuffers;
+  for (uint32_t b = 0; b < input->mNumberBuffers; ++b)
+    withData += buffers[b].mData != nullptr ? 1 : 0;
+  probe->inputsWithData = withData;
+  probe->calls.fetch_add(1);
+  if (probe->stopInside.load()) probe->system->stopDevice(probe->device, probe->proc);
+  return 0;
+}
+
+TEST_F(PipeWireAudioSystemTest, StreamUsageAndStopFromInsideTheProcedure) {
+  AudioObjectID tap = 0;
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  AudioObjectID aggregate = 0;
+  ASSERT_EQ(sys().createAggregateDevice(
+                aggregateDescription({kUsb}, HAL::getString(sys(), tap, kPropTapUID)), aggregate),
+            kStatusOK);
+  ASSERT_TRUE(eventually([&] {
+    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size() ==
+           1;
+  }));
+  InputProbe probe;
+  probe.system = &sys();
+  probe.device = aggregate;
+  ASSERT_EQ(sys().createIOProcID(aggregate, &inputProc, &probe, probe.proc), kStatusOK);
+  const auto usage = encodeStreamUsage(probe.proc, {1, 0});
+  ASSERT_EQ(sys().setPropertyData(aggregate, HAL::address(kPropIOProcStreamUsage, kScopeInput),
+                                  static_cast<uint32_t>(usage.size()), usage.data()),
+            kStatusOK);
+  EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), (std::vector<int>{1, 1}))
+      << "choosing inputs keeps the joined outputs";
+  auto readBack = encodeStreamUsage(probe.proc, {9, 9});
+  uint32_t size = static_cast<uint32_t>(readBack.size());
+  ASSERT_EQ(sys().getPropertyData(aggregate, HAL::address(kPropIOProcStreamUsage, kScopeInput), 0,
+                                  nullptr, size, readBack.data()),
+            kStatusOK);
+  EXPECT_EQ(decodeStreamUsage(readBack.data(), size)->flags, (std::vector<uint32_t>{1, 0}));
+  const auto wrongProc = encodeStreamUsage(probe.proc + 1, {1, 1});
+  EXPECT_EQ(sys().setPropertyData(aggregate, HAL::address(kPropIOProcStreamUsage, kScopeInput),
+                                  static_cast<uint32_t>(wrongProc.size()), wrongProc.data()),
+            kStatusBadObject);
+  ASSERT_EQ(sys().startDevice(aggregate, probe.proc), kStatusOK);
+  ASSERT_TRUE(eventually([&] { return probe.calls.load() >= 2; }));
+  EXPECT_EQ(probe.inputsWithData.load(), 1) << "the disabled stream keeps its place, no data";
+  EXPECT_TRUE(probe.sampleTimesAdvance.load()) << "each cycle's timestamp moves on";
+
+  probe.stopInside = true;
+  ASSERT_TRUE(eventually([&] {
+    return HAL::get<uint32_t>(sys(), aggregate, kPropIsRunningSomewhere, kScopeGlobal) == 0;
+  }));
+  const uint64_t calls = probe.calls.load();
+  PwRecorder clock(loop(), "choralink.test.clock", {{"usb_FL", "FL"}}, 64);
+  ASSERT_TRUE(clock.filter().waitForNode(kTimeout));
+  ASSERT_TRUE(eventually([&] { return graph().ports(clock.filter().nodeId()).size() == 1; }));
+  PwLinks links = linkPairs(loop(), pairPorts(monitorPorts(graph().ports(sinkId(kUsb))),
+                                              inputPorts(graph().ports(clock.filter().nodeId()))));
+  ASSERT_TRUE(waitActive(loop(), links, kTimeout));
+  const uint64_t cycles = clock.filter().cycles();
+  ASSERT_TRUE(eventually([&] { return clock.filter().cycles() >= cycles + 3; }));
+  EXPECT_EQ(probe.calls.load(), calls);
+
+  EXPECT_EQ(sys().destroyAggregateDevice(aggregate), kStatusOK);
+  EXPECT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  links.clear();
+  restoreDefaultOutput(graph(), {});
+}
+
+// Stalls one cycle far beyond its deadline, as an overloaded procedure would.
+int32_t stallingProc(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list*,
+                     const cl_audio_timestamp*, cl_audio_buffer_list*, const cl_audio_timestamp*,
+                     void* data) {
+  auto* calls = static_cast<std::atomic<uint64_t>*>(data);
+  if (calls->fetch_add(1) == 8) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  return 0;
+}
+
+TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverload) {
+  AudioObjectID aggregate = 0;
+  ASSERT_EQ(sys().createAggregateDevice(aggregateDescription({kUsb, kSpeakers}, ""), aggregate),
+            kStatusOK);
+  ASSERT_TRUE(eventually([&] {
+    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size() ==
+           2;
+  }));
+  ListenerCount overload;
+  ASSERT_EQ(sys().addPropertyListener(aggregate, HAL::address(kPropProcessorOverload), queue,
+                                      overload.block),
+            kStatusOK);
+  std::atomic<uint64_t> calls{0};
+  IOProcID proc = kNoIOProc;
+  ASSERT_EQ(sys().createIOProcID(aggregate, &stallingProc, &calls, proc), kStatusOK);
+  ASSERT_EQ(sys().startDevice(aggregate, proc), kStatusOK);
+  ASSERT_TRUE(eventually([&] { return calls.load() > 8; }));
+  EXPECT_TRUE(eventually([&] { return queue.pendingCount() > 0; })) << "the stalled 9th cycle";
+  queue.runDue();
+  EXPECT_GE(*overload.count, 1);
+  EXPECT_EQ(sys().stopDevice(aggregate, proc), kStatusOK);
+  EXPECT_EQ(sys().destroyAggregateDevice(aggregate), kStatusOK);
+}
+
+TEST_F(PipeWireAudioSystemTest, DestroyingEverythingLeavesNoNodeLinkOrDefaultBehind) {
+  const size_t linksBefore = graph().links().size();
+  setDefault(kUsb);
+  const SavedDefaultOutput before = saveDefaultOutput(graph());
+  AudioObjectID tap = 0;
+  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
+  AudioObjectID aggregate = 0;
+  ASSERT_EQ(sys().createAggregateDevice(
+                aggregateDescription({kSpeakers, kHdmi}, HAL::getString(sys(), tap, kPropTapUID)),
+                aggregate),
+            kStatusOK);
+  ASSERT_TRUE(eventually([&] {
+    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size() ==
+           2;
+  }));
+  ASSERT_TRUE(eventually([&] { return graph().links().size() == linksBefore + 2 + 6 + 2; }));
+
+  ASSERT_EQ(sys().destroyAggregateDevice(aggregate), kStatusOK);
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+  EXPECT_TRUE(eventually([&] {
+    return graph().links().size() == linksBefore && !graph().nodeByName("Choralink") &&
+           !graph().nodeByName("choralink.aggregate") && defaultOutputIs(graph(), before);
+  }));
+  EXPECT_EQ(devices().size(), kFakeSinks.size());
+  restoreDefaultOutput(graph(), {});
+}
+
+TEST_F(PipeWireAudioSystemTest, UnpluggedSubDeviceLeavesAndComesBack) {
+  PwVirtualSink::Spec spec;
+  spec.name = "replug_sink";
+  spec.markOwned = false;
+  auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  ASSERT_TRUE(eventually([&] { return device("replug_sink") != 0; }));
+  AudioObjectID aggregate = 0;
+  ASSERT_EQ(sys().createAggregateDevice(aggregateDescription({kUsb, "replug_sink"}, ""), aggregate),
+            kStatusOK);
+  auto joinedCount = [&] {
+    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size();
+  };
+  ASSERT_TRUE(eventually([&] { return joinedCount() == 2; }));
+  EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), std::vector<int>(4, 1));
+  EXPECT_TRUE(HAL::streamChannels(sys(), aggregate, kScopeInput).empty()) << "no tap";
+
+  ListenerCount joins;
+  ASSERT_EQ(
+      sys().addPropertyListener(aggregate, HAL::address(kPropActiveSubDevices), queue, joins.block),
+      kStatusOK);
+  sink.reset();
+  ASSERT_TRUE(eventually([&] { return joinedCount() == 1; }));
+  EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), std::vector<int>(2, 1));
+  sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  ASSERT_TRUE(eventually([&] { return joinedCount() == 2; }));
+  queue.runDue();
+  EXPECT_GE(*joins.count, 2);
+  EXPECT_EQ(sys().destroyAggregateDevice(aggregate), kStatusOK);
+}
+
+TEST(PipeWireAudioSystemLifetime, DaemonGoingAwayEndsEverythingAndNothingHangs) {
+  if (PipeWireDaemon::findProgram().empty()) GTEST_SKIP() << "PipeWire is not installed";
+  PipeWireDaemon daemon;
+  VirtualExecutor queue;  // outlives the system and so its registrations
+  PipeWireAudioSystem::Options options;
+  options.remoteName = daemon.socketPath();
+  PipeWireAudioSystem system(options);
+  ASSERT_TRUE(system.graph().waitFor([&] { return system.deviceForUID(kUsb) != 0; }, kTimeout));
+  const AudioObjectID usb = system.deviceForUID(kUsb);
+  ListenerCount alive;
+  ListenerCount list;
+  ASSERT_EQ(system.addPropertyListener(usb, HAL::address(kPropDeviceIsAlive), queue, alive.block),
+            kStatusOK);
+  ASSERT_EQ(
+      system.addPropertyListener(kSystemObject, HAL::address(kPropDevices), queue, list.block),
+      kStatusOK);
+  AudioObjectID aggregate = 0;
+  ASSERT_EQ(system.createAggregateDevice(aggregateDescription({kUsb}, ""), aggregate), kStatusOK);
+
+  daemon.stop();
+  ASSERT_TRUE(system.graph().waitFor([&] { return !system.graph().connected(); }, kTimeout));
+  queue.runDue();
+  EXPECT_EQ(*alive.count, 1);
+  EXPECT_GE(*list.count, 1);
+  EXPECT_TRUE(HAL::getArray<uint32_t>(system, kSystemObject, kPropDevices, kScopeGlobal).empty());
+  EXPECT_EQ(HAL::get<uint32_t>(system, aggregate, kPropDeviceIsAlive, kScopeGlobal, 1u), 0u);
+  AudioObjectID tap = 0;
+  EXPECT_EQ(system.createProcessTap(mutedTap(), tap), kStatusBadDevice);
+  EXPECT_EQ(system.destroyAggregateDevice(aggregate), kStatusOK);
+}
+
+TEST(PipeWireAudioSystemLifetime, NoDaemonNoSystem) {
+  EXPECT_FALSE(pipewireDaemonAnswers("/nonexistent/choralink/pipewire-0"));
+  PipeWireAudioSystem::Options options;
+  options.remoteName = "/nonexistent/choralink/pipewire-0";
+  EXPECT_THROW(PipeWireAudioSystem system(options), PwError);
+}
+
+}  // namespace
+}  // namespace choralink::pipewire::testing

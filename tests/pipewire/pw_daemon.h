@@ -1,0 +1,92 @@
+// A private PipeWire daemon for one test program: its own runtime folder in a
+// fresh temporary directory, no D-Bus, no inherited PIPEWIRE_REMOTE, and a
+// configuration from this repository. Clients reach it only through the
+// absolute socket path, so a test can never touch the user's own session.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/hal/pipewire/pw_graph.h"
+#include "engine/hal/pipewire/pw_runtime.h"
+
+namespace choralink::pipewire::testing {
+
+// The fake output devices of headless.conf.
+inline constexpr const char* kSpeakers = "fake_speakers";  // pci speaker, 2 ch, 48 kHz
+inline constexpr const char* kBluetooth = "fake_bt";       // bluetooth, 2 ch, 44.1 kHz
+inline constexpr const char* kHdmi = "fake_hdmi";          // hdmi, 6 ch, 48 kHz
+inline constexpr const char* kUsb = "fake_usb";            // usb, 2 ch, 48 kHz
+inline constexpr const char* kVirtualMix = "virtual_mix";  // no bus: the system mix stand-in
+inline const std::vector<std::string> kFakeSinks{kSpeakers, kBluetooth, kHdmi, kUsb, kVirtualMix};
+
+// A quantum long enough (43 ms at 48 kHz) that every node keeps its deadline
+// even in sanitizer builds on a loaded machine: tests that check sample
+// positions force it, since a missed cycle would drop the very samples they
+// look for.
+inline constexpr uint32_t kRoomyQuantum = 2048;
+
+// Forces the graph's quantum through the "settings" metadata (0 lifts the
+// force) and waits until the daemon confirms. False on timeout.
+bool forceQuantum(PwGraph& graph, uint32_t frames);
+
+class PipeWireDaemon {
+ public:
+  // The `pipewire` program on PATH; empty when it is not installed.
+  static std::string findProgram();
+  // The repository's headless configuration.
+  static std::string defaultConfig();
+
+  // Starts the daemon and waits (bounded) until its socket accepts
+  // connections. Throws std::runtime_error, with the daemon's log, when it
+  // does not come up.
+  explicit PipeWireDaemon(const std::string& configPath = defaultConfig());
+  ~PipeWireDaemon();
+  PipeWireDaemon(const PipeWireDaemon&) = delete;
+  PipeWireDaemon& operator=(const PipeWireDaemon&) = delete;
+
+  // Terminates the daemon by its PID and waits for it (killing it if it does
+  // not end within a few seconds). Idempotent.
+  void stop();
+  bool running() const { return pid_ > 0; }
+  const std::string& socketPath() const { return socket_; }
+  std::string log() const;
+
+ private:
+  std::string dir_;
+  std::string socket_;
+  std::string logPath_;
+  pid_t pid_ = -1;
+};
+
+// Base fixture: one daemon per test program (started with the first test),
+// and a fresh connection and graph model per test. Reports the test as
+// skipped when PipeWire is not installed, and fails it when the daemon is
+// installed but does not come up.
+class PipeWireTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  PwThreadLoop& loop() { return *loop_; }
+  PwGraph& graph() { return *graph_; }
+  // The id of a sink by node name; fails the test when absent.
+  uint32_t sinkId(const std::string& name);
+  // Every node with what is known of it, for failure messages.
+  std::string describeGraph() const;
+
+  static std::unique_ptr<PipeWireDaemon> daemon_;
+  static std::string skipReason_;
+  static std::string startError_;
+  std::unique_ptr<PwThreadLoop> loop_;
+  std::unique_ptr<PwGraph> graph_;
+};
+
+}  // namespace choralink::pipewire::testing

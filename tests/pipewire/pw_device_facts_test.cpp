@@ -1,0 +1,196 @@
+// How sink nodes read as output devices: transport, rates, channels and
+// latency from the properties and params PipeWire reports.
+#include <gtest/gtest.h>
+
+#include "engine/hal/pipewire/pw_device_facts.h"
+#include "engine/hal/pipewire/pw_virtual_sink.h"
+
+namespace choralink::pipewire {
+namespace {
+
+PwNode sink(std::map<std::string, std::string, std::less<>> props) {
+  PwNode node;
+  node.id = 42;
+  node.hasInfo = true;
+  node.state = PwNodeState::suspended;
+  node.props = std::move(props);
+  node.props.emplace("media.class", "Audio/Sink");
+  node.props.emplace("node.name", "alsa_output.test");
+  return node;
+}
+
+AudioFormat fixedFormat(double rate, std::vector<std::string> positions) {
+  AudioFormat f;
+  f.rate = rate;
+  f.rates = {{rate, rate}};
+  f.channels = static_cast<uint32_t>(positions.size());
+  f.positions = std::move(positions);
+  return f;
+}
+
+TEST(PwTransport, BluetoothWinsOverTheAdaptersBus) {
+  EXPECT_EQ(transportOf(sink({{"device.api", "bluez5"}, {"device.bus", "usb"}})),
+            kTransportBluetooth);
+  EXPECT_EQ(transportOf(sink({{"device.bus", "bluetooth"}})), kTransportBluetooth);
+  EXPECT_EQ(transportOf(sink({{"device.api", "bluez5"}, {"api.bluez5.profile", "bap-sink"}})),
+            kTransportBluetoothLE);
+}
+
+TEST(PwTransport, SinksWithoutADeviceAreVirtual) {
+  EXPECT_EQ(transportOf(sink({{"factory.name", "support.null-audio-sink"}})), kTransportVirtual);
+  EXPECT_EQ(transportOf(sink({{"device.bus", "usb"}, {"node.virtual", "true"}})),
+            kTransportVirtual);
+}
+
+TEST(PwTransport, HdmiFromBusOrAlsaNames) {
+  EXPECT_EQ(transportOf(sink({{"device.bus", "hdmi"}})), kTransportHDMI);
+  EXPECT_EQ(transportOf(sink({{"device.bus", "displayport"}})), kTransportDisplayPort);
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"},
+                              {"device.bus", "pci"},
+                              {"device.profile.name", "hdmi-stereo-extra1"}})),
+            kTransportHDMI);
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"},
+                              {"device.bus", "pci"},
+                              {"device.profile.description", "DisplayPort 2"}})),
+            kTransportDisplayPort);
+}
+
+TEST(PwTransport, BusesOfWiredDevices) {
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "usb"}})), kTransportUSB);
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "thunderbolt"}})),
+            kTransportThunderbolt);
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "firewire"}})),
+            kTransportFireWire);
+  EXPECT_EQ(
+      transportOf(sink(
+          {{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.form-factor", "internal"}})),
+      kTransportBuiltIn);
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "pci"}})), kTransportBuiltIn);
+  EXPECT_EQ(
+      transportOf(
+          sink({{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.form-factor", "headset"}})),
+      kTransportPCI);
+  EXPECT_EQ(transportOf(sink({{"device.api", "raop"}})), kTransportAirPlay);
+  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "network"}})),
+            kTransportUnknown);
+}
+
+TEST(PwSinkFacts, IdentityAndOwnership) {
+  auto node = sink({{"node.description", "Speakers"}, {"device.bus", "pci"}});
+  auto facts = describeSink(node, {});
+  EXPECT_EQ(facts.uid, "alsa_output.test");
+  EXPECT_EQ(facts.name, "Speakers");
+  EXPECT_FALSE(facts.ours);
+  node.props.erase("node.description");
+  node.props[kOwnedNodeProperty] = "true";
+  facts = describeSink(node, {});
+  EXPECT_EQ(facts.name, "alsa_output.test");
+  EXPECT_TRUE(facts.ours);
+}
+
+TEST(PwSinkFacts, NominalRatePrefersTheNegotiatedFormat) {
+  auto node = sink({{"audio.rate", "44100"}});
+  EXPECT_EQ(describeSink(node, {}).nominalRate, 44100);
+  node.format = fixedFormat(96000, {"FL", "FR"});
+  EXPECT_EQ(describeSink(node, {}).nominalRate, 96000);
+  node.format.reset();
+  node.props.erase("audio.rate");
+  GraphClock clock;
+  clock.rate = 44100;
+  EXPECT_EQ(describeSink(node, clock).nominalRate, 44100) << "the graph rate when nothing else";
+}
+
+TEST(PwSinkFacts, AvailableRatesCollectEveryOfferedRange) {
+  auto node = sink({});
+  AudioFormat a;
+  a.rate = 48000;
+  a.rates = {{8000, 192000}};
+  AudioFormat b = fixedFormat(44100, {"FL", "FR"});
+  node.enumFormats = {a, b};
+  const auto facts = describeSink(node, {});
+  EXPECT_EQ(facts.availableRates, (std::vector<RateRange>{{8000, 192000}, {44100, 44100}}));
+  EXPECT_EQ(facts.nominalRate, 48000) << "a range is not a nominal rate: the graph's";
+  EXPECT_EQ(describeSink(sink({{"audio.rate", "32000"}}), {}).availableRates,
+            (std::vector<RateRange>{{32000, 32000}}));
+}
+
+TEST(PwSinkFacts, OneMonoStreamPerChannelAndTheStereoPairByPosition) {
+  auto node = sink({});
+  node.enumFormats = {fixedFormat(48000, {"FC", "FL", "FR", "LFE"})};
+  auto facts = describeSink(node, {});
+  EXPECT_EQ(facts.outputStreams, (std::vector<uint32_t>{1, 1, 1, 1}));
+  EXPECT_EQ(facts.stereoLeft, 2u);
+  EXPECT_EQ(facts.stereoRight, 3u);
+
+  node.enumFormats = {fixedFormat(48000, {"MONO"})};
+  facts = describeSink(node, {});
+  EXPECT_EQ(facts.outputStreams.size(), 1u);
+  EXPECT_EQ(facts.stereoLeft, 1u);
+  EXPECT_EQ(facts.stereoRight, 1u);
+
+  node.enumFormats.clear();
+  node.props["audio.channels"] = "4";
+  facts = describeSink(node, {});
+  EXPECT_EQ(facts.positions, (std::vector<std::string>{"AUX0", "AUX1", "AUX2", "AUX3"}));
+  EXPECT_EQ(facts.stereoLeft, 1u);
+  EXPECT_EQ(facts.stereoRight, 2u);
+
+  node.props["audio.position"] = "[ FL FR ]";
+  EXPECT_EQ(describeSink(node, {}).positions, (std::vector<std::string>{"FL", "FR"}));
+}
+
+TEST(PwSinkFacts, BufferSizeIsTheRequestedQuantumElseTheGraphs) {
+  auto node = sink({{"audio.rate", "44100"}, {"node.latency", "512/44100"}});
+  EXPECT_EQ(describeSink(node, {}).bufferFrames, 512u);
+  node.props.erase("node.latency");
+  EXPECT_EQ(describeSink(node, {}).bufferFrames, 941u) << "1024 frames at 48 kHz, at 44.1 kHz";
+}
+
+TEST(PwSinkFacts, LatencyFromParamsElseFromProperties) {
+  auto node = sink({{"audio.rate", "48000"},
+                    {"node.latency", "256/48000"},
+                    {"latency.internal.rate", "64"},
+                    {"api.alsa.headroom", "128"}});
+  auto facts = describeSink(node, {});
+  EXPECT_EQ(facts.latencyFrames, 64u) << "nothing reported: the internal latency property";
+  EXPECT_EQ(facts.safetyOffsetFrames, 128u);
+
+  LatencyValue process;
+  process.rate = 100;
+  node.processLatency = process;
+  LatencyValue downstream;
+  downstream.input = true;
+  downstream.ns = 150'000'000;  // a Bluetooth codec's 150 ms
+  LatencyValue upstream;        // the other direction does not count
+  upstream.input = false;
+  upstream.rate = 99999;
+  node.latency = {downstream, upstream};
+  facts = describeSink(node, {});
+  EXPECT_EQ(facts.latencyFrames, 100u + 7200u);
+  EXPECT_EQ(facts.streamLatencyFrames, 0u);
+}
+
+TEST(PwSinkFacts, AliveAndRunningFollowTheState) {
+  auto node = sink({});
+  auto facts = describeSink(node, {});
+  EXPECT_TRUE(facts.alive);
+  EXPECT_FALSE(facts.running);
+  node.state = PwNodeState::running;
+  EXPECT_TRUE(describeSink(node, {}).running);
+  node.state = PwNodeState::error;
+  EXPECT_FALSE(describeSink(node, {}).alive);
+}
+
+TEST(PwGraphClock, SettingsTextsWithForcedValuesWinning) {
+  EXPECT_EQ(graphClockFrom({}, {}, {}, {}, {}), GraphClock{});
+  const auto clock = graphClockFrom("44100", "256", "0", "0", "[ 44100, 48000 ]");
+  EXPECT_EQ(clock.rate, 44100);
+  EXPECT_EQ(clock.quantum, 256u);
+  EXPECT_EQ(clock.allowedRates, (std::vector<double>{44100, 48000}));
+  const auto forced = graphClockFrom("44100", "256", "96000", "64", {});
+  EXPECT_EQ(forced.rate, 96000);
+  EXPECT_EQ(forced.quantum, 64u);
+}
+
+}  // namespace
+}  // namespace choralink::pipewire

@@ -1,0 +1,198 @@
+// What the backend reads out of PipeWire's params and property texts. The
+// pods are built here the way a daemon sends them.
+#include <gtest/gtest.h>
+
+#include <spa/param/audio/format-utils.h>
+#include <spa/param/latency-utils.h>
+#include <spa/pod/builder.h>
+
+#include "engine/hal/pipewire/pw_params.h"
+#include "engine/hal/pipewire/pw_ports.h"
+
+namespace choralink::pipewire {
+namespace {
+
+class PodBuffer {
+ public:
+  PodBuffer() { spa_pod_builder_init(&builder_, buffer_, sizeof(buffer_)); }
+  spa_pod_builder* operator->() { return &builder_; }
+  spa_pod_builder* get() { return &builder_; }
+
+ private:
+  uint8_t buffer_[4096];
+  spa_pod_builder builder_{};
+};
+
+const spa_pod* fixedFormat(PodBuffer& b, uint32_t rate, std::vector<uint32_t> positions) {
+  spa_audio_info_raw info{};
+  info.format = SPA_AUDIO_FORMAT_F32P;
+  info.rate = rate;
+  info.channels = static_cast<uint32_t>(positions.size());
+  for (size_t i = 0; i < positions.size(); ++i)
+    info.position[i] = positions[i];
+  return spa_format_audio_raw_build(b.get(), SPA_PARAM_EnumFormat, &info);
+}
+
+TEST(PwAudioFormat, FixedFormatGivesOneRateAndThePositions) {
+  PodBuffer b;
+  const auto format =
+      parseAudioFormat(fixedFormat(b, 44100, {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR}));
+  ASSERT_TRUE(format);
+  EXPECT_EQ(format->rate, 44100);
+  EXPECT_EQ(format->rates, (std::vector<RateRange>{{44100, 44100}}));
+  EXPECT_EQ(format->channels, 2u);
+  EXPECT_EQ(format->positions, (std::vector<std::string>{"FL", "FR"}));
+}
+
+TEST(PwAudioFormat, SurroundPositionsKeepTheirNames) {
+  PodBuffer b;
+  const auto format = parseAudioFormat(
+      fixedFormat(b, 48000,
+                  {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
+                   SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR}));
+  ASSERT_TRUE(format);
+  EXPECT_EQ(format->positions, (std::vector<std::string>{"FL", "FR", "FC", "LFE", "RL", "RR"}));
+}
+
+TEST(PwAudioFormat, RangeOfRatesBecomesOneRange) {
+  PodBuffer b;
+  spa_pod_frame frame;
+  spa_pod_builder_push_object(b.get(), &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+  spa_pod_builder_add(b.get(), SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_audio),
+                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+                      SPA_FORMAT_AUDIO_rate, SPA_POD_CHOICE_RANGE_Int(48000, 8000, 192000),
+                      SPA_FORMAT_AUDIO_channels, SPA_POD_CHOICE_RANGE_Int(2, 1, 8), 0);
+  const auto* pod = static_cast<const spa_pod*>(spa_pod_builder_pop(b.get(), &frame));
+  const auto format = parseAudioFormat(pod);
+  ASSERT_TRUE(format);
+  EXPECT_EQ(format->rate, 48000);
+  EXPECT_EQ(format->rates, (std::vector<RateRange>{{8000, 192000}}));
+  EXPECT_EQ(format->channels, 2u);
+  EXPECT_TRUE(format->positions.empty());
+}
+
+TEST(PwAudioFormat, EnumeratedRatesBecomeSingleRatesWithoutRepeats) {
+  PodBuffer b;
+  spa_pod_frame frame;
+  spa_pod_builder_push_object(b.get(), &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+  spa_pod_builder_add(b.get(), SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_audio),
+                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+                      SPA_FORMAT_AUDIO_rate, SPA_POD_CHOICE_ENUM_Int(4, 48000, 44100, 48000, 96000),
+                      0);
+  const auto* pod = static_cast<const spa_pod*>(spa_pod_builder_pop(b.get(), &frame));
+  const auto format = parseAudioFormat(pod);
+  ASSERT_TRUE(format);
+  EXPECT_EQ(format->rate, 48000);
+  EXPECT_EQ(format->rates,
+            (std::vector<RateRange>{{44100, 44100}, {48000, 48000}, {96000, 96000}}));
+  EXPECT_EQ(format->channels, 0u);
+}
+
+TEST(PwAudioFormat, NonAudioOrNonObjectPodsGiveNothing) {
+  PodBuffer b;
+  spa_pod_frame frame;
+  spa_pod_builder_push_object(b.get(), &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+  spa_pod_builder_add(b.get(), SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
+  const auto* video = static_cast<const spa_pod*>(spa_pod_builder_pop(b.get(), &frame));
+  EXPECT_FALSE(parseAudioFormat(video));
+  PodBuffer c;
+  spa_pod_builder_int(c.get(), 5);
+  EXPECT_FALSE(parseAudioFormat(static_cast<const spa_pod*>(spa_pod_builder_deref(c.get(), 0))));
+  EXPECT_FALSE(parseAudioFormat(nullptr));
+}
+
+TEST(PwLatency, LatencyParamKeepsDirectionAndMaxima) {
+  PodBuffer b;
+  spa_latency_info info{};
+  info.direction = SPA_DIRECTION_INPUT;
+  info.min_quantum = 1;
+  info.max_quantum = 2;
+  info.min_rate = 100;
+  info.max_rate = 256;
+  info.min_ns = 1000;
+  info.max_ns = 5'000'000;
+  const auto value = parseLatency(spa_latency_build(b.get(), SPA_PARAM_Latency, &info));
+  ASSERT_TRUE(value);
+  EXPECT_TRUE(value->input);
+  EXPECT_EQ(value->quantum, 2);
+  EXPECT_EQ(value->rate, 256u);
+  EXPECT_EQ(value->ns, 5'000'000u);
+  // 2 quanta of 1024 + 256 frames + 5 ms at 48 kHz (240 frames).
+  EXPECT_EQ(latencyFrames(*value, 1024, 48000), 2048 + 256 + 240);
+}
+
+TEST(PwLatency, ProcessLatencyParses) {
+  PodBuffer b;
+  spa_process_latency_info info{};
+  info.quantum = 0.5f;
+  info.rate = 64;
+  info.ns = 1'000'000;
+  const auto value =
+      parseProcessLatency(spa_process_latency_build(b.get(), SPA_PARAM_ProcessLatency, &info));
+  ASSERT_TRUE(value);
+  EXPECT_EQ(latencyFrames(*value, 512, 44100), 256 + 64 + 44);  // 44.1 rounds to 44
+  PodBuffer c;
+  EXPECT_FALSE(parseLatency(spa_process_latency_build(c.get(), SPA_PARAM_ProcessLatency, &info)));
+}
+
+TEST(PwPropertyTexts, PositionsInEveryWrittenForm) {
+  EXPECT_EQ(parsePositions("FL,FR"), (std::vector<std::string>{"FL", "FR"}));
+  EXPECT_EQ(parsePositions("[ FL FR FC ]"), (std::vector<std::string>{"FL", "FR", "FC"}));
+  EXPECT_EQ(parsePositions("[ \"FL\", \"FR\" ]"), (std::vector<std::string>{"FL", "FR"}));
+  EXPECT_TRUE(parsePositions("").empty());
+}
+
+TEST(PwPropertyTexts, QuantumFractionConvertsToTheGivenRate) {
+  EXPECT_EQ(parseQuantumFraction("1024/48000", 48000), 1024);
+  EXPECT_EQ(parseQuantumFraction("512/44100", 44100), 512);
+  EXPECT_EQ(parseQuantumFraction("1024/44100", 48000), 1115);  // 1114.56
+  EXPECT_EQ(parseQuantumFraction("256", 48000), std::nullopt);
+  EXPECT_EQ(parseQuantumFraction("0/48000", 48000), std::nullopt);
+  EXPECT_EQ(parseQuantumFraction("x/48000", 48000), std::nullopt);
+}
+
+TEST(PwPropertyTexts, MetadataNameRoundTripsAndRejectsOtherValues) {
+  EXPECT_EQ(parseMetadataName(metadataNameValue("alsa_output.pci-0000_00_1f.3")),
+            "alsa_output.pci-0000_00_1f.3");
+  EXPECT_EQ(parseMetadataName("{ \"name\": \"fake_bt\" }"), "fake_bt");
+  EXPECT_EQ(parseMetadataName("fake_bt"), "");
+  EXPECT_EQ(parseMetadataName("{ \"name\": 3 }"), "");
+  EXPECT_EQ(parseMetadataName(""), "");
+  EXPECT_EQ(parseInteger("42"), 42);
+  EXPECT_EQ(parseInteger("4x"), std::nullopt);
+}
+
+PwPort port(uint32_t id, std::string channel, bool output) {
+  PwPort p;
+  p.id = id;
+  p.channel = std::move(channel);
+  p.output = output;
+  return p;
+}
+
+TEST(PwPortPairing, PairsByChannelFirstThenInOrder) {
+  const std::vector<PwPort> outputs{port(1, "FR", true), port(2, "FL", true), port(3, "", true)};
+  const std::vector<PwPort> inputs{port(10, "FL", false), port(11, "FR", false),
+                                   port(12, "FC", false)};
+  const auto pairs = pairPorts(outputs, inputs);
+  ASSERT_EQ(pairs.size(), 3u);
+  EXPECT_EQ(pairs[0].output.id, 1u);
+  EXPECT_EQ(pairs[0].input.id, 11u);
+  EXPECT_EQ(pairs[1].output.id, 2u);
+  EXPECT_EQ(pairs[1].input.id, 10u);
+  EXPECT_EQ(pairs[2].output.id, 3u);
+  EXPECT_EQ(pairs[2].input.id, 12u);
+}
+
+TEST(PwPortPairing, SurplusOutputsStayUnlinked) {
+  const std::vector<PwPort> outputs{port(1, "FL", true), port(2, "FR", true), port(3, "FC", true)};
+  const std::vector<PwPort> inputs{port(10, "MONO", false)};
+  const auto pairs = pairPorts(outputs, inputs);
+  ASSERT_EQ(pairs.size(), 1u);
+  EXPECT_EQ(pairs[0].output.id, 1u);
+  EXPECT_EQ(pairs[0].input.id, 10u);
+}
+
+}  // namespace
+}  // namespace choralink::pipewire

@@ -1,0 +1,404 @@
+// The engine's router, unchanged, on the PipeWire backend against a private
+// daemon: a broadcast to four sinks lines them up by their latencies and plays
+// each with its volume and offset sample for sample; live changes land
+// exactly; an unplugged sink takes the lost/rebuild path and the rest play
+// on; stopping leaves the graph as it was; a daemon that goes away ends the
+// broadcast with a reason and nothing waits for it.
+//
+// The router runs on its own real-time queue here (the daemon's work takes
+// real time), so every wait is bounded and waits for an event, never a fixed
+// time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <map>
+#include <mutex>
+
+#include "engine/audio_router.h"
+#include "engine/dispatch/serial_queue.h"
+#include "engine/hal/pipewire/pipewire_audio_system.h"
+#include "engine/hal/pipewire/pw_default_output.h"
+#include "engine/hal/pipewire/pw_link.h"
+#include "engine/hal/pipewire/pw_ports.h"
+#include "engine/hal/pipewire/pw_recorder.h"
+#include "engine/hal/pipewire/pw_virtual_sink.h"
+#include "tests/graph/log_capture.h"
+#include "tests/pipewire/pw_daemon.h"
+
+namespace choralink::pipewire::testing {
+namespace {
+
+constexpr double kTimeout = 5.0;
+// What the pulse played into the captured sink holds, left and right.
+constexpr float kLeft = 0.8f;
+constexpr float kRight = -0.4f;
+constexpr size_t kRecordFrames = 12000;
+
+// The router's events as the application receives them, with a bounded wait.
+class EventLog {
+ public:
+  void add(EngineEvent event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+    changed_.notify_all();
+  }
+  // Waits until `done` holds for the events received so far.
+  bool waitFor(const std::function<bool(const std::vector<EngineEvent>&)>& done,
+               double seconds = kTimeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                             [&] { return done(events_); });
+  }
+  bool waitForKind(EngineEvent::Kind kind, size_t from = 0) {
+    return waitFor(
+        [&](const std::vector<EngineEvent>& events) { return indexOf(events, kind, from) >= 0; });
+  }
+  std::vector<EngineEvent> all() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  size_t size() const {
+    std::lock_guard lock(mutex_);
+    return events_.size();
+  }
+  static long indexOf(const std::vector<EngineEvent>& events, EngineEvent::Kind kind,
+                      size_t from = 0) {
+    for (size_t i = from; i < events.size(); ++i) {
+      if (events[i].kind() == kind) return static_cast<long>(i);
+    }
+    return -1;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<EngineEvent> events_;
+};
+
+template <class T>
+bool ready(std::future<T>& future, double seconds = kTimeout) {
+  return future.wait_for(std::chrono::duration<double>(seconds)) == std::future_status::ready;
+}
+
+DeviceConfig entry(const char* uid, float volume, std::int64_t offsetMs) {
+  return DeviceConfig{uid, volume, offsetMs, offsetMs != 0};
+}
+
+// Where the pulse first arrived on one sink, and with what.
+struct Arrival {
+  long left = -1;
+  long right = -1;
+  float leftValue = 0;
+  float rightValue = 0;
+};
+
+class RouterOnPipeWireTest : public PipeWireTest {
+ protected:
+  void SetUp() override {
+    PipeWireTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    PipeWireAudioSystem::Options options;
+    options.remoteName = daemon_->socketPath();
+    options.defaultJournalPath = (folder_.path() / "default-output.json").string();
+    system_ = std::make_unique<PipeWireAudioSystem>(options);
+    ASSERT_TRUE(setDefaultOutput(graph(), kUsb));
+    ASSERT_TRUE(
+        graph().waitFor([&] { return system_->graph().defaultSinkName() == kUsb; }, kTimeout));
+    ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
+    before_ = saveDefaultOutput(graph());
+    linksBefore_ = graph().links().size();
+
+    AudioRouter::Environment environment(*system_);
+    environment.log = &logs_.log();
+    environment.rateJournal = folder_.path() / "rate-restore.json";
+    environment.isLaptop = false;
+    router_ = std::make_unique<AudioRouter>(environment);
+    subscription_ = router_->events().consume(eventQueue_,
+                                              [this](EngineEvent e) { events_.add(std::move(e)); });
+  }
+  void TearDown() override {
+    if (router_) router_->shutdownSync(kTimeout);
+    subscription_.cancel();
+    router_.reset();
+    system_.reset();
+    if (graph_) {
+      forceQuantum(graph(), 0);
+      restoreDefaultOutput(graph(), {});
+    }
+    PipeWireTest::TearDown();
+  }
+
+  // Starts and waits for the `started` event; the UIDs that play.
+  std::vector<std::string> start(const BroadcastConfig& config) {
+    const size_t from = events_.size();
+    auto done = router_->start(config);
+    EXPECT_TRUE(ready(done)) << "start did not finish";
+    if (ready(done, 0)) done.get();
+    EXPECT_TRUE(events_.waitForKind(EngineEvent::Kind::started, from));
+    const auto all = events_.all();
+    const long at = EventLog::indexOf(all, EngineEvent::Kind::started, from);
+    return at < 0 ? std::vector<std::string>{}
+                  : all[static_cast<size_t>(at)].as<EngineEvent::Started>()->active;
+  }
+
+  // Lets gains ramp and delays crossfade to where they were sent: a quarter
+  // second of rendered cycles.
+  void settle() {
+    const uint64_t target = router_->heartbeat() + kRecordFrames / kRoomyQuantum + 2;
+    ASSERT_TRUE(graph().waitFor([&] { return router_->heartbeat() >= target; }, kTimeout))
+        << "the broadcast's procedure stopped running";
+  }
+
+  // Plays a pulse into the default output (our captured sink) and into
+  // virtual_mix, which then drives the graph so that no recorded sink does,
+  // and records the monitors of `sinks`.
+  std::map<std::string, Arrival> measure(const std::vector<std::string>& sinks) {
+    std::map<std::string, Arrival> result;
+    settle();
+    std::vector<float> left(101, 0.0f), right(101, 0.0f);
+    left[100] = kLeft;
+    right[100] = kRight;
+    PwPlayer player(loop(), "choralink.test.player", {{"out_FL", "FL"}, {"out_FR", "FR"}},
+                    {left, right});
+    std::vector<PwDspPort> ports;
+    for (const auto& sink : sinks) {
+      ports.push_back({sink + "_FL", "FL"});
+      ports.push_back({sink + "_FR", "FR"});
+    }
+    PwRecorder recorder(loop(), "choralink.test.recorder", ports, kRecordFrames);
+    EXPECT_TRUE(player.filter().waitForNode(kTimeout));
+    EXPECT_TRUE(recorder.filter().waitForNode(kTimeout));
+    const uint32_t playerNode = player.filter().nodeId();
+    const uint32_t recorderNode = recorder.filter().nodeId();
+    EXPECT_TRUE(graph().waitFor(
+        [&] {
+          return graph().ports(playerNode).size() == 2 &&
+                 graph().ports(recorderNode).size() == ports.size() &&
+                 graph().defaultSinkName() == "Choralink" && graph().nodeByName("Choralink") &&
+                 !graph().ports(graph().nodeByName("Choralink")->id).empty();
+        },
+        kTimeout))
+        << "player, recorder or our captured sink missing";
+    const auto playerPorts = outputPorts(graph().ports(playerNode));
+    PwLinks links;
+    for (const char* target : {"Choralink", kVirtualMix}) {
+      for (auto& l :
+           linkPairs(loop(), pairPorts(playerPorts, playbackPorts(graph().ports(sinkId(target))))))
+        links.push_back(std::move(l));
+    }
+    const auto recorderInputs = graph().ports(recorderNode);
+    for (const auto& sink : sinks) {
+      for (auto& l : linkPairs(loop(), pairPorts(monitorPorts(graph().ports(sinkId(sink))),
+                                                 inputPorts(recorderInputs, sink))))
+        links.push_back(std::move(l));
+    }
+    if (!waitActive(loop(), links, kTimeout)) {
+      ADD_FAILURE() << "the test's links did not become active";
+      return result;
+    }
+    recorder.arm();
+    EXPECT_TRUE(graph().waitFor([&] { return recorder.frames() > 0; }, kTimeout));
+    player.start();
+    EXPECT_TRUE(graph().waitFor([&] { return recorder.full(); }, kTimeout));
+    EXPECT_EQ(recorder.filter().lastDriverId(), sinkId(kVirtualMix));
+
+    auto first = [](const std::vector<float>& v, long& at, float& value) {
+      for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i] != 0.0f) {
+          at = static_cast<long>(i);
+          value = v[i];
+          return;
+        }
+      }
+    };
+    for (size_t d = 0; d < sinks.size(); ++d) {
+      Arrival& a = result[sinks[d]];
+      first(recorder.channel(2 * d), a.left, a.leftValue);
+      first(recorder.channel(2 * d + 1), a.right, a.rightValue);
+    }
+    return result;
+  }
+
+  // Every sink got the pulse `delay` frames after `reference` did (both
+  // channels), scaled by `gain`.
+  static void expectArrivals(const std::map<std::string, Arrival>& heard,
+                             const std::string& reference,
+                             const std::map<std::string, std::pair<float, long>>& expected) {
+    ASSERT_TRUE(heard.count(reference));
+    const long base = heard.at(reference).left;
+    ASSERT_GE(base, 0) << "no pulse on " << reference;
+    const long baseDelay = expected.at(reference).second;
+    for (const auto& [uid, want] : expected) {
+      SCOPED_TRACE(uid);
+      ASSERT_TRUE(heard.count(uid));
+      const Arrival& a = heard.at(uid);
+      EXPECT_EQ(a.left - base, want.second - baseDelay);
+      EXPECT_EQ(a.right - base, want.second - baseDelay);
+      EXPECT_FLOAT_EQ(a.leftValue, kLeft * want.first);
+      EXPECT_FLOAT_EQ(a.rightValue, kRight * want.first);
+    }
+  }
+
+  void expectGraphAsBefore() {
+    EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("Choralink"); }, kTimeout));
+    EXPECT_TRUE(
+        graph().waitFor([&] { return !graph().nodeByName("choralink.aggregate"); }, kTimeout));
+    EXPECT_TRUE(graph().waitFor([&] { return graph().links().size() == linksBefore_; }, kTimeout))
+        << graph().links().size() << " links, " << linksBefore_ << " before";
+    EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before_); }, kTimeout))
+        << graph().defaultSinkName();
+  }
+
+  choralink::test::TempFolder folder_;
+  choralink::test::LogCapture logs_{folder_.path()};
+  SerialQueue eventQueue_{"app.choralink.test.events"};
+  EventLog events_;
+  std::unique_ptr<PipeWireAudioSystem> system_;
+  std::unique_ptr<AudioRouter> router_;
+  StreamSubscription subscription_;
+  SavedDefaultOutput before_;
+  size_t linksBefore_ = 0;
+};
+
+TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksFollowsLiveChangesAndLeavesNothingBehind) {
+  BroadcastConfig config;
+  config.devices = {entry(kSpeakers, 1.0f, 0), entry(kBluetooth, 0.5f, 0), entry(kHdmi, 0.25f, 10),
+                    entry(kUsb, 0.75f, 0)};
+  const auto active = start(config);
+  EXPECT_EQ(active, (std::vector<std::string>{kSpeakers, kBluetooth, kHdmi, kUsb}));
+  EXPECT_TRUE(router_->isRunning());
+
+  // The sinks' latencies (headless.conf: 1024, 512 at 44.1 kHz, 256 and 2048
+  // frames) line up on the slowest, USB; the Bluetooth sink's 512 frames are
+  // 557 at the graph's 48 kHz; HDMI adds its 10 ms offset.
+  const std::map<std::string, std::pair<float, long>> first = {{kSpeakers, {1.0f, 1024}},
+                                                               {kBluetooth, {0.5f, 1491}},
+                                                               {kHdmi, {0.25f, 1792 + 480}},
+                                                               {kUsb, {0.75f, 0}}};
+  const auto breakdown = router_->delayBreakdown();
+  for (const auto& [uid, want] : first) {
+    ASSERT_TRUE(breakdown.count(uid)) << uid;
+    EXPECT_EQ(breakdown.at(uid).totalFrames, want.second) << uid;
+  }
+  const std::vector<std::string> sinks{kSpeakers, kBluetooth, kHdmi, kUsb};
+  expectArrivals(measure(sinks), kUsb, first);
+
+  // Live changes while playing: no rebuild, exact again once settled.
+  const size_t eventsBefore = events_.size();
+  router_->setVolume(kBluetooth, 1.0f);
+  router_->setOffset(kUsb, 20, true);
+  router_->setOffset(kHdmi, 0, true);
+  router_->setMasterVolume(0.5f);
+  const std::map<std::string, std::pair<float, long>> second = {{kSpeakers, {0.5f, 1024}},
+                                                                {kBluetooth, {0.5f, 1491}},
+                                                                {kHdmi, {0.125f, 1792}},
+                                                                {kUsb, {0.375f, 960}}};
+  expectArrivals(measure(sinks), kUsb, second);
+  EXPECT_EQ(events_.size(), eventsBefore) << "live changes must not rebuild";
+
+  // Stopping leaves no node, link or changed default behind.
+  auto stopped = router_->stop();
+  ASSERT_TRUE(ready(stopped));
+  ASSERT_TRUE(events_.waitForKind(EngineEvent::Kind::stopped, eventsBefore));
+  EXPECT_EQ(events_.all().back(), EngineEvent::stopped(StopReason::user()));
+  EXPECT_FALSE(router_->isRunning());
+  expectGraphAsBefore();
+}
+
+TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
+  PwVirtualSink::Spec spec;
+  spec.name = "going_away";
+  spec.description = "Going Away";
+  spec.markOwned = false;
+  spec.isVirtual = false;
+  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
+  auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") != 0; }, kTimeout));
+
+  BroadcastConfig config;
+  config.devices = {entry(kHdmi, 1.0f, 0), entry("going_away", 1.0f, 0), entry(kUsb, 0.5f, 0)};
+  ASSERT_EQ(start(config), (std::vector<std::string>{kHdmi, "going_away", kUsb}));
+  settle();
+
+  const size_t from = events_.size();
+  sink.reset();
+  ASSERT_TRUE(events_.waitFor([&](const std::vector<EngineEvent>& events) {
+    return EventLog::indexOf(events, EngineEvent::Kind::started, from) >= 0;
+  })) << "no rebuild after the unplug: "
+      << ::testing::PrintToString(events_.all()) << "\n"
+      << ::testing::PrintToString(logs_.messages());
+  const auto after = events_.all();
+  const std::vector<EngineEvent> expected = {EngineEvent::deviceLost("going_away", "Going Away"),
+                                             EngineEvent::rebuilding(),
+                                             EngineEvent::started({kHdmi, kUsb})};
+  EXPECT_EQ(std::vector<EngineEvent>(after.begin() + static_cast<long>(from), after.end()),
+            expected);
+  EXPECT_TRUE(logs_.contains(LogLevel::warn, "Active device vanished: Going Away"));
+
+  // The rebuilt broadcast plays on the two that are left, still aligned.
+  expectArrivals(measure({kHdmi, kUsb}), kUsb, {{kHdmi, {1.0f, 2048 - 256}}, {kUsb, {0.5f, 0}}});
+
+  auto stopped = router_->stop();
+  ASSERT_TRUE(ready(stopped));
+  expectGraphAsBefore();
+}
+
+TEST(RouterOnPipeWireLifetime, DaemonGoingAwayEndsTheBroadcastWithAReasonAndNothingHangs) {
+  if (PipeWireDaemon::findProgram().empty()) GTEST_SKIP() << "PipeWire is not installed";
+  choralink::test::TempFolder folder;
+  choralink::test::LogCapture logs(folder.path());
+  PipeWireDaemon daemon;
+  PipeWireAudioSystem::Options options;
+  options.remoteName = daemon.socketPath();
+  options.defaultJournalPath = (folder.path() / "default-output.json").string();
+  auto system = std::make_unique<PipeWireAudioSystem>(options);
+  ASSERT_TRUE(system->graph().waitFor(
+      [&] { return system->deviceForUID(kUsb) != 0 && system->deviceForUID(kHdmi) != 0; },
+      kTimeout));
+
+  SerialQueue eventQueue("app.choralink.test.events");
+  EventLog events;
+  AudioRouter::Environment environment(*system);
+  environment.log = &logs.log();
+  environment.rateJournal = folder.path() / "rate-restore.json";
+  environment.isLaptop = false;
+  auto router = std::make_unique<AudioRouter>(environment);
+  auto subscription =
+      router->events().consume(eventQueue, [&](EngineEvent e) { events.add(std::move(e)); });
+
+  BroadcastConfig config;
+  config.devices = {entry(kUsb, 1.0f, 0), entry(kHdmi, 1.0f, 0)};
+  auto started = router->start(config);
+  ASSERT_TRUE(ready(started));
+  started.get();
+  ASSERT_TRUE(system->graph().waitFor([&] { return router->callbackHasRun(); }, kTimeout));
+
+  daemon.stop();
+  ASSERT_TRUE(events.waitForKind(EngineEvent::Kind::stopped)) << "the broadcast did not end";
+  const auto all = events.all();
+  const auto stopped = all[static_cast<size_t>(EventLog::indexOf(all, EngineEvent::Kind::stopped))];
+  // Both outputs went with the daemon: the router reports each as lost, then
+  // that no chosen device is left to play on.
+  EXPECT_EQ(stopped, EngineEvent::stopped(StopReason::noDevices())) << describe(stopped);
+  EXPECT_EQ(EventLog::indexOf(all, EngineEvent::Kind::deviceLost), 1);
+  EXPECT_FALSE(router->isRunning());
+
+  // Every later step answers at once on the dead connection.
+  auto again = router->start(config);
+  ASSERT_TRUE(ready(again));
+  EXPECT_NO_THROW(again.get());
+  auto stop = router->stop();
+  ASSERT_TRUE(ready(stop));
+  const auto before = std::chrono::steady_clock::now();
+  router->shutdownSync(kTimeout);
+  subscription.cancel();
+  router.reset();
+  system.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace choralink::pipewire::testing
