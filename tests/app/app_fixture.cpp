@@ -1,57 +1,11 @@
 #include "tests/app/app_fixture.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 #include "support/settings_store.h"
 
 namespace choralink::test {
-
-TempFolder::TempFolder() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "choralink-app-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-  if (const char* old = std::getenv(name)) previous_ = old;
-  if (value) {
-    ::setenv(name, value->c_str(), 1);
-  } else {
-    ::unsetenv(name);
-  }
-}
-
-ScopedEnv::~ScopedEnv() {
-  if (previous_) {
-    ::setenv(name_.c_str(), previous_->c_str(), 1);
-  } else {
-    ::unsetenv(name_.c_str());
-  }
-}
-
-std::string readFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void writeFile(const std::filesystem::path& file, std::string_view bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + file.string());
-}
 
 void FakeLoginItem::registerItem() {
   ++registers;

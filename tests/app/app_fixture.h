@@ -17,39 +17,10 @@
 #include "app/model/app_model.h"
 #include "engine/dispatch/virtual_executor.h"
 #include "tests/app/fake_router.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink::test {
-
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// Sets (or with nullopt unsets) an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> previous_;
-};
-
-std::string readFile(const std::filesystem::path& file);
-void writeFile(const std::filesystem::path& file, std::string_view bytes);
 
 class FakeLoginItem final : public LoginItemService {
  public:

@@ -13,7 +13,8 @@
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/hal/sim/presets.h"
 #include "engine/hal/sim/sim_audio_system.h"
-#include "tests/graph/log_capture.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink {
 namespace {

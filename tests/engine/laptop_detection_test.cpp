@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/graph/log_capture.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink {
 namespace {

@@ -27,7 +27,8 @@
 #include "engine/audio_router.h"
 #include "engine/hal/sim/presets.h"
 #include "engine/hal/sim/sim_machine.h"
-#include "tests/graph/log_capture.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink::test {
 

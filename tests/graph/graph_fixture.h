@@ -20,7 +20,8 @@
 #include "engine/hal/sim/presets.h"
 #include "engine/hal/sim/sim_audio_system.h"
 #include "engine/rate_journal.h"
-#include "tests/graph/log_capture.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink::test {
 

@@ -14,7 +14,8 @@
 #include "engine/hal/pipewire/audio_backend.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/sim/presets.h"
-#include "tests/graph/log_capture.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
 #include "tests/pipewire/pw_daemon.h"
 
 namespace choralink::pipewire::testing {

@@ -16,7 +16,8 @@
 #include "engine/hal/pipewire/pw_recorder.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"
 #include "render/cl_render.h"
-#include "tests/graph/log_capture.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
 #include "tests/pipewire/pw_daemon.h"
 
 namespace choralink::pipewire::testing {

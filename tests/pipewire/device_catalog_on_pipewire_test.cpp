@@ -10,7 +10,8 @@
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"
-#include "tests/graph/log_capture.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
 #include "tests/pipewire/pw_daemon.h"
 
 namespace choralink::pipewire::testing {
