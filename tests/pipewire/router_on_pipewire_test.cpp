@@ -21,21 +21,16 @@
 #include "engine/dispatch/serial_queue.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
-#include "engine/hal/pipewire/pw_link.h"
-#include "engine/hal/pipewire/pw_ports.h"
-#include "engine/hal/pipewire/pw_recorder.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"
 #include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
+#include "tests/pipewire/pulse_probe.h"
 #include "tests/pipewire/pw_daemon.h"
 
 namespace choralink::pipewire::testing {
 namespace {
 
 constexpr double kTimeout = 5.0;
-// What the pulse played into the captured sink holds, left and right.
-constexpr float kLeft = 0.8f;
-constexpr float kRight = -0.4f;
 constexpr size_t kRecordFrames = 12000;
 
 // The router's events as the application receives them, with a bounded wait.
@@ -89,13 +84,6 @@ DeviceConfig entry(const char* uid, float volume, std::int64_t offsetMs) {
 }
 
 // Where the pulse first arrived on one sink, and with what.
-struct Arrival {
-  long left = -1;
-  long right = -1;
-  float leftValue = 0;
-  float rightValue = 0;
-};
-
 class RouterOnPipeWireTest : public PipeWireTest {
  protected:
   void SetUp() override {
@@ -153,94 +141,13 @@ class RouterOnPipeWireTest : public PipeWireTest {
         << "the broadcast's procedure stopped running";
   }
 
-  // Plays a pulse into the default output (our captured sink) and into
-  // virtual_mix, which then drives the graph so that no recorded sink does,
-  // and records the monitors of `sinks`.
-  std::map<std::string, Arrival> measure(const std::vector<std::string>& sinks) {
-    std::map<std::string, Arrival> result;
+  // Plays a pulse into the default output (our captured sink) and records
+  // the monitors of `sinks`.
+  std::map<std::string, PulseArrival> measure(const std::vector<std::string>& sinks) {
     settle();
-    std::vector<float> left(101, 0.0f), right(101, 0.0f);
-    left[100] = kLeft;
-    right[100] = kRight;
-    PwPlayer player(loop(), "choralink.test.player", {{"out_FL", "FL"}, {"out_FR", "FR"}},
-                    {left, right});
-    std::vector<PwDspPort> ports;
-    for (const auto& sink : sinks) {
-      ports.push_back({sink + "_FL", "FL"});
-      ports.push_back({sink + "_FR", "FR"});
-    }
-    PwRecorder recorder(loop(), "choralink.test.recorder", ports, kRecordFrames);
-    EXPECT_TRUE(player.filter().waitForNode(kTimeout));
-    EXPECT_TRUE(recorder.filter().waitForNode(kTimeout));
-    const uint32_t playerNode = player.filter().nodeId();
-    const uint32_t recorderNode = recorder.filter().nodeId();
-    EXPECT_TRUE(graph().waitFor(
-        [&] {
-          return graph().ports(playerNode).size() == 2 &&
-                 graph().ports(recorderNode).size() == ports.size() &&
-                 graph().defaultSinkName() == "Choralink" && graph().nodeByName("Choralink") &&
-                 !graph().ports(graph().nodeByName("Choralink")->id).empty();
-        },
-        kTimeout))
-        << "player, recorder or our captured sink missing";
-    const auto playerPorts = outputPorts(graph().ports(playerNode));
-    PwLinks links;
-    for (const char* target : {"Choralink", kVirtualMix}) {
-      for (auto& l :
-           linkPairs(loop(), pairPorts(playerPorts, playbackPorts(graph().ports(sinkId(target))))))
-        links.push_back(std::move(l));
-    }
-    const auto recorderInputs = graph().ports(recorderNode);
-    for (const auto& sink : sinks) {
-      for (auto& l : linkPairs(loop(), pairPorts(monitorPorts(graph().ports(sinkId(sink))),
-                                                 inputPorts(recorderInputs, sink))))
-        links.push_back(std::move(l));
-    }
-    if (!waitActive(loop(), links, kTimeout)) {
-      ADD_FAILURE() << "the test's links did not become active";
-      return result;
-    }
-    recorder.arm();
-    EXPECT_TRUE(graph().waitFor([&] { return recorder.frames() > 0; }, kTimeout));
-    player.start();
-    EXPECT_TRUE(graph().waitFor([&] { return recorder.full(); }, kTimeout));
-    EXPECT_EQ(recorder.filter().lastDriverId(), sinkId(kVirtualMix));
-
-    auto first = [](const std::vector<float>& v, long& at, float& value) {
-      for (size_t i = 0; i < v.size(); ++i) {
-        if (v[i] != 0.0f) {
-          at = static_cast<long>(i);
-          value = v[i];
-          return;
-        }
-      }
-    };
-    for (size_t d = 0; d < sinks.size(); ++d) {
-      Arrival& a = result[sinks[d]];
-      first(recorder.channel(2 * d), a.left, a.leftValue);
-      first(recorder.channel(2 * d + 1), a.right, a.rightValue);
-    }
-    return result;
-  }
-
-  // Every sink got the pulse `delay` frames after `reference` did (both
-  // channels), scaled by `gain`.
-  static void expectArrivals(const std::map<std::string, Arrival>& heard,
-                             const std::string& reference,
-                             const std::map<std::string, std::pair<float, long>>& expected) {
-    ASSERT_TRUE(heard.count(reference));
-    const long base = heard.at(reference).left;
-    ASSERT_GE(base, 0) << "no pulse on " << reference;
-    const long baseDelay = expected.at(reference).second;
-    for (const auto& [uid, want] : expected) {
-      SCOPED_TRACE(uid);
-      ASSERT_TRUE(heard.count(uid));
-      const Arrival& a = heard.at(uid);
-      EXPECT_EQ(a.left - base, want.second - baseDelay);
-      EXPECT_EQ(a.right - base, want.second - baseDelay);
-      EXPECT_FLOAT_EQ(a.leftValue, kLeft * want.first);
-      EXPECT_FLOAT_EQ(a.rightValue, kRight * want.first);
-    }
+    EXPECT_TRUE(graph().waitFor([&] { return graph().defaultSinkName() == "Choralink"; }, kTimeout))
+        << "our captured sink is not the default output";
+    return measurePulse(loop(), graph(), "Choralink", sinks, kRecordFrames);
   }
 
   void expectGraphAsBefore() {
@@ -285,7 +192,7 @@ TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksFollowsLiveChangesAndLeaves
     EXPECT_EQ(breakdown.at(uid).totalFrames, want.second) << uid;
   }
   const std::vector<std::string> sinks{kSpeakers, kBluetooth, kHdmi, kUsb};
-  expectArrivals(measure(sinks), kUsb, first);
+  expectPulseArrivals(measure(sinks), kUsb, first);
 
   // Live changes while playing: no rebuild, exact again once settled.
   const size_t eventsBefore = events_.size();
@@ -297,7 +204,7 @@ TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksFollowsLiveChangesAndLeaves
                                                                 {kBluetooth, {0.5f, 1491}},
                                                                 {kHdmi, {0.125f, 1792}},
                                                                 {kUsb, {0.375f, 960}}};
-  expectArrivals(measure(sinks), kUsb, second);
+  expectPulseArrivals(measure(sinks), kUsb, second);
   EXPECT_EQ(events_.size(), eventsBefore) << "live changes must not rebuild";
 
   // Stopping leaves no node, link or changed default behind.
@@ -340,7 +247,8 @@ TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
   EXPECT_TRUE(logs_.contains(LogLevel::warn, "Active device vanished: Going Away"));
 
   // The rebuilt broadcast plays on the two that are left, still aligned.
-  expectArrivals(measure({kHdmi, kUsb}), kUsb, {{kHdmi, {1.0f, 2048 - 256}}, {kUsb, {0.5f, 0}}});
+  expectPulseArrivals(measure({kHdmi, kUsb}), kUsb,
+                      {{kHdmi, {1.0f, 2048 - 256}}, {kUsb, {0.5f, 0}}});
 
   auto stopped = router_->stop();
   ASSERT_TRUE(ready(stopped));
