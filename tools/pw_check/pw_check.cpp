@@ -59,6 +59,27 @@ constexpr double kTimeout = 5.0;
 constexpr double kRecordSeconds = 3.5;  // the six clicks take 2.53 s
 constexpr float kClickThreshold = 1e-4f;
 
+// Links the left monitor port of each sink in `uids` to the recorder's input
+// of the same name. Sinks without a monitor or an input are left out; the
+// caller sees that when the links do not all become active.
+PwLinks linkMonitors(PwThreadLoop& loop, PwGraph& graph, PwRecorder& recorder,
+                     const std::vector<std::string>& uids) {
+  PwLinks links;
+  if (!recorder.filter().waitForNode(kTimeout)) return links;
+  const uint32_t recorderNode = recorder.filter().nodeId();
+  graph.waitFor([&] { return graph.ports(recorderNode).size() == uids.size(); }, kTimeout);
+  for (const auto& uid : uids) {
+    const auto node = graph.nodeByName(uid);
+    const auto input = inputPorts(graph.ports(recorderNode), uid);
+    if (!node || input.empty()) continue;
+    const auto monitor = monitorPorts(graph.ports(node->id));
+    if (monitor.empty()) continue;
+    links.push_back(std::make_unique<PwLink>(loop, monitor.front().nodeId, monitor.front().id,
+                                             input.front().nodeId, input.front().id));
+  }
+  return links;
+}
+
 // A transport code as its four characters alone, for the listing.
 std::string codeText(uint32_t code) {
   if (code == 0) return "0";
@@ -175,21 +196,7 @@ int clicks(choralink::PipeWireAudioSystem& system, const std::vector<std::string
   PwRecorder recorder(loop, "choralink.check.recorder", recorderPorts,
                       static_cast<size_t>(rate * kRecordSeconds));
   int status = 0;
-  PwLinks links;
-  if (recorder.filter().waitForNode(kTimeout)) {
-    const uint32_t recorderNode = recorder.filter().nodeId();
-    graph.waitFor([&] { return graph.ports(recorderNode).size() == recorderPorts.size(); },
-                  kTimeout);
-    for (const auto& uid : joinedUIDs) {
-      const auto node = graph.nodeByName(uid);
-      const auto input = inputPorts(graph.ports(recorderNode), uid);
-      if (!node || input.empty()) continue;
-      const auto monitor = monitorPorts(graph.ports(node->id));
-      if (monitor.empty()) continue;
-      links.push_back(std::make_unique<PwLink>(loop, monitor.front().nodeId, monitor.front().id,
-                                               input.front().nodeId, input.front().id));
-    }
-  }
+  PwLinks links = linkMonitors(loop, graph, recorder, joinedUIDs);
   if (!waitActive(loop, links, kTimeout)) {
     std::fprintf(stderr, "choralink-pw: the monitors could not be recorded\n");
     status = 2;
@@ -339,21 +346,7 @@ int broadcast(choralink::PipeWireAudioSystem& system, const std::vector<std::str
       recorderPorts.push_back({uid, "FL"});
     PwRecorder recorder(loop, "choralink.check.recorder", recorderPorts,
                         static_cast<size_t>(broadcastRate / 2) + static_cast<size_t>(longest));
-    PwLinks links;
-    if (recorder.filter().waitForNode(kTimeout)) {
-      const uint32_t recorderNode = recorder.filter().nodeId();
-      graph.waitFor([&] { return graph.ports(recorderNode).size() == recorderPorts.size(); },
-                    kTimeout);
-      for (const auto& uid : playing) {
-        const auto node = graph.nodeByName(uid);
-        const auto input = inputPorts(graph.ports(recorderNode), uid);
-        if (!node || input.empty()) continue;
-        const auto monitor = monitorPorts(graph.ports(node->id));
-        if (monitor.empty()) continue;
-        links.push_back(std::make_unique<PwLink>(loop, monitor.front().nodeId, monitor.front().id,
-                                                 input.front().nodeId, input.front().id));
-      }
-    }
+    PwLinks links = linkMonitors(loop, graph, recorder, playing);
     if (!waitActive(loop, links, kTimeout)) {
       std::fprintf(stderr, "choralink-pw: the monitors could not be recorded\n");
       status = 2;
