@@ -313,22 +313,9 @@ TEST_F(BroadcastSessionTest, RenderStateOutlivesATeardownThatCouldNotStopTheIO) 
 TEST_F(BroadcastSessionTest, LeftoverAggregatesOfOursAreDestroyedAndOthersLeftAlone) {
   const auto speakers = plug(presets::builtInSpeakers());
   plug(presets::userAggregate());
-  const auto leftover = [&](const std::string& uid) {
-    AggregateDescription d = {{"name", "Choralink"},
-                              {"uid", uid},
-                              {"private", 1},
-                              {"stacked", 0},
-                              {"master", presets::kSpeakersUID},
-                              {"subdevices", {{{"uid", presets::kSpeakersUID}, {"drift", 0}}}},
-                              {"taps", nlohmann::json::array()},
-                              {"tapautostart", 1}};
-    AudioObjectID id = 0;
-    EXPECT_EQ(sim.createAggregateDevice(d, id), kStatusOK);
-    return id;
-  };
-  leftover("app.choralink.agg.11111111-2222-3333-4444-555555555555");
-  const AudioObjectID foreign = leftover("com.example.agg.1");
-  const AudioObjectID lookalike = leftover("app.choralink.aggregate");
+  leaveAggregate("app.choralink.agg.11111111-2222-3333-4444-555555555555");
+  const AudioObjectID foreign = leaveAggregate("com.example.agg.1");
+  const AudioObjectID lookalike = leaveAggregate("app.choralink.aggregate");
   ASSERT_EQ(sim.aggregateIDs().size(), 3u);
 
   BroadcastSession::destroyLeftoverAggregates(sim, logs.log());
@@ -341,7 +328,7 @@ TEST_F(BroadcastSessionTest, LeftoverAggregatesOfOursAreDestroyedAndOthersLeftAl
   EXPECT_TRUE(sim.device(presets::kUserAggregateUID).has_value());
 
   // A session clears leftovers before it builds its own.
-  leftover("app.choralink.agg.OLD");
+  leaveAggregate("app.choralink.agg.OLD");
   BroadcastSession session(environment(), {speakers}, false);
   auto ids = sim.aggregateIDs();
   EXPECT_EQ(ids.size(), 3u);

@@ -16,6 +16,7 @@
 
 #include "engine/broadcast_session.h"
 #include "engine/latency_model.h"
+#include "tests/graph/forwarding_audio_system.h"
 #include "tests/graph/graph_fixture.h"
 
 namespace choralink {
@@ -38,60 +39,17 @@ constexpr double kLongPlay = 600;
 
 // The seam with the aggregate device's drift compensation switched off: every
 // sub-device plays at its own clock's pace. Everything else passes through.
-class WithoutDriftCompensation : public AudioSystem {
+class WithoutDriftCompensation : public test::ForwardingAudioSystem {
  public:
-  explicit WithoutDriftCompensation(AudioSystem& inner) : inner_(inner) {}
+  using ForwardingAudioSystem::ForwardingAudioSystem;
 
   HALStatus createAggregateDevice(const AggregateDescription& description,
                                   AudioObjectID& out) override {
     AggregateDescription plain = description;
     for (auto& sub : plain[kAggregateSubDevicesKey])
       sub[kSubDeviceDriftKey] = 0;
-    return inner_.createAggregateDevice(plain, out);
+    return ForwardingAudioSystem::createAggregateDevice(plain, out);
   }
-
-  HALStatus getPropertyDataSize(AudioObjectID o, const PropertyAddress& a, std::uint32_t qs,
-                                const void* q, std::uint32_t& size) override {
-    return inner_.getPropertyDataSize(o, a, qs, q, size);
-  }
-  HALStatus getPropertyData(AudioObjectID o, const PropertyAddress& a, std::uint32_t qs,
-                            const void* q, std::uint32_t& size, void* data) override {
-    return inner_.getPropertyData(o, a, qs, q, size, data);
-  }
-  HALStatus setPropertyData(AudioObjectID o, const PropertyAddress& a, std::uint32_t size,
-                            const void* data) override {
-    return inner_.setPropertyData(o, a, size, data);
-  }
-  HALStatus addPropertyListener(AudioObjectID o, const PropertyAddress& a, Executor& q,
-                                PropertyListenerBlock b) override {
-    return inner_.addPropertyListener(o, a, q, std::move(b));
-  }
-  HALStatus removePropertyListener(AudioObjectID o, const PropertyAddress& a, Executor& q,
-                                   const PropertyListenerBlock& b) override {
-    return inner_.removePropertyListener(o, a, q, b);
-  }
-  HALStatus createProcessTap(const TapDescription& d, AudioObjectID& out) override {
-    return inner_.createProcessTap(d, out);
-  }
-  HALStatus destroyProcessTap(AudioObjectID tap) override { return inner_.destroyProcessTap(tap); }
-  HALStatus destroyAggregateDevice(AudioObjectID device) override {
-    return inner_.destroyAggregateDevice(device);
-  }
-  HALStatus createIOProcID(AudioObjectID device, IOProc proc, void* data, IOProcID& out) override {
-    return inner_.createIOProcID(device, proc, data, out);
-  }
-  HALStatus destroyIOProcID(AudioObjectID device, IOProcID id) override {
-    return inner_.destroyIOProcID(device, id);
-  }
-  HALStatus startDevice(AudioObjectID device, IOProcID id) override {
-    return inner_.startDevice(device, id);
-  }
-  HALStatus stopDevice(AudioObjectID device, IOProcID id) override {
-    return inner_.stopDevice(device, id);
-  }
-
- private:
-  AudioSystem& inner_;
 };
 
 // When each click is heard on one device: the centre of its energy, in

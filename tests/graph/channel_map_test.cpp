@@ -48,9 +48,7 @@ TEST(ChannelMapClock, PrefersBuiltInThenWiredThenAnythingButBluetooth) {
                          {"airpods", Transport::bluetooth},
                          {"dock", Transport::thunderbolt}}),
             "dock");
-}
-
-TEST(ChannelMapClock, WirelessOnlyBroadcastUsesTheFirstDeviceAndEmptyGivesNone) {
+  // Wireless only: the first device; nothing at all: no clock.
   EXPECT_EQ(chooseClock({{"airpods", Transport::bluetooth}, {"le", Transport::bluetoothLE}}),
             "airpods");
   EXPECT_EQ(chooseClock({}), std::nullopt);
@@ -119,18 +117,15 @@ TEST(ChannelMapBuild, KeepsAtMostThirtyTwoChannelsAndZeroesTheRest) {
   }
 }
 
-TEST(ChannelMapTap, TapFollowsTheDevicesInputs) {
+// Where the captured mix starts in the aggregate's input buffers, and how
+// many buffers it spans.
+TEST(ChannelMapTap, TapIsFoundAfterTheDevicesInputs) {
   EXPECT_EQ(tap({2, 2}, {2, 2, 2}, 2), std::make_pair(2, 1));
   EXPECT_EQ(tap({}, {2}, 2), std::make_pair(0, 1));
-}
-
-TEST(ChannelMapTap, SplitStereoTapArrivesAsTwoMonoBuffers) {
-  EXPECT_EQ(tap({2}, {2, 1, 1}, 2), std::make_pair(1, 2));
+  EXPECT_EQ(tap({2}, {2, 1, 1}, 2), std::make_pair(1, 2));  // split stereo: two mono buffers
   EXPECT_EQ(tap({2}, {2, 1}, 2), std::make_pair(1, 1));     // only one stream left
   EXPECT_EQ(tap({2}, {2, 1, 1}, 1), std::make_pair(1, 1));  // a mono tap
-}
-
-TEST(ChannelMapTap, WithNothingAfterTheDevicesTheLastStreamsAreTaken) {
+  // With nothing after the devices' inputs, the last streams are taken.
   EXPECT_EQ(tap({}, {}, 2), std::make_pair(-1, 0));
   EXPECT_EQ(tap({2, 2}, {2, 1}, 2), std::make_pair(0, 2));
   EXPECT_EQ(tap({2, 2}, {2, 2}, 2), std::make_pair(1, 1));

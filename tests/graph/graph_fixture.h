@@ -74,6 +74,23 @@ class GraphTest : public ::testing::Test {
     return usage ? usage->flags : std::vector<std::uint32_t>{};
   }
 
+  // An aggregate device as a session of ours builds it (on the built-in
+  // speakers), left behind by a run that ended without its teardown.
+  AudioObjectID leaveAggregate(const std::string& uid) {
+    const AggregateDescription description = {
+        {"name", "Choralink"},
+        {"uid", uid},
+        {"private", 1},
+        {"stacked", 0},
+        {"master", sim::presets::kSpeakersUID},
+        {"subdevices", {{{"uid", sim::presets::kSpeakersUID}, {"drift", 0}}}},
+        {"taps", nlohmann::json::array()},
+        {"tapautostart", 1}};
+    AudioObjectID id = 0;
+    EXPECT_EQ(sim.createAggregateDevice(description, id), kStatusOK);
+    return id;
+  }
+
   // Nothing the engine creates is left in the audio system.
   void expectNothingLeft() {
     const sim::ObjectCounts live = sim.liveObjects();

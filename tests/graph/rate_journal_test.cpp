@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
 
 #include "tests/graph/graph_fixture.h"
@@ -16,18 +13,8 @@ namespace {
 namespace fs = std::filesystem;
 using sim::presets::builtInSpeakers;
 using sim::presets::kSpeakersUID;
-
-std::string readFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void writeFile(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test::readFile;
+using test::writeFile;
 
 class RateJournalTest : public test::GraphTest {};
 
@@ -45,6 +32,7 @@ TEST_F(RateJournalTest, SavesACompactObjectOfNumbersAndDeletesTheFileWhenEmpty) 
 }
 
 TEST_F(RateJournalTest, AnythingButAnObjectOfNumbersIsEmptyAndOverwrittenAtTheNextSave) {
+  fs::create_directories(journal.parent_path());
   for (const char* bad : {"", "not json", "[44100]", "{\"A\": \"44100\"}",
                           "{\"A\": 44100, \"B\": null}", "{\"A\": 44100"}) {
     writeFile(journal, bad);
@@ -80,18 +68,6 @@ TEST_F(RateJournalTest, FailuresToWriteOrDeleteAreIgnored) {
   EXPECT_NO_THROW(RateJournal::save({}, blocked));
   EXPECT_NO_THROW(RateJournal::record("A", 44100, blocked));
   EXPECT_FALSE(fs::exists(blocked));
-}
-
-TEST_F(RateJournalTest, RestoreAllSetsPresentDevicesBackAndDeletesTheFile) {
-  plug(builtInSpeakers());  // at 48000
-  RateJournal::save({{kSpeakersUID, 44100}}, journal);
-
-  RateJournal::restoreAll(sim, logs.log(), journal);
-
-  EXPECT_EQ(rateOf(kSpeakersUID), 44100);
-  EXPECT_TRUE(logs.contains(LogLevel::info, std::string("Rate journal: restored ") + kSpeakersUID +
-                                                " to 44100 Hz after an unclean exit"));
-  EXPECT_FALSE(fs::exists(journal));
 }
 
 TEST_F(RateJournalTest, RestoreAllKeepsAbsentAndRefusingDevicesForTheNextLaunch) {

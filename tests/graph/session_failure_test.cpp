@@ -114,18 +114,6 @@ TEST_F(SessionFailureTest, IOProcedureRegistration) {
   expectUndoneFailure(all(), HALError(kStatusUnspecified, "AudioDeviceCreateIOProcID"));
 }
 
-TEST_F(SessionFailureTest, RefusedRateChangeFailsNothing) {
-  sim.failProperty({headset.objectID, kPropNominalSampleRate, std::nullopt, sim::Access::write,
-                    kStatusUnspecified, sim::kAlways});
-  BroadcastSession session(environment(), all(), true);
-  EXPECT_EQ(journalEntries(), kEarlierJournal);
-  EXPECT_EQ(session.slots().size(), 3u);
-  session.teardown();
-  expectNothingLeft();
-  EXPECT_EQ(rateOf(headset.uid), 44100);
-  EXPECT_EQ(journalEntries(), kEarlierJournal);
-}
-
 TEST_F(SessionFailureTest, DeviceUnreachableDuringCleanupStaysJournalledForTheNextLaunch) {
   // With the device list unreadable, the cleanup cannot find the headset to
   // set it back (the change itself goes to the device record's object).
@@ -239,18 +227,7 @@ TEST_F(CrashRecoveryTest, RunKilledMidBroadcastIsRepairedAtTheNextLaunch) {
 
   // The machine as the dead run left it.
   sim.setNominalRate(presets::kUSBHeadsetUID, leftRate);
-  AudioObjectID leftover = 0;
-  ASSERT_EQ(
-      sim.createAggregateDevice({{"name", "Choralink"},
-                                 {"uid", aggregateUID},
-                                 {"private", 1},
-                                 {"stacked", 0},
-                                 {"master", presets::kSpeakersUID},
-                                 {"subdevices", {{{"uid", presets::kSpeakersUID}, {"drift", 0}}}},
-                                 {"taps", nlohmann::json::array()},
-                                 {"tapautostart", 1}},
-                                leftover),
-      kStatusOK);
+  leaveAggregate(aggregateUID);
 
   // The next launch's start-up: restore the journal, then sweep leftovers.
   RateJournal::restoreAll(sim, logs.log(), journal);

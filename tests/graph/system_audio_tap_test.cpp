@@ -71,42 +71,6 @@ TEST_F(SystemAudioTapTest, WithoutOurOwnProcessObjectNoTapIsCreated) {
   EXPECT_EQ(sim.liveObjects().taps, 0u);
 }
 
-TEST_F(SystemAudioTapTest, RefusedCreationCarriesThePlatformStatus) {
-  sim.failOperation(sim::Operation::createProcessTap, kStatusPermissions);
-  EXPECT_THROW(
-      {
-        try {
-          SystemAudioTap tap(sim, logs.log(), false);
-        } catch (const HALError& error) {
-          EXPECT_EQ(error, HALError(kStatusPermissions, "AudioHardwareCreateProcessTap"));
-          throw;
-        }
-      },
-      HALError);
-}
-
-TEST_F(SystemAudioTapTest, UnreadableUIDOrFormatDestroysTheTapBeforeTheErrorLeaves) {
-  struct Case {
-    std::uint32_t selector;
-    HALError expected;
-  };
-  for (const Case& c :
-       {Case{kPropTapUID, HALError(kStatusBadObject, "get string 'tuid' (1953851748)")},
-        Case{kPropTapFormat, HALError(kStatusBadObject, "get 'tfmt' (1952869748)")}}) {
-    sim.clearFaults();
-    sim.failProperty({std::nullopt, c.selector, std::nullopt, sim::Access::read, kStatusBadObject,
-                      sim::kAlways});
-    try {
-      SystemAudioTap tap(sim, logs.log(), false);
-      ADD_FAILURE() << "expected HALError for " << fourCC(c.selector);
-    } catch (const HALError& error) {
-      EXPECT_EQ(error, c.expected);
-    }
-    EXPECT_EQ(sim.liveObjects().taps, 0u) << fourCC(c.selector);
-  }
-  EXPECT_TRUE(logs.startingWith("Tap created").empty());
-}
-
 TEST_F(SystemAudioTapTest, SecondDestroyAsksThePlatformAgainAndLogsItsRefusal) {
   SystemAudioTap tap(sim, logs.log(), false);
   tap.destroy();
