@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "engine/hal/hal_error.h"
 #include "engine/rate_journal.h"
@@ -65,26 +66,22 @@ TEST_F(RouterConstructionTest, AMachineWithoutDevicesStillPublishesAnEmptyList) 
   EXPECT_THAT(snapshots.front(), IsEmpty());
 }
 
-TEST_F(RouterConstructionTest, StartsIdleWithTheDefaultConfiguration) {
+TEST_F(RouterConstructionTest, StartsIdleAndQuietOnAQueueOfItsOwnWhenGivenNone) {
   plug(presets::builtInSpeakers());
   createRouter();
   EXPECT_FALSE(router->isRunning());
-  EXPECT_EQ(router->config(), BroadcastConfig{});
   EXPECT_THAT(router->levels(), IsEmpty());
   EXPECT_EQ(router->heartbeat(), 0u);
   EXPECT_FALSE(router->callbackHasRun());
   EXPECT_EQ(router->inputLevel(), 0.0f);
   EXPECT_THAT(router->delayBreakdown(), IsEmpty());
   router->playTestTone();  // harmless without a broadcast
-}
 
-TEST_F(RouterConstructionTest, OwnQueueCarriesTheEngineLabel) {
   AudioRouter::Environment environment(system());
   environment.log = &logs.log();
   environment.rateJournal = journal;
   AudioRouter own(environment);
   EXPECT_EQ(own.queue().label(), "app.choralink.engine");
-  EXPECT_EQ(std::string(AudioRouter::kQueueLabel), "app.choralink.engine");
 }
 
 // ---- Start and stop ------------------------------------------------------------
@@ -190,40 +187,34 @@ TEST_F(AudioRouterTest, ADeviceThatCannotJoinIsReportedBeforeStarted) {
                                         EngineEvent::started({presets::kTVUID})));
 }
 
-TEST_F(AudioRouterTest, AFailedBuildGoesToTheCallerWithoutAStoppedEvent) {
-  system().failOperation(sim::Operation::createAggregateDevice, kStatusUnspecified, 1);
-  auto step = router->start(configFor({presets::kTVUID}));
-  try {
-    await(std::move(step));
-    FAIL() << "start should have failed";
-  } catch (const HALError& error) {
-    EXPECT_EQ(error.operation(), "AudioHardwareCreateAggregateDevice");
-    EXPECT_EQ(error.status(), kStatusUnspecified);
+// A start that fails at any step goes to the caller, sends no event and
+// leaves nothing behind; nothing is wanted afterwards, so a device change
+// rebuilds nothing.
+TEST_F(AudioRouterTest, AFailedStartGoesToTheCallerWithoutAStoppedEvent) {
+  const std::vector<std::tuple<sim::Operation, HALStatus, std::string>> failures{
+      {sim::Operation::createAggregateDevice, kStatusUnspecified,
+       "AudioHardwareCreateAggregateDevice"},
+      {sim::Operation::startDevice, kStatusIllegalOperation, "AudioDeviceStart"}};
+  for (const auto& [operation, status, name] : failures) {
+    SCOPED_TRACE(name);
+    system().failOperation(operation, status, 1);
+    auto step = router->start(configFor({presets::kTVUID}));
+    try {
+      await(std::move(step));
+      ADD_FAILURE() << "start should have failed";
+    } catch (const HALError& error) {
+      EXPECT_EQ(error.operation(), name);
+      EXPECT_EQ(error.status(), status);
+    }
+    EXPECT_THAT(takeEvents(), IsEmpty());
+    EXPECT_FALSE(router->isRunning());
+    EXPECT_THAT(router->levels(), IsEmpty());
+    expectNothingLeft();
   }
-  EXPECT_THAT(takeEvents(), IsEmpty());
-  EXPECT_FALSE(router->isRunning());
-  expectNothingLeft();
-  // Nothing is wanted any more: a device change rebuilds nothing.
   plug(presets::usbInterface());
   advance(2);
   EXPECT_THAT(takeEvents(), IsEmpty());
   EXPECT_THAT(aggregates(), IsEmpty());
-}
-
-TEST_F(AudioRouterTest, AFailedDeviceStartLeavesNoSessionAndFailsTheCaller) {
-  system().failOperation(sim::Operation::startDevice, kStatusIllegalOperation, 1);
-  auto step = router->start(configFor({presets::kTVUID}));
-  try {
-    await(std::move(step));
-    FAIL() << "start should have failed";
-  } catch (const HALError& error) {
-    EXPECT_EQ(error.operation(), "AudioDeviceStart");
-    EXPECT_EQ(error.status(), kStatusIllegalOperation);
-  }
-  EXPECT_FALSE(router->isRunning());
-  EXPECT_THAT(router->levels(), IsEmpty());
-  expectNothingLeft();
-  EXPECT_THAT(takeEvents(), IsEmpty());
 }
 
 TEST_F(AudioRouterTest, CompletionsAreCalledOnceOnTheQueueWithTheStepsError) {
@@ -300,7 +291,7 @@ TEST_F(AudioRouterTest, UpdateWhileIdleOnlyStoresTheConfiguration) {
 
 // ---- The parameter path ------------------------------------------------------------
 
-TEST_F(AudioRouterTest, ParameterCallsStoreClampedValues) {
+TEST_F(AudioRouterTest, ParametersAndConfigurationsAreStoredClamped) {
   router->update(configFor({presets::kSpeakersUID, presets::kTVUID}));
   router->setOffset(presets::kSpeakersUID, 900, true);
   router->setOffset(presets::kTVUID, -20, false);
@@ -322,9 +313,8 @@ TEST_F(AudioRouterTest, ParameterCallsStoreClampedValues) {
   router->setVolume("No-Such-Device", 0.5f);
   router->setOffset("No-Such-Device", 10, true);
   EXPECT_EQ(router->config(), before);
-}
 
-TEST_F(AudioRouterTest, ConfigurationsAreStoredClamped) {
+  // Whole configurations are clamped the same way.
   BroadcastConfig wild = configFor({presets::kTVUID});
   wild.devices[0].volume = 4;
   wild.devices[0].offsetMs = -7;

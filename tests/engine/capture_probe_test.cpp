@@ -174,10 +174,5 @@ TEST_F(ProbeAndBroadcastTest, DeviceChangesDoNotRebuildAProbe) {
   EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kSpeakersUID));
 }
 
-TEST_F(ProbeAndBroadcastTest, StoppingWhenNoProbeRunsIsHarmless) {
-  stopProbe();
-  EXPECT_THAT(takeEvents(), IsEmpty());
-}
-
 }  // namespace
 }  // namespace choralink

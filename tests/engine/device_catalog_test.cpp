@@ -15,6 +15,7 @@
 #include "engine/hal/sim/sim_audio_system.h"
 #include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
+#include "tests/graph/forwarding_audio_system.h"
 
 namespace choralink {
 namespace {
@@ -23,62 +24,25 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 namespace presets = sim::presets;
 
-// Passes every call through to the simulator and notes each property read
-// (object, selector) that carries data, in order.
-class ReadRecorder final : public AudioSystem {
+// Notes each property read (object, selector) that carries data, in order,
+// and counts listener removals.
+class ReadRecorder final : public test::ForwardingAudioSystem {
  public:
-  explicit ReadRecorder(AudioSystem& inner) : inner_(inner) {}
+  using ForwardingAudioSystem::ForwardingAudioSystem;
 
   std::vector<std::pair<AudioObjectID, std::uint32_t>> reads;
   int removals = 0;
 
-  HALStatus getPropertyDataSize(AudioObjectID o, const PropertyAddress& a, std::uint32_t qs,
-                                const void* q, std::uint32_t& size) override {
-    return inner_.getPropertyDataSize(o, a, qs, q, size);
-  }
   HALStatus getPropertyData(AudioObjectID o, const PropertyAddress& a, std::uint32_t qs,
                             const void* q, std::uint32_t& size, void* data) override {
     reads.emplace_back(o, a.selector);
-    return inner_.getPropertyData(o, a, qs, q, size, data);
-  }
-  HALStatus setPropertyData(AudioObjectID o, const PropertyAddress& a, std::uint32_t size,
-                            const void* data) override {
-    return inner_.setPropertyData(o, a, size, data);
-  }
-  HALStatus addPropertyListener(AudioObjectID o, const PropertyAddress& a, Executor& q,
-                                PropertyListenerBlock b) override {
-    return inner_.addPropertyListener(o, a, q, std::move(b));
+    return ForwardingAudioSystem::getPropertyData(o, a, qs, q, size, data);
   }
   HALStatus removePropertyListener(AudioObjectID o, const PropertyAddress& a, Executor& q,
                                    const PropertyListenerBlock& b) override {
     ++removals;
-    return inner_.removePropertyListener(o, a, q, b);
+    return ForwardingAudioSystem::removePropertyListener(o, a, q, b);
   }
-  HALStatus createProcessTap(const TapDescription& d, AudioObjectID& out) override {
-    return inner_.createProcessTap(d, out);
-  }
-  HALStatus destroyProcessTap(AudioObjectID tap) override { return inner_.destroyProcessTap(tap); }
-  HALStatus createAggregateDevice(const AggregateDescription& d, AudioObjectID& out) override {
-    return inner_.createAggregateDevice(d, out);
-  }
-  HALStatus destroyAggregateDevice(AudioObjectID device) override {
-    return inner_.destroyAggregateDevice(device);
-  }
-  HALStatus createIOProcID(AudioObjectID device, IOProc proc, void* data, IOProcID& out) override {
-    return inner_.createIOProcID(device, proc, data, out);
-  }
-  HALStatus destroyIOProcID(AudioObjectID device, IOProcID id) override {
-    return inner_.destroyIOProcID(device, id);
-  }
-  HALStatus startDevice(AudioObjectID device, IOProcID id) override {
-    return inner_.startDevice(device, id);
-  }
-  HALStatus stopDevice(AudioObjectID device, IOProcID id) override {
-    return inner_.stopDevice(device, id);
-  }
-
- private:
-  AudioSystem& inner_;
 };
 
 // Every read of `selector` fails (of `object`, or of every object).
@@ -264,10 +228,7 @@ TEST_F(DeviceCatalogTest, LatencyAddsDeviceSafetyBufferAndFirstStreamLatency) {
   noStreams.inputStreams = {2};
   const AudioObjectID streamless = sim.addDevice(noStreams);
   EXPECT_EQ(DeviceCatalog::outputLatencyFrames(sim, streamless), 636u);
-}
-
-TEST_F(DeviceCatalogTest, UnreadableLatencyFiguresCountZero) {
-  const AudioObjectID speakers = sim.addDevice(presets::builtInSpeakers());
+  // Figures that cannot be read count zero.
   sim.failProperty(fault(speakers, kPropSafetyOffset));
   sim.failProperty(fault(std::nullopt, kPropStreams));
   EXPECT_EQ(DeviceCatalog::outputLatencyFrames(sim, speakers), 612u);  // 100 + 512
@@ -359,29 +320,25 @@ TEST_F(DeviceCatalogTest, UnreadableFactsDegradeWithoutLosingTheDevice) {
   EXPECT_EQ(d->latencyMs(), 0);
 }
 
-TEST_F(DeviceCatalogTest, ReadsStopAtTheFirstFailedAdmissionRule) {
-  sim::DeviceSpec dead = presets::hdmiTV();
+// A device's properties are read in a fixed order, and a device that fails an
+// admission rule is read no further.
+TEST_F(DeviceCatalogTest, PropertiesAreReadInOrderUpToTheFirstFailedAdmissionRule) {
+  const auto selectorsRead = [&](const sim::DeviceSpec& spec, bool admitted) {
+    const AudioObjectID id = sim.addDevice(spec);
+    recorder.reads.clear();
+    EXPECT_EQ(DeviceCatalog::describe(recorder, id, kUnknownObject, false).has_value(), admitted);
+    std::vector<std::uint32_t> selectors;
+    for (const auto& [object, selector] : recorder.reads) {
+      if (object == id) selectors.push_back(selector);
+    }
+    return selectors;
+  };
+  sim::DeviceSpec dead = presets::usbInterface();
   dead.alive = false;
-  const AudioObjectID id = sim.addDevice(dead);
-  recorder.reads.clear();
-  EXPECT_FALSE(DeviceCatalog::describe(recorder, id, kUnknownObject, false));
-  std::vector<std::uint32_t> selectors;
-  for (const auto& [object, selector] : recorder.reads) {
-    if (object == id) selectors.push_back(selector);
-  }
-  EXPECT_THAT(selectors, ElementsAre(kPropDeviceUID, kPropStreamConfiguration, kPropTransportType,
-                                     kPropIsHidden, kPropDeviceIsAlive));
-}
-
-TEST_F(DeviceCatalogTest, AnAdmittedDeviceIsReadInTheStatedOrder) {
-  const AudioObjectID id = sim.addDevice(presets::hdmiTV());
-  recorder.reads.clear();
-  ASSERT_TRUE(DeviceCatalog::describe(recorder, id, kUnknownObject, false));
-  std::vector<std::uint32_t> selectors;
-  for (const auto& [object, selector] : recorder.reads) {
-    if (object == id) selectors.push_back(selector);
-  }
-  EXPECT_THAT(selectors,
+  EXPECT_THAT(selectorsRead(dead, false),
+              ElementsAre(kPropDeviceUID, kPropStreamConfiguration, kPropTransportType,
+                          kPropIsHidden, kPropDeviceIsAlive));
+  EXPECT_THAT(selectorsRead(presets::hdmiTV(), true),
               ElementsAre(kPropDeviceUID, kPropStreamConfiguration, kPropTransportType,
                           kPropIsHidden, kPropDeviceIsAlive, kPropName, kPropNominalSampleRate,
                           kPropAvailableNominalSampleRates, kPropPreferredStereoChannels,

@@ -1,8 +1,7 @@
-// Configuration, stop reasons and events compare by value, case and payload.
+// What the engine reports: a failure's message takes part in comparing stop
+// reasons, other reasons compare by kind, and events describe themselves
+// readably for the log.
 #include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
 
 #include "engine/broadcast_config.h"
 #include "engine/engine_event.h"
@@ -10,41 +9,11 @@
 namespace choralink {
 namespace {
 
-DeviceConfig device(std::string uid, float volume = 1.0f, std::int64_t offset = 0) {
-  return DeviceConfig{std::move(uid), volume, offset, false};
-}
-
 TEST(BroadcastConfigTest, DefaultIsSyncedWithNoDevicesAtFullVolume) {
   const BroadcastConfig config;
   EXPECT_EQ(config.mode, BroadcastMode::synced);
   EXPECT_TRUE(config.devices.empty());
   EXPECT_EQ(config.masterVolume, 1.0f);
-}
-
-TEST(BroadcastConfigTest, DeviceOrderMattersAndEqualVolumesCompareEqual) {
-  BroadcastConfig a{BroadcastMode::synced, {device("A"), device("B")}, 0.5f};
-  BroadcastConfig b{BroadcastMode::synced, {device("B"), device("A")}, 0.5f};
-  BroadcastConfig c{BroadcastMode::synced, {device("A"), device("B")}, 0.5f};
-  EXPECT_NE(a, b);
-  EXPECT_EQ(a, c);
-  c.mode = BroadcastMode::mirror;
-  EXPECT_NE(a, c);
-}
-
-TEST(BroadcastConfigTest, EveryDeviceFieldTakesPartInEquality) {
-  const DeviceConfig base{"uid", 0.8f, 20, true};
-  EXPECT_EQ(base, (DeviceConfig{"uid", 0.8f, 20, true}));
-  EXPECT_NE(base, (DeviceConfig{"UID", 0.8f, 20, true}));
-  EXPECT_NE(base, (DeviceConfig{"uid", 0.7f, 20, true}));
-  EXPECT_NE(base, (DeviceConfig{"uid", 0.8f, 21, true}));
-  EXPECT_NE(base, (DeviceConfig{"uid", 0.8f, 20, false}));
-}
-
-TEST(BroadcastConfigTest, NaNVolumeIsUnequalToItself) {
-  const DeviceConfig nan{"uid", std::numeric_limits<float>::quiet_NaN(), 0, false};
-  EXPECT_NE(nan, nan);
-  const BroadcastConfig config{BroadcastMode::synced, {}, std::nanf("")};
-  EXPECT_NE(config, config);
 }
 
 TEST(StopReasonTest, FailedComparesMessagesOtherCasesOnlyTheirKind) {
@@ -56,31 +25,20 @@ TEST(StopReasonTest, FailedComparesMessagesOtherCasesOnlyTheirKind) {
   EXPECT_NE(StopReason::captureBlocked(), StopReason::user());
   EXPECT_EQ(StopReason::failed("x").message(), "x");
   EXPECT_EQ(StopReason::user().message(), "");
-}
-
-TEST(EngineEventTest, SameCaseAndPayloadAreEqual) {
-  EXPECT_EQ(EngineEvent::started({"a", "b"}), EngineEvent::started({"a", "b"}));
-  EXPECT_NE(EngineEvent::started({"a", "b"}), EngineEvent::started({"b", "a"}));
+  // Events carrying them compare the same way.
   EXPECT_EQ(EngineEvent::stopped(StopReason::failed("m")),
             EngineEvent::stopped(StopReason::failed("m")));
   EXPECT_NE(EngineEvent::stopped(StopReason::user()), EngineEvent::stopped(StopReason::sleep()));
-  EXPECT_EQ(EngineEvent::deviceLost("u", "n"), EngineEvent::deviceLost("u", "n"));
-  EXPECT_NE(EngineEvent::deviceLost("u", "n"), EngineEvent::deviceLost("u", "other"));
-  EXPECT_NE(EngineEvent::deviceLost("u", "n"), EngineEvent::deviceSkipped("u", "n"));
-  EXPECT_NE(EngineEvent::captureSilent(true), EngineEvent::captureSilent(false));
-  EXPECT_EQ(EngineEvent::error("e"), EngineEvent::error("e"));
-  EXPECT_EQ(EngineEvent::rebuilding(), EngineEvent::rebuilding());
-  EXPECT_NE(EngineEvent::rebuilding(), EngineEvent::overload());
 }
 
-TEST(EngineEventTest, KindFollowsDeclarationOrderAndPayloadIsReachable) {
+TEST(EngineEventTest, KindAndPayloadAreReachable) {
   const auto event = EngineEvent::deviceSkipped("uid", "TV couldn't join the broadcast");
   EXPECT_EQ(event.kind(), EngineEvent::Kind::deviceSkipped);
   ASSERT_NE(event.as<EngineEvent::DeviceSkipped>(), nullptr);
   EXPECT_EQ(event.as<EngineEvent::DeviceSkipped>()->why, "TV couldn't join the broadcast");
   EXPECT_EQ(event.as<EngineEvent::Started>(), nullptr);
   EXPECT_EQ(EngineEvent::overload().kind(), EngineEvent::Kind::overload);
-  EXPECT_EQ(EngineEvent::started({}).kind(), EngineEvent::Kind::started);
+  EXPECT_NE(EngineEvent::deviceLost("u", "n"), EngineEvent::deviceSkipped("u", "n"));
 }
 
 TEST(EngineEventTest, DescribesItselfReadably) {
