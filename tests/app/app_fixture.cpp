@@ -8,13 +8,11 @@
 namespace choralink::test {
 
 void FakeLoginItem::registerItem() {
-  ++registers;
   if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
   enabled = true;
 }
 
 void FakeLoginItem::unregisterItem() {
-  ++unregisters;
   if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
   enabled = false;
 }

@@ -32,8 +32,6 @@ class FakeLoginItem final : public LoginItemService {
   // When set, the next register/unregister throws this message and leaves
   // `enabled` as it is.
   std::optional<std::string> failWith;
-  int registers = 0;
-  int unregisters = 0;
 };
 
 class FakePresence final : public AppPresence {

@@ -67,11 +67,6 @@ class DeviceChoiceTest : public AppModelTest {
   }
 };
 
-TEST_F(DeviceChoiceTest, DeviceSettingsDefaultToAnUnusedDeviceAtFullVolume) {
-  buildWith(settingsWith({}));
-  EXPECT_EQ(model->deviceSettings("nobody"), DeviceSettings(false, 100, 0, false, ""));
-}
-
 TEST_F(DeviceChoiceTest, BroadcastConfigListsEnabledSupportedDevicesInDeviceOrder) {
   AppSettings settings = settingsWith({"tv", "spk", "air"}, BroadcastMode::mirror);
   settings.devices.insert_or_assign("tv", DeviceSettings(true, 55, 120, true, "TV"));
@@ -145,26 +140,27 @@ TEST_F(DeviceChoiceTest, TurningOffTheLastDeviceWhileSharingStops) {
   EXPECT_EQ(model->statusLine(), "Choose where to play your computer's sound");
 }
 
-TEST_F(DeviceChoiceTest, VolumeIsStoredRoundedHalfAwayFromZeroAndSentUnrounded) {
+TEST_F(DeviceChoiceTest, VolumesAreStoredRoundedHalfAwayFromZeroAndClampedAndSentUnrounded) {
   buildWith(settingsWith({"spk"}));
   model->setVolume(spk, 50.5);
   EXPECT_EQ(model->deviceSettings("spk").volume, 51);
   ASSERT_EQ(router->volumes.size(), 1u);
   EXPECT_EQ(router->volumes[0].uid, "spk");
   EXPECT_FLOAT_EQ(router->volumes[0].gain, 0.505f);
-
   model->setVolume(spk, 49.49);
   EXPECT_EQ(model->deviceSettings("spk").volume, 49);
-}
 
-TEST_F(DeviceChoiceTest, VolumeOutsideZeroToHundredIsClamped) {
-  buildWith(settingsWith({"spk"}));
   model->setVolume(spk, 130);
   EXPECT_EQ(model->deviceSettings("spk").volume, 100);
   EXPECT_FLOAT_EQ(router->volumes.back().gain, 1.0f);
   model->setVolume(spk, -4);
   EXPECT_EQ(model->deviceSettings("spk").volume, 0);
   EXPECT_FLOAT_EQ(router->volumes.back().gain, 0.0f);
+
+  model->setMasterVolume(62.5);
+  EXPECT_EQ(model->settings().masterVolume, 63);
+  ASSERT_EQ(router->masterVolumes.size(), 1u);
+  EXPECT_FLOAT_EQ(router->masterVolumes[0], 0.625f);
 }
 
 TEST_F(DeviceChoiceTest, EditingAnUnknownDeviceRemembersItsNameButLeavesItOff) {
@@ -215,24 +211,13 @@ TEST_F(DeviceChoiceTest, ResetDelaysZeroesEveryStoredDelay) {
   EXPECT_EQ(router->updates[0].devices[0].offsetMs, 0);
 }
 
-TEST_F(DeviceChoiceTest, MasterVolumeIsStoredRoundedAndSentUnrounded) {
-  buildWith(settingsWith({"spk"}));
-  model->setMasterVolume(62.5);
-  EXPECT_EQ(model->settings().masterVolume, 63);
-  ASSERT_EQ(router->masterVolumes.size(), 1u);
-  EXPECT_FLOAT_EQ(router->masterVolumes[0], 0.625f);
-}
-
-TEST_F(DeviceChoiceTest, SettingTheSameModeDoesNothing) {
-  buildWith(settingsWith({"spk"}));
-  takeChanges();
-  model->setMode(BroadcastMode::synced);
-  EXPECT_TRUE(takeChanges().empty());
-  EXPECT_FALSE(model->savePending());
-}
-
 TEST_F(DeviceChoiceTest, ChangingTheModeClearsAFailureAndUpdatesABroadcast) {
   buildWith(settingsWith({"spk", "tv"}));
+  takeChanges();
+  model->setMode(BroadcastMode::synced);
+  EXPECT_TRUE(takeChanges().empty()) << "the same mode changes nothing";
+  EXPECT_FALSE(model->savePending());
+
   send(EngineEvent::error("old problem"));
   model->setMode(BroadcastMode::mirror);
   EXPECT_EQ(model->engineState(), EngineState::off());

@@ -93,16 +93,6 @@ TEST_F(EngineFollowingTest, StartFailureFailsWithTheErrorsDescription) {
   EXPECT_TRUE(model->statusIsWarning());
 }
 
-TEST_F(EngineFollowingTest, AStartThatFailsOnTheEnginesThreadReportsOnTheModelsThread) {
-  router->completeAtOnce = false;
-  model->startSharing();
-  clock.runDue();
-  router->complete("start", std::make_exception_ptr(std::runtime_error("boom")));
-  EXPECT_EQ(model->engineState(), EngineState::starting()) << "not before the model's turn";
-  clock.runDue();
-  EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: boom"));
-}
-
 TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {
   router->completeAtOnce = false;
   model->startSharing();
@@ -179,27 +169,6 @@ TEST_F(EngineFollowingTest, StoppedEndsTheBroadcastStateForEveryReason) {
   }
 }
 
-TEST_F(EngineFollowingTest, LostAndSkippedDevicesAreRecordedUntilTheyPlayAgain) {
-  startRunning({"spk", "tv"});
-  send(EngineEvent::deviceLost("tv", "Living Room TV"));
-  send(EngineEvent::deviceSkipped("spk", "rate mismatch"));
-  EXPECT_EQ(model->lostUIDs(), (std::map<std::string, std::string>{{"tv", "Living Room TV"}}));
-  EXPECT_EQ(model->deviceProblems(),
-            (std::map<std::string, std::string>{{"spk", "rate mismatch"}}));
-
-  send(EngineEvent::started({"spk", "tv"}));
-  EXPECT_TRUE(model->lostUIDs().empty());
-  EXPECT_TRUE(model->deviceProblems().empty());
-}
-
-TEST_F(EngineFollowingTest, CaptureSilenceFollowsTheEngine) {
-  startRunning({"spk"});
-  send(EngineEvent::captureSilent(true));
-  EXPECT_TRUE(model->captureSilent());
-  send(EngineEvent::captureSilent(false));
-  EXPECT_FALSE(model->captureSilent());
-}
-
 TEST_F(EngineFollowingTest, RebuildingAndErrorEventsSetTheState) {
   startRunning({"spk"});
   send(EngineEvent::rebuilding());
@@ -223,15 +192,6 @@ TEST_F(EngineFollowingTest, OverloadIsOnlyLogged) {
   EXPECT_EQ(lines.back(), "[WARN] Overload reported to UI");
 }
 
-TEST_F(EngineFollowingTest, TwoErrorEventsWithTheSameMessageNotifyOnce) {
-  takeChanges();
-  send(EngineEvent::error("Something broke"));
-  send(EngineEvent::error("Something broke"));
-  EXPECT_EQ(changesOf(ModelField::engineState), 1u);
-  send(EngineEvent::error("Something else"));
-  EXPECT_EQ(changesOf(ModelField::engineState), 2u);
-}
-
 TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
   takeChanges();
   // Already off, not silent, not blocked: nothing of these four changes.
@@ -243,6 +203,13 @@ TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
   // Fields without that rule are announced on every assignment.
   EXPECT_EQ(changesOf(ModelField::activeUIDs), 1u);
   EXPECT_EQ(changesOf(ModelField::levels), 1u);
+
+  // An error with the same message as the one shown changes nothing either.
+  send(EngineEvent::error("Something broke"));
+  send(EngineEvent::error("Something broke"));
+  EXPECT_EQ(changesOf(ModelField::engineState), 1u);
+  send(EngineEvent::error("Something else"));
+  EXPECT_EQ(changesOf(ModelField::engineState), 2u);
 
   // A volume edit that stores the same value changes no settings.
   const AudioDeviceInfo spk = model->devices()[0];

@@ -35,7 +35,7 @@ class FakeRouter final : public RouterControl {
   void setMasterVolume(float gain) override;
   std::map<std::string, float> levels() override;
   std::map<std::string, LatencyModel::Output> delayBreakdown() override;
-  void playTestTone() override { ++testTones; }
+  void playTestTone() override {}
   void startCaptureProbe(RouterCompletion done) override;
   void stopCaptureProbe(RouterCompletion done) override;
   bool callbackHasRun() override { return callbackRan; }
@@ -75,7 +75,6 @@ class FakeRouter final : public RouterControl {
   std::vector<float> masterVolumes;
   std::vector<double> shutdowns;
   int stops = 0;
-  int testTones = 0;
   int levelReads = 0;
   int delayReads = 0;
   int inputReads = 0;
