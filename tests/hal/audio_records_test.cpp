@@ -69,22 +69,5 @@ TEST(AudioRecordsTest, StreamConfigurationIsABufferListWithoutData) {
   EXPECT_EQ(encodeStreamConfiguration({}).size(), 8u);
 }
 
-TEST(AudioRecordsTest, StringReferencesTransferOwnership) {
-  alignas(void*) unsigned char slot[kStringRefSize];
-  writeStringRef(slot, "Speakers");
-  auto text = takeStringRef(slot);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(*text, "Speakers");
-  writeStringRef(slot, std::nullopt);
-  EXPECT_FALSE(takeStringRef(slot));
-}
-
-TEST(AudioRecordsTest, GlobalTapExcludesTheGivenProcesses) {
-  const auto d = TapDescription::stereoGlobalTapButExcludeProcesses({7});
-  EXPECT_EQ(d.processes, (std::vector<AudioObjectID>{7}));
-  EXPECT_TRUE(d.exclusive);
-  EXPECT_FALSE(d.mono);
-}
-
 }  // namespace
 }  // namespace choralink

@@ -58,17 +58,6 @@ TEST_F(SimIOTest, ProceduresRunOncePerCycleWithTheAggregatesShape) {
   EXPECT_NEAR(sim.ioTime(), 2 * 512 / 48000.0, 1e-6);
 }
 
-TEST_F(SimIOTest, CyclesFollowTheClockDevicesBufferPeriod) {
-  sim.modifyDevice(kSpeakersUID, [](DeviceSpec& s) { s.bufferFrameSize = 480; });
-  IOProbe probe;
-  IOProcID proc;
-  const AudioObjectID agg = broadcast({{kSpeakersUID, false}, {kTVUID}}, kSpeakersUID, probe, proc);
-  sim.startDevice(agg, proc);
-  sim.stepIO(1.0);
-  EXPECT_EQ(probe.calls, 100);  // 48000 / 480
-  EXPECT_EQ(probe.outFrames, 480u);
-}
-
 TEST_F(SimIOTest, TheTapCarriesTheSystemMixSampleExactly) {
   IOProbe probe;
   probe.tapBuffer = 0;  // the speakers have no inputs: the tap is buffer 0

@@ -18,13 +18,6 @@ std::vector<float> render(const SignalSource& s, double start, double rate, std:
   return out;
 }
 
-TEST(SignalSourceTest, SilenceIsExactZeros) {
-  const auto out = render(SignalSource::silence(), 3.0, 48000, 64);
-  for (float v : out)
-    EXPECT_EQ(v, 0.0f);
-  EXPECT_TRUE(SignalSource().isSilence());
-}
-
 TEST(SignalSourceTest, ClicksStartOnTheFirstFrameAtOrAfterTheirTime) {
   const auto clicks = SignalSource::clickTrain(0.01, 0.5, 0.8f, 0.001);
   // At 48 kHz the click at 0.01 s starts at frame 480 and lasts 48 frames.
@@ -50,20 +43,18 @@ TEST(SignalSourceTest, ClickTrainRepeatsAndCanStopAfterACount) {
   EXPECT_EQ(at, (std::vector<int>{0, 10}));
 }
 
-TEST(SignalSourceTest, SineIsAFunctionOfTime) {
-  const auto sine = SignalSource::sine(1000, 0.5f);
-  const auto out = render(sine, 0.25 / 1000, 48000, 1);  // a quarter period in
-  EXPECT_NEAR(out[0], 0.5f, 1e-4);
-  EXPECT_EQ(out[0], out[1]);
-}
-
-TEST(SignalSourceTest, CustomSourcesFillEachSide) {
-  const auto source = SignalSource::custom([](double t, float& l, float& r) {
+TEST(SignalSourceTest, SilenceSineAndCustomSourcesAreFunctionsOfTime) {
+  for (float v : render(SignalSource::silence(), 3.0, 48000, 64))
+    EXPECT_EQ(v, 0.0f);
+  EXPECT_TRUE(SignalSource().isSilence());
+  const auto sine = render(SignalSource::sine(1000, 0.5f), 0.25 / 1000, 48000, 1);  // 1/4 period
+  EXPECT_NEAR(sine[0], 0.5f, 1e-4);
+  EXPECT_EQ(sine[0], sine[1]);
+  const auto custom = SignalSource::custom([](double t, float& l, float& r) {
     l = static_cast<float>(t);
     r = -1;
   });
-  const auto out = render(source, 2.0, 2, 2);
-  EXPECT_EQ(out, (std::vector<float>{2.0f, -1.0f, 2.5f, -1.0f}));
+  EXPECT_EQ(render(custom, 2.0, 2, 2), (std::vector<float>{2.0f, -1.0f, 2.5f, -1.0f}));
 }
 
 TEST(SignalSourceTest, ChimeSoundsOnlyWithinItsSpanAndDecays) {

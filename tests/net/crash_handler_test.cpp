@@ -16,15 +16,16 @@
 #include "support/app_info.h"
 #include "support/feedback/feedback_log.h"
 #include "support/feedback/feedback_report.h"
-#include "tests/net/temp_dir.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink {
 namespace {
 
+using test::TempFolder;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
-using testing::TempDir;
 namespace fs = std::filesystem;
 
 struct Child {
@@ -74,7 +75,7 @@ int exhaustStack(int depth) {
 int (*volatile gExhaustStack)(int) = &exhaustStack;
 
 TEST(CrashHandler, AnAbortLeavesAReportAndStillKillsTheProcess) {
-  TempDir dir;
+  TempFolder dir;
   const Child child = runCrashingChild(dir.path() / "crashes", [] { std::abort(); });
   ASSERT_TRUE(WIFSIGNALED(child.status)) << "status " << child.status;
   EXPECT_EQ(WTERMSIG(child.status), SIGABRT);
@@ -99,7 +100,7 @@ TEST(CrashHandler, AnAbortLeavesAReportAndStillKillsTheProcess) {
 }
 
 TEST(CrashHandler, TheNextFeedbackReportPicksTheCrashUp) {
-  TempDir dir;
+  TempFolder dir;
   runCrashingChild(dir.path(), [] { ::raise(SIGSEGV); });
   const auto reports = entries(dir.path());
   ASSERT_EQ(reports.size(), 1u);
@@ -118,7 +119,7 @@ TEST(CrashHandler, TheNextFeedbackReportPicksTheCrashUp) {
 }
 
 TEST(CrashHandler, AStackOverflowIsReportedFromTheAlternateStack) {
-  TempDir dir;
+  TempFolder dir;
   const Child child = runCrashingChild(dir.path(), [] { (void)gExhaustStack(0); });
   EXPECT_FALSE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0);
   const auto reports = entries(dir.path());
@@ -127,9 +128,8 @@ TEST(CrashHandler, AStackOverflowIsReportedFromTheAlternateStack) {
 }
 
 TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
-  TempDir state;
-  testing::EnvGuard guard("XDG_STATE_HOME");
-  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+  TempFolder state;
+  test::ScopedEnv guard("XDG_STATE_HOME", state.path().string());
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (!CrashHandler::install()) ::_exit(90);
@@ -145,7 +145,7 @@ TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
 }
 
 TEST(CrashHandler, InstallsOnlyOnce) {
-  TempDir dir;
+  TempFolder dir;
   const pid_t pid = ::fork();
   if (pid == 0) {
     const bool first = CrashHandler::install(dir.path(), "1");

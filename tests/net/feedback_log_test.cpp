@@ -5,13 +5,21 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "tests/net/temp_dir.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink {
 namespace {
 
-using testing::TempDir;
+using test::TempFolder;
+
 namespace fs = std::filesystem;
+
+// Writes `bytes` to `name` in `dir`; the file.
+fs::path put(const TempFolder& dir, const std::string& name, std::string_view bytes) {
+  test::writeFile(dir / name, bytes);
+  return dir / name;
+}
 
 constexpr std::string_view kHeader = "=== choralink.log (tail) ===\n";
 
@@ -22,7 +30,7 @@ void age(const fs::path& file, std::chrono::seconds age) {
 }
 
 TEST(FeedbackLogCollect, WithoutCrashReportsIsTheHeaderAndTheCleanedLog) {
-  TempDir dir;
+  TempFolder dir;
   EXPECT_EQ(kHeader.size(), 29u);
   EXPECT_EQ(FeedbackLog::collect("line 1\r\nline 2\n\n\n\n", dir.path() / "absent"),
             std::string(kHeader) + "line 1\nline 2\n\n");
@@ -30,7 +38,7 @@ TEST(FeedbackLogCollect, WithoutCrashReportsIsTheHeaderAndTheCleanedLog) {
 }
 
 TEST(FeedbackLogCollect, KeepsTheNewestEndOfALongLog) {
-  TempDir dir;
+  TempFolder dir;
   std::string log;
   for (int i = 0; i < 5000; ++i)
     log += "2026-03-01T14:05:09.123Z [INFO] line " + std::to_string(i) + "\n";
@@ -41,11 +49,11 @@ TEST(FeedbackLogCollect, KeepsTheNewestEndOfALongLog) {
 }
 
 TEST(FeedbackLogLatest, OnlyThisApplicationsReportsCount) {
-  TempDir dir;
-  dir.write("otherapp-2026-03-01.crash", "x");
-  dir.write("choralink-notes.txt", "x");
-  dir.write(".choralink-hidden.crash", "x");
-  dir.write("choralink.crash.partial", "x");
+  TempFolder dir;
+  put(dir, "otherapp-2026-03-01.crash", "x");
+  put(dir, "choralink-notes.txt", "x");
+  put(dir, ".choralink-hidden.crash", "x");
+  put(dir, "choralink.crash.partial", "x");
   fs::create_directory(dir.path() / "choralink-folder.crash");
   EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path()), std::nullopt);
   EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");
@@ -53,17 +61,17 @@ TEST(FeedbackLogLatest, OnlyThisApplicationsReportsCount) {
 }
 
 TEST(FeedbackLogLatest, PicksTheMostRecentlyModifiedWhateverTheCase) {
-  TempDir dir;
-  age(dir.write("choralink-a.crash", "a"), std::chrono::hours(3));
-  age(dir.write("Choralink-b.IPS", "b"), std::chrono::hours(1));
-  age(dir.write("CHORALINK-c.Crash", "c"), std::chrono::hours(2));
+  TempFolder dir;
+  age(put(dir, "choralink-a.crash", "a"), std::chrono::hours(3));
+  age(put(dir, "Choralink-b.IPS", "b"), std::chrono::hours(1));
+  age(put(dir, "CHORALINK-c.Crash", "c"), std::chrono::hours(2));
   EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path()), dir.path() / "Choralink-b.IPS");
 }
 
 TEST(FeedbackLogCollect, AppendsTheNewestCrashReportCleaned) {
-  TempDir dir;
-  age(dir.write("choralink-old.crash", "old report"), std::chrono::hours(2));
-  dir.write("choralink-new.crash", "Signal: 11\r\n\x1B[1mframe\xFF\u202E\n\n\n\nend");
+  TempFolder dir;
+  age(put(dir, "choralink-old.crash", "old report"), std::chrono::hours(2));
+  put(dir, "choralink-new.crash", "Signal: 11\r\n\x1B[1mframe\xFF\u202E\n\n\n\nend");
   EXPECT_EQ(FeedbackLog::collect("log\n", dir.path()),
             std::string(kHeader) + "log\n" +
                 "\n\n=== crash report: choralink-new.crash (tail) ===\n" +
@@ -71,12 +79,12 @@ TEST(FeedbackLogCollect, AppendsTheNewestCrashReportCleaned) {
 }
 
 TEST(FeedbackLogCollect, TheCrashReportGetsWhatRoomIsLeft) {
-  TempDir dir;
+  TempFolder dir;
   std::string report = "BEGIN";
   while (report.size() < 100000)
     report += "frame 0x0000 in something\n";
   report += "END";
-  dir.write("choralink-big.crash", report);
+  put(dir, "choralink-big.crash", report);
   const std::string log(40000, 'L');
 
   const std::string attachment = FeedbackLog::collect(log, dir.path());
@@ -90,16 +98,15 @@ TEST(FeedbackLogCollect, TheCrashReportGetsWhatRoomIsLeft) {
 TEST(FeedbackLogCollect, UnreadableReportsAreLeftOut) {
   // /proc/self/mem is a regular file whose first page cannot be read (EIO),
   // even by a privileged user.
-  TempDir dir;
-  age(dir.write("choralink-old.crash", "older report"), std::chrono::hours(1));
+  TempFolder dir;
+  age(put(dir, "choralink-old.crash", "older report"), std::chrono::hours(1));
   fs::create_symlink("/proc/self/mem", dir.path() / "choralink-mem.crash");
   EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");
 }
 
 TEST(FeedbackLogDir, IsTheApplicationsCrashFolder) {
-  TempDir state;
-  testing::EnvGuard guard("XDG_STATE_HOME");
-  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+  TempFolder state;
+  test::ScopedEnv guard("XDG_STATE_HOME", state.path().string());
   EXPECT_EQ(FeedbackLog::diagnosticReportsDir(), state.path() / "Choralink" / "crashes");
   EXPECT_TRUE(fs::is_directory(state.path() / "Choralink" / "crashes"));
 }

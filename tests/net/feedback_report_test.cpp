@@ -6,12 +6,18 @@
 #include <nlohmann/json.hpp>
 
 #include "support/app_info.h"
-#include "tests/net/temp_dir.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink {
 namespace {
 
-using testing::TempDir;
+using test::TempFolder;
+
+// Writes `bytes` to `name` in `dir`; the file.
+std::filesystem::path put(const TempFolder& dir, const std::string& name, std::string_view bytes) {
+  test::writeFile(dir / name, bytes);
+  return dir / name;
+}
 using Kind = FeedbackError::Kind;
 using namespace std::literals;
 
@@ -100,9 +106,9 @@ TEST(FeedbackImage, KeepsOnlyTheCleanedLastPathComponent) {
 }
 
 TEST(FeedbackImageLoad, ReadsAValidFile) {
-  TempDir dir;
+  TempFolder dir;
   const auto bytes = pngBytes(3000);
-  const auto file = dir.write("capture.png", std::string(bytes.begin(), bytes.end()));
+  const auto file = put(dir, "capture.png", std::string(bytes.begin(), bytes.end()));
   const FeedbackImage image = FeedbackImage::load(file);
   EXPECT_EQ(image.filename(), "capture.png");
   EXPECT_EQ(image.contentType(), "image/png");
@@ -110,23 +116,23 @@ TEST(FeedbackImageLoad, ReadsAValidFile) {
 }
 
 TEST(FeedbackImageLoad, ChecksNameAndSizeBeforeReading) {
-  TempDir dir;
+  TempFolder dir;
   // A GIF name fails for its type even when no such file exists.
   EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "missing.gif"); }),
             Kind::unsupportedImageType);
   const auto big = pngBytes(2 * 1024 * 1024);
-  const auto file = dir.write("big.png", std::string(big.begin(), big.end()));
+  const auto file = put(dir, "big.png", std::string(big.begin(), big.end()));
   EXPECT_EQ(errorOf([&] { FeedbackImage::load(file); }), Kind::imageTooLarge);
 }
 
 TEST(FeedbackImageLoad, UnreadableFilesFailAsUnreadable) {
-  TempDir dir;
+  TempFolder dir;
   EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "missing.png"); }),
             Kind::imageUnreadable);
   std::filesystem::create_directory(dir.path() / "folder.png");
   EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "folder.png"); }),
             Kind::imageUnreadable);
-  const auto empty = dir.write("empty.jpg", "");
+  const auto empty = put(dir, "empty.jpg", "");
   EXPECT_EQ(errorOf([&] { FeedbackImage::load(empty); }), Kind::imageUnreadable);
   // A file whose reading fails with an I/O error.
   std::filesystem::create_symlink("/proc/self/mem", dir.path() / "mem.png");
@@ -135,7 +141,7 @@ TEST(FeedbackImageLoad, UnreadableFilesFailAsUnreadable) {
 
 TEST(FeedbackImageLoad, ADeviceWithoutSizeIsNotReadWithoutLimit) {
   // /dev/zero reports size 0 and never ends; reading stops past the bound.
-  TempDir dir;
+  TempFolder dir;
   std::filesystem::create_symlink("/dev/zero", dir.path() / "zero.png");
   EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / "zero.png"); }), Kind::imageTooLarge);
 }

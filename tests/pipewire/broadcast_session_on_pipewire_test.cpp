@@ -5,6 +5,8 @@
 // the graph as it found it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/audio_device_info.h"
 #include "engine/broadcast_session.h"
 #include "engine/device_catalog.h"
@@ -38,21 +40,7 @@ class BroadcastSessionOnPipeWireTest : public PipeWireTest {
     PipeWireTest::TearDown();
   }
 
-  // Points the default output at `name` and waits until both connections
-  // have heard both keys.
-  void setDefault(const char* name) {
-    ASSERT_TRUE(setDefaultOutput(graph(), name));
-    ASSERT_TRUE(graph().waitFor(
-        [&] {
-          for (const PwGraph* g : {&graph(), &system_->graph()}) {
-            if (g->defaultSinkName() != name || g->configuredDefaultSinkName() != name) {
-              return false;
-            }
-          }
-          return true;
-        },
-        kTimeout));
-  }
+  void setDefault(const char* name) { setDefaultSeenBy(name, system_->graph()); }
 
   BroadcastSession::Environment environment() {
     return {*system_, queue_, logs_.log(), folder_ / "rate-restore.json"};
@@ -155,6 +143,7 @@ TEST_F(BroadcastSessionOnPipeWireTest, MirrorSessionLeavesTheDefaultOutputAlone)
   EXPECT_TRUE(logs_.contains(LogLevel::info, "Tap created (unmuted, 48000 Hz, 2 ch)"));
   EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
   EXPECT_FALSE(graph().nodeByName("Choralink").has_value());
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "default-output.json")) << "nothing to restore";
   session.teardown();
   EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
   restoreDefaultOutput(graph(), {});

@@ -12,12 +12,13 @@ namespace {
 
 constexpr double kTimeout = 5.0;
 
-void firstNonZero(const std::vector<float>& samples, long& at, float& value) {
+void firstNonZero(const std::vector<float>& samples, long& at, float& value,
+                  std::size_t& sounding) {
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    if (samples[i] != 0.0f) {
+    if (samples[i] == 0.0f) continue;
+    if (sounding++ == 0) {
       at = static_cast<long>(i);
       value = samples[i];
-      return;
     }
   }
 }
@@ -60,7 +61,9 @@ std::map<std::string, PulseArrival> measurePulse(PwThreadLoop& loop, PwGraph& gr
 
   const auto playerPorts = outputPorts(graph.ports(playerNode));
   PwLinks links;
-  for (const std::string& target : {capturedSink, std::string(kVirtualMix)}) {
+  std::vector<std::string> targets{capturedSink};
+  if (capturedSink != kVirtualMix) targets.emplace_back(kVirtualMix);
+  for (const std::string& target : targets) {
     for (auto& l : linkPairs(loop, pairPorts(playerPorts, playbackPorts(sinkPorts(graph, target)))))
       links.push_back(std::move(l));
   }
@@ -84,8 +87,8 @@ std::map<std::string, PulseArrival> measurePulse(PwThreadLoop& loop, PwGraph& gr
 
   for (std::size_t d = 0; d < sinks.size(); ++d) {
     PulseArrival& a = result[sinks[d]];
-    firstNonZero(recorder.channel(2 * d), a.left, a.leftValue);
-    firstNonZero(recorder.channel(2 * d + 1), a.right, a.rightValue);
+    firstNonZero(recorder.channel(2 * d), a.left, a.leftValue, a.leftSounding);
+    firstNonZero(recorder.channel(2 * d + 1), a.right, a.rightValue, a.rightSounding);
   }
   return result;
 }

@@ -19,19 +19,22 @@ inline constexpr float kPulseLeft = 0.8f;
 inline constexpr float kPulseRight = -0.4f;
 
 // Where the pulse first showed on one sink's monitor (frames into the
-// recording, -1: never) and with what value.
+// recording, -1: never), with what value, and how many samples of each side
+// were not silent (one, when nothing smeared or repeated it).
 struct PulseArrival {
   long left = -1;
   long right = -1;
   float leftValue = 0;
   float rightValue = 0;
+  std::size_t leftSounding = 0;
+  std::size_t rightSounding = 0;
 };
 
-// Plays the pulse into `capturedSink` and into virtual_mix (the highest
-// driver priority, so it drives the graph and none of the recorded sinks does:
-// a driving sink's monitor reads one cycle late) and records the monitors of
-// `sinks` for `recordFrames`. Problems along the way fail the test through
-// GoogleTest; what was not heard stays at -1.
+// Plays the pulse into `capturedSink` and into virtual_mix (once, when they
+// are the same; the highest driver priority, so it drives the graph and none
+// of the recorded sinks does: a driving sink's monitor reads one cycle late)
+// and records the monitors of `sinks` for `recordFrames`. Problems along the way fail the test
+// through GoogleTest; what was not heard stays at -1.
 std::map<std::string, PulseArrival> measurePulse(PwThreadLoop& loop, PwGraph& graph,
                                                  const std::string& capturedSink,
                                                  const std::vector<std::string>& sinks,

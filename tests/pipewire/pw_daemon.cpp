@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/hal/pipewire/pw_default_output.h"
+
 extern char** environ;
 
 namespace choralink::pipewire::testing {
@@ -243,6 +245,18 @@ std::string PipeWireTest::describeGraph() const {
   }
   text << "default metadata: " << graph_->hasMetadata("default") << "\n";
   return text.str();
+}
+
+void PipeWireTest::setDefaultSeenBy(const char* name, const PwGraph& other) {
+  ASSERT_TRUE(setDefaultOutput(*graph_, name));
+  ASSERT_TRUE(graph_->waitFor(
+      [&] {
+        for (const PwGraph* g : {static_cast<const PwGraph*>(graph_.get()), &other}) {
+          if (g->defaultSinkName() != name || g->configuredDefaultSinkName() != name) return false;
+        }
+        return true;
+      },
+      kSettleTimeout));
 }
 
 uint32_t PipeWireTest::sinkId(const std::string& name) {

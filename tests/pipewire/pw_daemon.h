@@ -79,6 +79,9 @@ class PipeWireTest : public ::testing::Test {
   PwGraph& graph() { return *graph_; }
   // The id of a sink by node name; fails the test when absent.
   uint32_t sinkId(const std::string& name);
+  // Points the default output at `name` from the test's own connection and
+  // waits until it and `other` have heard both keys.
+  void setDefaultSeenBy(const char* name, const PwGraph& other);
   // Every node with what is known of it, for failure messages.
   std::string describeGraph() const;
 

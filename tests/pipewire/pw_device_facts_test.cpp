@@ -28,51 +28,43 @@ AudioFormat fixedFormat(double rate, std::vector<std::string> positions) {
   return f;
 }
 
-TEST(PwTransport, BluetoothWinsOverTheAdaptersBus) {
-  EXPECT_EQ(transportOf(sink({{"device.api", "bluez5"}, {"device.bus", "usb"}})),
-            kTransportBluetooth);
-  EXPECT_EQ(transportOf(sink({{"device.bus", "bluetooth"}})), kTransportBluetooth);
-  EXPECT_EQ(transportOf(sink({{"device.api", "bluez5"}, {"api.bluez5.profile", "bap-sink"}})),
-            kTransportBluetoothLE);
-}
-
-TEST(PwTransport, SinksWithoutADeviceAreVirtual) {
-  EXPECT_EQ(transportOf(sink({{"factory.name", "support.null-audio-sink"}})), kTransportVirtual);
-  EXPECT_EQ(transportOf(sink({{"device.bus", "usb"}, {"node.virtual", "true"}})),
-            kTransportVirtual);
-}
-
-TEST(PwTransport, HdmiFromBusOrAlsaNames) {
-  EXPECT_EQ(transportOf(sink({{"device.bus", "hdmi"}})), kTransportHDMI);
-  EXPECT_EQ(transportOf(sink({{"device.bus", "displayport"}})), kTransportDisplayPort);
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"},
-                              {"device.bus", "pci"},
-                              {"device.profile.name", "hdmi-stereo-extra1"}})),
-            kTransportHDMI);
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"},
-                              {"device.bus", "pci"},
-                              {"device.profile.description", "DisplayPort 2"}})),
-            kTransportDisplayPort);
-}
-
-TEST(PwTransport, BusesOfWiredDevices) {
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "usb"}})), kTransportUSB);
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "thunderbolt"}})),
-            kTransportThunderbolt);
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "firewire"}})),
-            kTransportFireWire);
-  EXPECT_EQ(
-      transportOf(sink(
-          {{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.form-factor", "internal"}})),
-      kTransportBuiltIn);
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "pci"}})), kTransportBuiltIn);
-  EXPECT_EQ(
-      transportOf(
-          sink({{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.form-factor", "headset"}})),
-      kTransportPCI);
-  EXPECT_EQ(transportOf(sink({{"device.api", "raop"}})), kTransportAirPlay);
-  EXPECT_EQ(transportOf(sink({{"device.api", "alsa"}, {"device.bus", "network"}})),
-            kTransportUnknown);
+TEST(PwTransport, FromApiBusProfileAndFormFactor) {
+  using Props = std::map<std::string, std::string, std::less<>>;
+  const std::pair<Props, uint32_t> cases[] = {
+      // Bluetooth wins over the adapter's bus; LE audio by its profile.
+      {{{"device.api", "bluez5"}, {"device.bus", "usb"}}, kTransportBluetooth},
+      {{{"device.bus", "bluetooth"}}, kTransportBluetooth},
+      {{{"device.api", "bluez5"}, {"api.bluez5.profile", "bap-sink"}}, kTransportBluetoothLE},
+      // Sinks without a device are virtual.
+      {{{"factory.name", "support.null-audio-sink"}}, kTransportVirtual},
+      {{{"device.bus", "usb"}, {"node.virtual", "true"}}, kTransportVirtual},
+      // HDMI and DisplayPort from the bus or ALSA's profile names.
+      {{{"device.bus", "hdmi"}}, kTransportHDMI},
+      {{{"device.bus", "displayport"}}, kTransportDisplayPort},
+      {{{"device.api", "alsa"},
+        {"device.bus", "pci"},
+        {"device.profile.name", "hdmi-stereo-extra1"}},
+       kTransportHDMI},
+      {{{"device.api", "alsa"},
+        {"device.bus", "pci"},
+        {"device.profile.description", "DisplayPort 2"}},
+       kTransportDisplayPort},
+      // Buses of wired devices.
+      {{{"device.api", "alsa"}, {"device.bus", "usb"}}, kTransportUSB},
+      {{{"device.api", "alsa"}, {"device.bus", "thunderbolt"}}, kTransportThunderbolt},
+      {{{"device.api", "alsa"}, {"device.bus", "firewire"}}, kTransportFireWire},
+      {{{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.form-factor", "internal"}},
+       kTransportBuiltIn},
+      {{{"device.api", "alsa"}, {"device.bus", "pci"}}, kTransportBuiltIn},
+      {{{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.form-factor", "headset"}},
+       kTransportPCI},
+      {{{"device.api", "raop"}}, kTransportAirPlay},
+      {{{"device.api", "alsa"}, {"device.bus", "network"}}, kTransportUnknown},
+  };
+  for (const auto& [props, transport] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(props));
+    EXPECT_EQ(transportOf(sink(props)), transport);
+  }
 }
 
 TEST(PwSinkFacts, IdentityAndOwnership) {

@@ -14,27 +14,6 @@ namespace {
 
 class PwGraphTest : public PipeWireTest {};
 
-TEST_F(PwGraphTest, ListsEveryFakeSinkWithItsProperties) {
-  const auto sinks = graph().sinks();
-  ASSERT_EQ(sinks.size(), kFakeSinks.size());
-  const auto bt = graph().nodeByName(kBluetooth);
-  ASSERT_TRUE(bt);
-  EXPECT_EQ(bt->description(), "Fake Bluetooth (stereo 44.1k)");
-  EXPECT_EQ(bt->prop("device.bus"), "bluetooth");
-  EXPECT_EQ(bt->prop("node.latency"), "512/44100");
-  ASSERT_FALSE(bt->enumFormats.empty());
-  EXPECT_EQ(bt->enumFormats[0].rate, 44100);
-  EXPECT_EQ(bt->enumFormats[0].channels, 2u);
-  EXPECT_EQ(bt->enumFormats[0].positions, (std::vector<std::string>{"FL", "FR"}));
-
-  const auto hdmi = graph().nodeByName(kHdmi);
-  ASSERT_TRUE(hdmi);
-  ASSERT_FALSE(hdmi->enumFormats.empty());
-  EXPECT_EQ(hdmi->enumFormats[0].channels, 6u);
-  EXPECT_EQ(hdmi->enumFormats[0].positions,
-            (std::vector<std::string>{"FL", "FR", "FC", "LFE", "RL", "RR"}));
-}
-
 TEST_F(PwGraphTest, FakeSinksReadAsDevicesOfTheirBuses) {
   const GraphClock clock = graphClock(graph());
   EXPECT_EQ(clock.rate, 48000);
@@ -166,24 +145,6 @@ TEST_F(PwGraphTest, RestoringAnUnsetDefaultRemovesTheKeys) {
   ASSERT_TRUE(graph().waitFor([&] { return graph().defaultSinkName() == "Choralink"; }, 5.0));
   ASSERT_TRUE(restoreDefaultOutput(graph(), before));
   EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before); }, 5.0));
-}
-
-TEST_F(PwGraphTest, ASecondClientSeesTheDefaultWrittenByTheFirst) {
-  PwThreadLoop::Options options;
-  options.remoteName = daemon_->socketPath();
-  PwThreadLoop otherLoop(options);
-  PwGraph other(otherLoop);
-  ASSERT_TRUE(other.settle(5.0));
-  ASSERT_TRUE(graph().setMetadata("default", "default.audio.sink", metadataNameValue(kHdmi)));
-  EXPECT_TRUE(other.waitFor([&] { return other.defaultSinkName() == kHdmi; }, 5.0));
-  graph().setMetadata("default", "default.audio.sink", std::nullopt);
-  EXPECT_TRUE(other.waitFor([&] { return other.defaultSinkName().empty(); }, 5.0));
-}
-
-TEST(PwGraphLifetime, ConnectingWithoutADaemonThrows) {
-  PwThreadLoop::Options options;
-  options.remoteName = "/nonexistent/choralink-test/pipewire-0";
-  EXPECT_THROW(PwThreadLoop loop(options), PwError);
 }
 
 TEST(PwGraphLifetime, DaemonGoingAwayIsReportedAndNothingHangs) {

@@ -42,16 +42,14 @@ TEST(PwAudioFormat, FixedFormatGivesOneRateAndThePositions) {
   EXPECT_EQ(format->rates, (std::vector<RateRange>{{44100, 44100}}));
   EXPECT_EQ(format->channels, 2u);
   EXPECT_EQ(format->positions, (std::vector<std::string>{"FL", "FR"}));
-}
 
-TEST(PwAudioFormat, SurroundPositionsKeepTheirNames) {
-  PodBuffer b;
-  const auto format = parseAudioFormat(
-      fixedFormat(b, 48000,
+  PodBuffer c;
+  const auto surround = parseAudioFormat(
+      fixedFormat(c, 48000,
                   {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
                    SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR}));
-  ASSERT_TRUE(format);
-  EXPECT_EQ(format->positions, (std::vector<std::string>{"FL", "FR", "FC", "LFE", "RL", "RR"}));
+  ASSERT_TRUE(surround);
+  EXPECT_EQ(surround->positions, (std::vector<std::string>{"FL", "FR", "FC", "LFE", "RL", "RR"}));
 }
 
 TEST(PwAudioFormat, RangeOfRatesBecomesOneRange) {
@@ -171,27 +169,21 @@ PwPort port(uint32_t id, std::string channel, bool output) {
   return p;
 }
 
-TEST(PwPortPairing, PairsByChannelFirstThenInOrder) {
-  const std::vector<PwPort> outputs{port(1, "FR", true), port(2, "FL", true), port(3, "", true)};
-  const std::vector<PwPort> inputs{port(10, "FL", false), port(11, "FR", false),
-                                   port(12, "FC", false)};
-  const auto pairs = pairPorts(outputs, inputs);
-  ASSERT_EQ(pairs.size(), 3u);
-  EXPECT_EQ(pairs[0].output.id, 1u);
-  EXPECT_EQ(pairs[0].input.id, 11u);
-  EXPECT_EQ(pairs[1].output.id, 2u);
-  EXPECT_EQ(pairs[1].input.id, 10u);
-  EXPECT_EQ(pairs[2].output.id, 3u);
-  EXPECT_EQ(pairs[2].input.id, 12u);
+// Output → input port ids of each pair, in order.
+std::vector<std::pair<uint32_t, uint32_t>> ids(const std::vector<PortPair>& pairs) {
+  std::vector<std::pair<uint32_t, uint32_t>> out;
+  for (const auto& p : pairs)
+    out.emplace_back(p.output.id, p.input.id);
+  return out;
 }
 
-TEST(PwPortPairing, SurplusOutputsStayUnlinked) {
-  const std::vector<PwPort> outputs{port(1, "FL", true), port(2, "FR", true), port(3, "FC", true)};
-  const std::vector<PwPort> inputs{port(10, "MONO", false)};
-  const auto pairs = pairPorts(outputs, inputs);
-  ASSERT_EQ(pairs.size(), 1u);
-  EXPECT_EQ(pairs[0].output.id, 1u);
-  EXPECT_EQ(pairs[0].input.id, 10u);
+TEST(PwPortPairing, PairsByChannelFirstThenInOrderAndSurplusOutputsStayUnlinked) {
+  EXPECT_EQ(ids(pairPorts({port(1, "FR", true), port(2, "FL", true), port(3, "", true)},
+                          {port(10, "FL", false), port(11, "FR", false), port(12, "FC", false)})),
+            (std::vector<std::pair<uint32_t, uint32_t>>{{1, 11}, {2, 10}, {3, 12}}));
+  EXPECT_EQ(ids(pairPorts({port(1, "FL", true), port(2, "FR", true), port(3, "FC", true)},
+                          {port(10, "MONO", false)})),
+            (std::vector<std::pair<uint32_t, uint32_t>>{{1, 10}}));
 }
 
 }  // namespace

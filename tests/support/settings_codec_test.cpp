@@ -22,19 +22,6 @@ AppSettings withMember(const std::string& key, const std::string& valueText) {
   return decodeSettings("{\"" + key + "\": " + valueText + "}");
 }
 
-TEST(SettingsCodecTest, EmptyObjectGivesDefaults) {
-  AppSettings settings = decodeSettings("{}");
-  EXPECT_EQ(settings, AppSettings());
-  EXPECT_EQ(settings.schema, 3);
-  EXPECT_EQ(settings.mode, BroadcastMode::synced);
-  EXPECT_EQ(settings.masterVolume, 100);
-  EXPECT_FALSE(settings.launchAtLogin);
-  EXPECT_TRUE(settings.showInDock);
-  EXPECT_FALSE(settings.onboardingDone);
-  EXPECT_EQ(settings.appearance, AppearanceMode::system);
-  EXPECT_TRUE(settings.devices.empty());
-}
-
 TEST(SettingsCodecTest, ReadsEveryMember) {
   AppSettings settings = decodeSettings(R"({
     "schema": 3, "mode": "mirror", "master_volume": 35, "launch_at_login": true,

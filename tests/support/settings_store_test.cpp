@@ -46,12 +46,9 @@ class SettingsStoreTest : public ::testing::Test {
   SettingsStore store{file(), log};
 };
 
-TEST_F(SettingsStoreTest, ConstructionDoesNotTouchTheFile) {
+TEST_F(SettingsStoreTest, MissingFileGivesDefaultsAndNeitherConstructionNorLoadCreatesIt) {
   EXPECT_EQ(store.url(), file());
   EXPECT_TRUE(listFolder(folder.path()).empty());
-}
-
-TEST_F(SettingsStoreTest, MissingFileGivesDefaultsAndCreatesNothing) {
   EXPECT_EQ(store.load(), AppSettings());
   EXPECT_TRUE(listFolder(folder.path()).empty());
   EXPECT_TRUE(logged().empty());
