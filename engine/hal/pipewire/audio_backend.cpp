@@ -23,6 +23,10 @@ class SimulatedBackend final : public AudioBackend {
   }
   AudioBackendKind kind() const override { return AudioBackendKind::simulated; }
   AudioSystem& system() override { return system_; }
+  bool playAlertSound() override {
+    system_.playChime();
+    return true;
+  }
 
  private:
   // The simulator's clock runs in real time on its own thread; it outlives
@@ -39,6 +43,7 @@ class PipeWireBackend final : public AudioBackend {
   AudioBackendKind kind() const override { return AudioBackendKind::pipewire; }
   AudioSystem& system() override { return system_; }
   PipeWireAudioSystem* pipewire() override { return &system_; }
+  bool playAlertSound() override { return system_.playAlertSound(); }
 
  private:
   PipeWireAudioSystem system_;

@@ -62,6 +62,10 @@ class AudioBackend {
   // The PipeWire system itself (for tools that look at the graph); null on
   // the simulated machine.
   virtual PipeWireAudioSystem* pipewire() { return nullptr; }
+  // Plays the alert chime where applications' sound goes now, without
+  // waiting for its end: the capture check listens for it. False when it
+  // cannot play.
+  virtual bool playAlertSound() = 0;
   // A sentence to show the user; empty when the devices are real.
   const std::string& note() const { return note_; }
 

@@ -12,16 +12,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <vector>
 
+#include "engine/hal/alert_chime.h"
 #include "engine/hal/pipewire/pw_aggregate.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_device_facts.h"
 #include "engine/hal/pipewire/pw_link.h"
 #include "engine/hal/pipewire/pw_ports.h"
+#include "engine/hal/pipewire/pw_recorder.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"
 
 namespace choralink {
@@ -30,10 +33,13 @@ using pipewire::GraphClock;
 using pipewire::PwAggregate;
 using pipewire::PwAggregateSpec;
 using pipewire::PwDspFilter;
+using pipewire::PwDspPort;
 using pipewire::PwGraph;
 using pipewire::PwGraphEvent;
 using pipewire::PwLinks;
 using pipewire::PwLock;
+using pipewire::PwPlayer;
+using pipewire::PwPort;
 using pipewire::PwThreadLoop;
 using pipewire::PwVirtualSink;
 using pipewire::SavedDefaultOutput;
@@ -169,6 +175,11 @@ struct PipeWireAudioSystem::Impl {
   std::map<AudioObjectID, std::unique_ptr<Tap>> taps;
   std::map<AudioObjectID, std::unique_ptr<Aggregate>> aggregates;
   std::vector<Registration> registrations;
+  // The last alert chime: its player and links (alertMutex, not the loop
+  // lock, guards them: making them waits on the loop thread).
+  std::mutex alertMutex;
+  std::unique_ptr<PwPlayer> alertPlayer;
+  PwLinks alertLinks;
 
   // ---- Notifications ----------------------------------------------------
 
@@ -690,6 +701,11 @@ PipeWireAudioSystem::PipeWireAudioSystem(Options options) : impl_(std::make_uniq
 
 PipeWireAudioSystem::~PipeWireAudioSystem() {
   {
+    std::lock_guard alert(impl_->alertMutex);
+    impl_->alertLinks.clear();
+    impl_->alertPlayer.reset();
+  }
+  {
     PwLock lock(*impl_->loop);
     pw_loop_destroy_source(pw_thread_loop_get_loop(impl_->loop->threadLoop()),
                            impl_->maintenanceTimer);
@@ -1069,6 +1085,49 @@ HALStatus PipeWireAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
   s.updateProfiling();
   s.notify(device, kPropIsRunningSomewhere);
   return kStatusOK;
+}
+
+bool PipeWireAudioSystem::playAlertSound() {
+  Impl& s = *impl_;
+  std::lock_guard alert(s.alertMutex);
+  s.alertLinks.clear();
+  s.alertPlayer.reset();
+  std::string target;
+  double rate = 0;
+  {
+    PwLock lock(*s.loop);
+    if (s.lost) return false;
+    target = s.defaultSinkName();
+    rate = pipewire::graphClock(*s.graph).rate;
+  }
+  if (target.empty() || !(rate > 0)) return false;
+
+  std::vector<float> chime(static_cast<size_t>(alertChime::kSeconds * rate));
+  for (size_t i = 0; i < chime.size(); ++i)
+    chime[i] = alertChime::sample(static_cast<double>(i) / rate);
+  auto player = std::make_unique<PwPlayer>(
+      *s.loop, "choralink.alert", std::vector<PwDspPort>{{"out_FL", "FL"}, {"out_FR", "FR"}},
+      std::vector<std::vector<float>>{chime, chime});
+  const double timeout = s.options.timeoutSeconds;
+  if (!player->filter().waitForNode(timeout)) return false;
+  const uint32_t node = player->filter().nodeId();
+  std::vector<PwPort> targetPorts;
+  const bool ready = s.graph->waitFor(
+      [&] {
+        const auto sink = s.graph->nodeByName(target);
+        targetPorts =
+            sink ? pipewire::playbackPorts(s.graph->ports(sink->id)) : std::vector<PwPort>{};
+        return s.graph->ports(node).size() == 2 && !targetPorts.empty();
+      },
+      timeout);
+  if (!ready) return false;
+  PwLinks links = pipewire::linkPairs(
+      *s.loop, pipewire::pairPorts(pipewire::outputPorts(s.graph->ports(node)), targetPorts));
+  if (links.empty() || !pipewire::waitActive(*s.loop, links, timeout)) return false;
+  player->start();
+  s.alertPlayer = std::move(player);
+  s.alertLinks = std::move(links);
+  return true;
 }
 
 bool pipewireDaemonAnswers(const std::string& remoteName) {

@@ -42,6 +42,8 @@
 //   "over"               notified when the daemon's profiler reports that the
 //                        aggregate's node, or the driver it follows, missed a
 //                        cycle (profiling is on only while an aggregate runs)
+//   alert sound          a one-shot player node of ours, linked to the
+//                        default output's playback ports
 //   daemon gone          every device and aggregate reads as not alive, the
 //                        device list empties, listeners of "livn", "dev#" and
 //                        "dOut" are notified; operations answer '!dev'
@@ -106,6 +108,14 @@ class PipeWireAudioSystem final : public AudioSystem {
   HALStatus destroyIOProcID(AudioObjectID device, IOProcID id) override;
   HALStatus startDevice(AudioObjectID device, IOProcID id) override;
   HALStatus stopDevice(AudioObjectID device, IOProcID id) override;
+
+  // Plays the alert chime (engine/hal/alert_chime.h) where applications'
+  // sound goes now: the default output, which is our captured sink while a
+  // muted tap holds it. Returns once the chime has started, without waiting
+  // for its end; false when it cannot play (no output, no daemon, the node or
+  // its links did not come up in time). The chime's node stays until the
+  // next chime or destruction. Not on the loop thread.
+  bool playAlertSound();
 
   // For tests and tools: the connection and graph this system reads.
   pipewire::PwThreadLoop& loop();

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "engine/hal/alert_chime.h"
+
 namespace choralink::sim {
 
 class SignalSource::Impl {
@@ -131,16 +133,8 @@ class Chime final : public SignalSource::Impl {
   Chime(double start, double hz, float amplitude, double seconds)
       : start_(start), hz_(hz), amplitude_(amplitude), seconds_(std::max(seconds, 0.0)) {}
   void render(double start, double step, std::uint32_t frames, float* out) const override {
-    // Decays to about 1 % of its onset by the end, then stops.
-    const double tau = seconds_ / 4.6;
-    const double w = 2.0 * M_PI * hz_;
     for (std::uint32_t i = 0; i < frames; ++i) {
-      const double t = start + i * step - start_;
-      float v = 0;
-      if (t >= 0 && t < seconds_) {
-        const double partials = 0.7 * std::sin(w * t) + 0.3 * std::sin(1.5 * w * t);
-        v = amplitude_ * static_cast<float>(std::exp(-t / tau) * partials);
-      }
+      const float v = alertChime::sample(start + i * step - start_, hz_, amplitude_, seconds_);
       out[2 * i] = v;
       out[2 * i + 1] = v;
     }

@@ -38,8 +38,7 @@ class SignalSource {
                                              bool loop = false);
   // Any function of time: fills (left, right) for time t.
   static SignalSource custom(std::function<void(double t, float& left, float& right)> fn);
-  // A short bell-like chime from `startSeconds`: two sine partials (hz and
-  // 1.5 × hz) under an exponential decay, `amplitude` at its onset, silent
+  // The alert chime (engine/hal/alert_chime.h) from `startSeconds`, silent
   // from `startSeconds + seconds` on.
   static SignalSource chime(double startSeconds, double hz = 880, float amplitude = 0.3f,
                             double seconds = 0.6);

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/hal/alert_chime.h"
 #include "engine/hal/sim/sim_impl.h"
 
 namespace choralink::sim {
@@ -886,6 +887,15 @@ void SimAudioSystem::addToSystemMix(SignalSource sound) {
   std::lock_guard lock(impl_->mutex);
   impl_->catchUpDirect();
   impl_->systemMix = SignalSource::mix(std::move(impl_->systemMix), std::move(sound));
+}
+
+void SimAudioSystem::playChime() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->catchUpDirect();
+  impl_->systemMix =
+      SignalSource::mix(std::move(impl_->systemMix),
+                        SignalSource::chime(impl_->ioTime, alertChime::kHz, alertChime::kAmplitude,
+                                            alertChime::kSeconds));
 }
 
 void SimAudioSystem::setTapFormat(const TapFormat& format) {

@@ -145,6 +145,8 @@ class SimAudioSystem final : public AudioSystem {
   // Another program starts playing `sound` alongside what already plays (a
   // source on the IO timeline: a sound starting "now" starts at ioTime()).
   void addToSystemMix(SignalSource sound);
+  // A program's alert sound: the alert chime starts in the system mix now.
+  void playChime();
   void setTapFormat(const TapFormat& format);
   std::vector<AudioObjectID> tapIDs() const;
   std::optional<TapDescription> tapDescription(AudioObjectID tap) const;
