@@ -195,6 +195,27 @@ struct PipeWireAudioSystem::Impl {
     }
   }
 
+  // Starts or stops one IO procedure of an aggregate. Sinks run whenever the
+  // graph runs them: for a sink only the device-wide call (no procedure) has
+  // something to answer, and there is nothing to do. Loop lock held.
+  HALStatus setRunning(AudioObjectID id, IOProcID proc, bool run) {
+    const auto it = aggregates.find(id);
+    if (it == aggregates.end()) {
+      return device(id) != nullptr && proc == kNoIOProc ? kStatusOK : kStatusBadObject;
+    }
+    Aggregate& a = *it->second;
+    if (proc == kNoIOProc) return kStatusOK;
+    if (proc != a.proc) return kStatusBadObject;
+    if (run) {
+      a.filter->start();
+    } else {
+      a.filter->stop();
+    }
+    updateProfiling();
+    notify(id, kPropIsRunningSomewhere);
+    return kStatusOK;
+  }
+
   // ---- Devices ----------------------------------------------------------
 
   const Device* device(AudioObjectID id) const {
@@ -1045,21 +1066,8 @@ HALStatus PipeWireAudioSystem::destroyIOProcID(AudioObjectID device, IOProcID id
 
 HALStatus PipeWireAudioSystem::startDevice(AudioObjectID device, IOProcID id) {
   PwLock lock(*impl_->loop);
-  Impl& s = *impl_;
-  if (s.lost) return kStatusBadDevice;
-  const auto it = s.aggregates.find(device);
-  if (it == s.aggregates.end()) {
-    // Sinks run whenever the graph runs them; there is nothing to start.
-    if (s.device(device) != nullptr) return id == kNoIOProc ? kStatusOK : kStatusBadObject;
-    return kStatusBadObject;
-  }
-  Impl::Aggregate& a = *it->second;
-  if (id == kNoIOProc) return kStatusOK;
-  if (id != a.proc) return kStatusBadObject;
-  a.filter->start();
-  s.updateProfiling();
-  s.notify(device, kPropIsRunningSomewhere);
-  return kStatusOK;
+  if (impl_->lost) return kStatusBadDevice;
+  return impl_->setRunning(device, id, true);
 }
 
 HALStatus PipeWireAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
@@ -1071,20 +1079,8 @@ HALStatus PipeWireAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
       return kStatusOK;
     }
   }
-  Impl& s = *impl_;
-  PwLock lock(*s.loop);
-  const auto it = s.aggregates.find(device);
-  if (it == s.aggregates.end()) {
-    if (s.device(device) != nullptr) return id == kNoIOProc ? kStatusOK : kStatusBadObject;
-    return kStatusBadObject;
-  }
-  Impl::Aggregate& a = *it->second;
-  if (id == kNoIOProc) return kStatusOK;
-  if (id != a.proc) return kStatusBadObject;
-  a.filter->stop();
-  s.updateProfiling();
-  s.notify(device, kPropIsRunningSomewhere);
-  return kStatusOK;
+  PwLock lock(*impl_->loop);
+  return impl_->setRunning(device, id, false);
 }
 
 bool PipeWireAudioSystem::playAlertSound() {
