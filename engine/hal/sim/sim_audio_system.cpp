@@ -883,12 +883,6 @@ void SimAudioSystem::setSystemMix(SignalSource source) {
   impl_->systemMix = std::move(source);
 }
 
-void SimAudioSystem::addToSystemMix(SignalSource sound) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->catchUpDirect();
-  impl_->systemMix = SignalSource::mix(std::move(impl_->systemMix), std::move(sound));
-}
-
 void SimAudioSystem::playChime() {
   std::lock_guard lock(impl_->mutex);
   impl_->catchUpDirect();

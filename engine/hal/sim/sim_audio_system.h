@@ -142,9 +142,6 @@ class SimAudioSystem final : public AudioSystem {
   // ---- System audio and taps ----------------------------------------------
 
   void setSystemMix(SignalSource source);
-  // Another program starts playing `sound` alongside what already plays (a
-  // source on the IO timeline: a sound starting "now" starts at ioTime()).
-  void addToSystemMix(SignalSource sound);
   // A program's alert sound: the alert chime starts in the system mix now.
   void playChime();
   void setTapFormat(const TapFormat& format);
