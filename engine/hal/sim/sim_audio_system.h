@@ -90,7 +90,7 @@ struct TapFormat {
 };
 
 struct SimOptions {
-  // Seconds a sub-device takes to join an aggregate unless its spec says.
+  // Seconds a sub-device takes to join an aggregate unless its DeviceSpec says.
   double defaultJoinDelay = 0.1;
   // How much of each device's most recent playback is kept.
   double recordingWindowSeconds = 60;
