@@ -125,13 +125,7 @@ TEST_F(BroadcastSessionOnPipeWireTest, CapturedSoundReachesEverySinkWithItsSlots
   session.teardown();
   EXPECT_TRUE(session.isTornDown());
   // Teardown leaves no node, link or changed default behind.
-  EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("Choralink"); }, kTimeout));
-  EXPECT_TRUE(
-      graph().waitFor([&] { return !graph().nodeByName("choralink.aggregate"); }, kTimeout));
-  EXPECT_TRUE(graph().waitFor([&] { return graph().links().size() == linksBefore; }, kTimeout))
-      << graph().links().size() << " links, " << linksBefore << " before";
-  EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before); }, kTimeout))
-      << graph().defaultSinkName();
+  expectGraphAsBefore(linksBefore, before);
   restoreDefaultOutput(graph(), {});
   forceQuantum(graph(), 0);
 }
@@ -150,12 +144,7 @@ TEST_F(BroadcastSessionOnPipeWireTest, MirrorSessionLeavesTheDefaultOutputAlone)
 }
 
 TEST_F(BroadcastSessionOnPipeWireTest, ADeviceUnpluggedBeforeTheBuildIsSkipped) {
-  PwVirtualSink::Spec spec;
-  spec.name = "going_away";
-  spec.markOwned = false;
-  spec.isVirtual = false;
-  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
-  auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  auto sink = plugUsbSink("going_away");
   ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") != 0; }, kTimeout));
   const AudioDeviceInfo gone = device("going_away");
   sink.reset();

@@ -86,13 +86,7 @@ TEST_F(DeviceCatalogOnPipeWireTest, FakeSinksBecomeDeviceRecords) {
 }
 
 TEST_F(DeviceCatalogOnPipeWireTest, PluggedAndUnpluggedSinksReachTheCatalog) {
-  PwVirtualSink::Spec spec;
-  spec.name = "usb_headset";
-  spec.description = "USB Headset";
-  spec.markOwned = false;
-  spec.isVirtual = false;
-  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
-  auto headset = std::make_unique<PwVirtualSink>(loop(), spec);
+  auto headset = plugUsbSink("usb_headset", "USB Headset");
   deliverNotifications();
   ASSERT_NE(find("usb_headset"), nullptr);
   EXPECT_EQ(find("usb_headset")->transport, Transport::usb);

@@ -259,6 +259,27 @@ void PipeWireTest::setDefaultSeenBy(const char* name, const PwGraph& other) {
       kSettleTimeout));
 }
 
+std::unique_ptr<PwVirtualSink> PipeWireTest::plugUsbSink(const std::string& name,
+                                                         const std::string& description) {
+  PwVirtualSink::Spec spec;
+  spec.name = name;
+  if (!description.empty()) spec.description = description;
+  spec.markOwned = false;
+  spec.isVirtual = false;
+  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
+  return std::make_unique<PwVirtualSink>(*loop_, spec);
+}
+
+void PipeWireTest::expectGraphAsBefore(size_t linksBefore, const SavedDefaultOutput& before) {
+  PwGraph& g = *graph_;
+  EXPECT_TRUE(g.waitFor([&] { return !g.nodeByName("Choralink"); }, kSettleTimeout));
+  EXPECT_TRUE(g.waitFor([&] { return !g.nodeByName("choralink.aggregate"); }, kSettleTimeout));
+  EXPECT_TRUE(g.waitFor([&] { return g.links().size() == linksBefore; }, kSettleTimeout))
+      << g.links().size() << " links, " << linksBefore << " before";
+  EXPECT_TRUE(g.waitFor([&] { return defaultOutputIs(g, before); }, kSettleTimeout))
+      << g.defaultSinkName();
+}
+
 uint32_t PipeWireTest::sinkId(const std::string& name) {
   const auto node = graph_->nodeByName(name);
   EXPECT_TRUE(node.has_value()) << name;

@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_graph.h"
 #include "engine/hal/pipewire/pw_runtime.h"
+#include "engine/hal/pipewire/pw_virtual_sink.h"
 
 namespace choralink::pipewire::testing {
 
@@ -82,6 +84,13 @@ class PipeWireTest : public ::testing::Test {
   // Points the default output at `name` from the test's own connection and
   // waits until it and `other` have heard both keys.
   void setDefaultSeenBy(const char* name, const PwGraph& other);
+  // A sink that reads as a USB device (not one of ours), present while the
+  // returned object lives. An empty description keeps the sink's default.
+  std::unique_ptr<PwVirtualSink> plugUsbSink(const std::string& name,
+                                             const std::string& description = {});
+  // Nothing of ours is left: no "Choralink" sink, no aggregate node, as many
+  // links as `linksBefore`, and the default output as `before` saved it.
+  void expectGraphAsBefore(size_t linksBefore, const SavedDefaultOutput& before);
   // Every node with what is known of it, for failure messages.
   std::string describeGraph() const;
 

@@ -150,16 +150,6 @@ class RouterOnPipeWireTest : public PipeWireTest {
     return measurePulse(loop(), graph(), "Choralink", sinks, kRecordFrames);
   }
 
-  void expectGraphAsBefore() {
-    EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("Choralink"); }, kTimeout));
-    EXPECT_TRUE(
-        graph().waitFor([&] { return !graph().nodeByName("choralink.aggregate"); }, kTimeout));
-    EXPECT_TRUE(graph().waitFor([&] { return graph().links().size() == linksBefore_; }, kTimeout))
-        << graph().links().size() << " links, " << linksBefore_ << " before";
-    EXPECT_TRUE(graph().waitFor([&] { return defaultOutputIs(graph(), before_); }, kTimeout))
-        << graph().defaultSinkName();
-  }
-
   choralink::test::TempFolder folder_;
   choralink::test::LogCapture logs_{folder_.path()};
   SerialQueue eventQueue_{"app.choralink.test.events"};
@@ -213,17 +203,11 @@ TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksFollowsLiveChangesAndLeaves
   ASSERT_TRUE(events_.waitForKind(EngineEvent::Kind::stopped, eventsBefore));
   EXPECT_EQ(events_.all().back(), EngineEvent::stopped(StopReason::user()));
   EXPECT_FALSE(router_->isRunning());
-  expectGraphAsBefore();
+  expectGraphAsBefore(linksBefore_, before_);
 }
 
 TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
-  PwVirtualSink::Spec spec;
-  spec.name = "going_away";
-  spec.description = "Going Away";
-  spec.markOwned = false;
-  spec.isVirtual = false;
-  spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
-  auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  auto sink = plugUsbSink("going_away", "Going Away");
   ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") != 0; }, kTimeout));
 
   BroadcastConfig config;
@@ -252,7 +236,7 @@ TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
 
   auto stopped = router_->stop();
   ASSERT_TRUE(ready(stopped));
-  expectGraphAsBefore();
+  expectGraphAsBefore(linksBefore_, before_);
 }
 
 TEST(RouterOnPipeWireLifetime, DaemonGoingAwayEndsTheBroadcastWithAReasonAndNothingHangs) {
