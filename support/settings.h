@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/broadcast_mode.h"
+#include "types/broadcast_mode.h"
 
 namespace choralink {
 

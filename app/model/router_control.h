@@ -4,4 +4,4 @@
 // keeps naming it from here.
 #pragma once
 
-#include "engine/router_control.h"
+#include "engine/control/router_control.h"

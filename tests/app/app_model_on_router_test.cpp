@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/model/app_model.h"
-#include "app/model/sim_capture_check_sound.h"
-#include "engine/audio_router.h"
+#include "app/wiring/sim_capture_check_sound.h"
+#include "engine/control/audio_router.h"
 #include "engine/hal/sim/presets.h"
 #include "engine/hal/sim/sim_machine.h"
 #include "support/settings_store.h"

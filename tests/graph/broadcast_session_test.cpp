@@ -1,12 +1,12 @@
 // What a broadcast session builds in the audio system, how it aligns sample
 // rates, what it reports, and how it takes everything down again.
-#include "engine/broadcast_session.h"
+#include "engine/graph/broadcast_session.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
-#include "engine/channel_map.h"
+#include "engine/graph/channel_map.h"
 #include "tests/graph/graph_fixture.h"
 
 namespace choralink {

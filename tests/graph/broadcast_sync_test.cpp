@@ -14,8 +14,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/broadcast_session.h"
-#include "engine/latency_model.h"
+#include "engine/graph/broadcast_session.h"
+#include "engine/graph/latency_model.h"
 #include "tests/graph/forwarding_audio_system.h"
 #include "tests/graph/graph_fixture.h"
 

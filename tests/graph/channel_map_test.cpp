@@ -1,6 +1,6 @@
 // How devices' channels and the captured mix are found in the aggregate
 // device's buffer lists, and which device gives the clock.
-#include "engine/channel_map.h"
+#include "engine/graph/channel_map.h"
 
 #include <gtest/gtest.h>
 

@@ -13,13 +13,13 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/audio_device_info.h"
-#include "engine/broadcast_session.h"
+#include "engine/devices/audio_device_info.h"
 #include "engine/dispatch/virtual_executor.h"
+#include "engine/graph/broadcast_session.h"
+#include "engine/graph/rate_journal.h"
 #include "engine/hal/hal.h"
 #include "engine/hal/sim/presets.h"
 #include "engine/hal/sim/sim_audio_system.h"
-#include "engine/rate_journal.h"
 #include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
 

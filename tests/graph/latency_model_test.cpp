@@ -1,5 +1,5 @@
 // Delays that line devices up with the slowest one, plus user offsets.
-#include "engine/latency_model.h"
+#include "engine/graph/latency_model.h"
 
 #include <gtest/gtest.h>
 

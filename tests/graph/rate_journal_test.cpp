@@ -1,5 +1,5 @@
 // The on-disk record of changed sample rates, and the launch-time repair.
-#include "engine/rate_journal.h"
+#include "engine/graph/rate_journal.h"
 
 #include <gtest/gtest.h>
 

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <functional>
 
-#include "engine/broadcast_session.h"
-#include "engine/channel_map.h"
+#include "engine/graph/broadcast_session.h"
+#include "engine/graph/channel_map.h"
 #include "tests/graph/graph_fixture.h"
 
 namespace choralink {

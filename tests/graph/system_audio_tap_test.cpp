@@ -1,6 +1,6 @@
 // The system-audio capture: what it asks the platform for, what it reads back,
 // and that a failed construction leaves no tap behind.
-#include "engine/system_audio_tap.h"
+#include "engine/graph/system_audio_tap.h"
 
 #include <gtest/gtest.h>
 

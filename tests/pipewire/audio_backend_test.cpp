@@ -9,9 +9,9 @@
 #include <set>
 #include <thread>
 
-#include "engine/audio_router.h"
+#include "engine/control/audio_router.h"
+#include "engine/hal/audio_backend.h"
 #include "engine/hal/hal.h"
-#include "engine/hal/pipewire/audio_backend.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/sim/presets.h"
 #include "tests/common/log_capture.h"

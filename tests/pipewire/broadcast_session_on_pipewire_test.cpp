@@ -7,10 +7,10 @@
 
 #include <filesystem>
 
-#include "engine/audio_device_info.h"
-#include "engine/broadcast_session.h"
-#include "engine/device_catalog.h"
+#include "engine/control/device_catalog.h"
+#include "engine/devices/audio_device_info.h"
 #include "engine/dispatch/serial_queue.h"
+#include "engine/graph/broadcast_session.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"

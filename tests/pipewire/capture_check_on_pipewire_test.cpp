@@ -8,10 +8,10 @@
 #include <cmath>
 #include <thread>
 
-#include "app/model/backend_capture_check_sound.h"
-#include "engine/audio_router.h"
+#include "app/wiring/backend_capture_check_sound.h"
+#include "engine/control/audio_router.h"
 #include "engine/hal/alert_chime.h"
-#include "engine/hal/pipewire/audio_backend.h"
+#include "engine/hal/audio_backend.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_link.h"

@@ -5,7 +5,7 @@
 // daemon's notifications reach that queue for real.
 #include <gtest/gtest.h>
 
-#include "engine/device_catalog.h"
+#include "engine/control/device_catalog.h"
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"

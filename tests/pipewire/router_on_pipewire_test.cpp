@@ -17,7 +17,7 @@
 #include <map>
 #include <mutex>
 
-#include "engine/audio_router.h"
+#include "engine/control/audio_router.h"
 #include "engine/dispatch/serial_queue.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"

@@ -10,12 +10,12 @@
 #include <stdexcept>
 #include <utility>
 
-#include "engine/audio_router.h"
+#include "engine/control/audio_router.h"
+#include "engine/devices/transport.h"
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/hal/hal.h"
 #include "engine/hal/sim/presets.h"
 #include "engine/hal/sim/sim_audio_system.h"
-#include "engine/transport.h"
 #include "support/log.h"
 
 namespace choralink::simtool {

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/broadcast_mode.h"
 #include "engine/hal/sim/device_spec.h"
+#include "types/broadcast_mode.h"
 
 namespace choralink::simtool {
 

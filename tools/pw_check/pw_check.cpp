@@ -39,10 +39,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/audio_router.h"
+#include "engine/control/audio_router.h"
+#include "engine/hal/audio_backend.h"
 #include "engine/hal/four_cc.h"
 #include "engine/hal/hal.h"
-#include "engine/hal/pipewire/audio_backend.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_device_facts.h"
 #include "engine/hal/pipewire/pw_graph.h"

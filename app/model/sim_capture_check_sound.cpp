@@ -1,9 +1,0 @@
-#include "app/model/sim_capture_check_sound.h"
-
-namespace choralink {
-
-void SimCaptureCheckSound::play() {
-  system_.playChime();
-}
-
-}  // namespace choralink

@@ -1,0 +1,9 @@
+#include "app/wiring/sim_capture_check_sound.h"
+
+namespace choralink {
+
+void SimCaptureCheckSound::play() {
+  system_.playChime();
+}
+
+}  // namespace choralink

@@ -1,0 +1,178 @@
+// The capture probe on the simulated machine: which device hosts it, that it
+// listens without being heard, that it never disturbs a broadcast, and how it
+// ends.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/hal/hal_error.h"
+#include "tests/control/router_fixture.h"
+
+namespace choralink {
+namespace {
+
+using test::configFor;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace presets = sim::presets;
+
+class CaptureProbeTest : public test::RouterTest {
+ protected:
+  void startProbe() { await(router->startCaptureProbe()); }
+  void stopProbe() { await(router->stopCaptureProbe()); }
+};
+
+// ---- The device it runs on -----------------------------------------------------------
+
+TEST_F(CaptureProbeTest, PrefersBuiltInThenAnyWiredDeviceThenBluetooth) {
+  plug(presets::airPods());
+  plug(presets::airPlaySpeaker());
+  createRouter();
+  startProbe();
+  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kAirPodsUID));
+  stopProbe();
+
+  plug(presets::usbInterface());
+  startProbe();
+  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kUSBInterfaceUID));
+  stopProbe();
+
+  plug(presets::builtInSpeakers());
+  startProbe();
+  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kSpeakersUID));
+  stopProbe();
+  expectNothingLeft();
+}
+
+TEST_F(CaptureProbeTest, FailsWithoutASupportedOutputDevice) {
+  plug(presets::airPlaySpeaker());
+  createRouter();
+  try {
+    startProbe();
+    FAIL() << "the probe should not start";
+  } catch (const HALError& error) {
+    EXPECT_EQ(error.status(), -1);
+    EXPECT_EQ(error.operation(), "No output device");
+  }
+  expectNothingLeft();
+}
+
+// ---- What it measures ------------------------------------------------------------------------
+
+TEST_F(CaptureProbeTest, ListensToTheSystemWithoutPlayingAnythingItself) {
+  plug(presets::builtInSpeakers());
+  createRouter();
+  EXPECT_FALSE(router->callbackHasRun());
+  startProbe();
+  EXPECT_FALSE(system().systemOutputMuted()) << "the system keeps playing normally";
+  advance(0.5);
+  EXPECT_TRUE(router->callbackHasRun());
+  EXPECT_NEAR(router->inputLevel(), 0.5f, 0.01f);
+  const auto levels = router->levels();
+  ASSERT_EQ(levels.size(), 1u);
+  EXPECT_EQ(levels.at(presets::kSpeakersUID), 0.0f) << "the probe's own output is silent";
+  EXPECT_FALSE(router->isRunning());
+  EXPECT_THAT(router->delayBreakdown(), IsEmpty());
+
+  // Parameter calls do not reach the probe's render state.
+  router->update(configFor({presets::kSpeakersUID}));
+  router->setVolume(presets::kSpeakersUID, 1.0f);
+  router->setMasterVolume(1.0f);
+  advance(0.5);
+  EXPECT_EQ(router->levels().at(presets::kSpeakersUID), 0.0f);
+
+  stopProbe();
+  EXPECT_FALSE(router->callbackHasRun());
+  expectNothingLeft();
+  EXPECT_THAT(takeEvents(), IsEmpty()) << "a probe sends no events";
+}
+
+TEST_F(CaptureProbeTest, HasNoWatchdog) {
+  plug(presets::builtInSpeakers());
+  createRouter();
+  system().setIODriver(sim::IODriver::manual);  // the callback never runs
+  startProbe();
+  advance(60);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_EQ(system().liveObjects().aggregates, 1u);
+  EXPECT_FALSE(router->callbackHasRun());
+}
+
+TEST_F(CaptureProbeTest, AFailedDeviceStartLeavesNothing) {
+  plug(presets::builtInSpeakers());
+  createRouter();
+  system().failOperation(sim::Operation::startDevice, kStatusIllegalOperation, 1);
+  try {
+    startProbe();
+    FAIL() << "the probe should not start";
+  } catch (const HALError& error) {
+    EXPECT_EQ(error.operation(), "AudioDeviceStart");
+  }
+  EXPECT_FALSE(router->callbackHasRun());
+  EXPECT_THAT(router->levels(), IsEmpty());
+  expectNothingLeft();
+}
+
+// ---- Living beside broadcasts ----------------------------------------------------------------
+
+class ProbeAndBroadcastTest : public CaptureProbeTest {
+ protected:
+  void SetUp() override {
+    plug(presets::builtInSpeakers());
+    plug(presets::hdmiTV());
+    createRouter();
+  }
+};
+
+TEST_F(ProbeAndBroadcastTest, NeverDisturbsARunningBroadcast) {
+  start(configFor({presets::kTVUID}));
+  const auto aggregate = aggregates();
+  startProbe();
+  stopProbe();
+  EXPECT_EQ(aggregates(), aggregate);
+  EXPECT_TRUE(router->isRunning());
+  advance(1);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({presets::kTVUID})));
+}
+
+TEST_F(ProbeAndBroadcastTest, DoesNothingWhileABroadcastIsWanted) {
+  // Stalled and torn down: the watchdog's restart is pending, no session.
+  system().setCaptureBlocked(true);
+  start(configFor({presets::kTVUID}));
+  advance(10.5);
+  ASSERT_THAT(aggregates(), IsEmpty());
+  startProbe();
+  EXPECT_THAT(aggregates(), IsEmpty());
+}
+
+TEST_F(ProbeAndBroadcastTest, ABroadcastStartReplacesTheProbeQuietly) {
+  startProbe();
+  start(configFor({presets::kTVUID}));
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({presets::kTVUID})));
+  EXPECT_TRUE(router->isRunning());
+  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kTVUID));
+  stopProbe();  // nothing to stop: the broadcast stays
+  EXPECT_TRUE(router->isRunning());
+}
+
+TEST_F(ProbeAndBroadcastTest, SleepEndsTheProbeWithoutAnEventAndWakeDoesNotBringItBack) {
+  startProbe();
+  router->systemWillSleep();
+  settle();
+  EXPECT_TRUE(logs.contains(LogLevel::info, "Sleep: stopping capture probe"));
+  expectNothingLeft();
+  router->systemDidWake();
+  advance(3);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_THAT(aggregates(), IsEmpty());
+}
+
+TEST_F(ProbeAndBroadcastTest, DeviceChangesDoNotRebuildAProbe) {
+  startProbe();
+  plug(presets::usbInterface());
+  advance(2);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kSpeakersUID));
+}
+
+}  // namespace
+}  // namespace choralink

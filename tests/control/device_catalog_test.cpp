@@ -1,0 +1,349 @@
+// The device catalog against the simulated audio system on virtual time: the
+// debounce of notifications, publishing only real changes, the "Devices: "
+// line, the records it builds (admission, order, latency, names, kinds) and
+// the order in which it reads a device's properties.
+#include "engine/control/device_catalog.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <tuple>
+
+#include "engine/dispatch/virtual_executor.h"
+#include "engine/hal/sim/presets.h"
+#include "engine/hal/sim/sim_audio_system.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
+#include "tests/graph/forwarding_audio_system.h"
+
+namespace choralink {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace presets = sim::presets;
+
+// Notes each property read (object, selector) that carries data, in order,
+// and counts listener removals.
+class ReadRecorder final : public test::ForwardingAudioSystem {
+ public:
+  using ForwardingAudioSystem::ForwardingAudioSystem;
+
+  std::vector<std::pair<AudioObjectID, std::uint32_t>> reads;
+  int removals = 0;
+
+  HALStatus getPropertyData(AudioObjectID o, const PropertyAddress& a, std::uint32_t qs,
+                            const void* q, std::uint32_t& size, void* data) override {
+    reads.emplace_back(o, a.selector);
+    return ForwardingAudioSystem::getPropertyData(o, a, qs, q, size, data);
+  }
+  HALStatus removePropertyListener(AudioObjectID o, const PropertyAddress& a, Executor& q,
+                                   const PropertyListenerBlock& b) override {
+    ++removals;
+    return ForwardingAudioSystem::removePropertyListener(o, a, q, b);
+  }
+};
+
+// Every read of `selector` fails (of `object`, or of every object).
+sim::PropertyFault fault(std::optional<AudioObjectID> object, std::uint32_t selector) {
+  sim::PropertyFault f;
+  f.object = object;
+  f.selector = selector;
+  return f;
+}
+
+class DeviceCatalogTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<DeviceCatalog> makeCatalog(bool isLaptop = false) {
+    auto catalog = DeviceCatalog::create(recorder, clock, logs.log(), isLaptop);
+    catalog->setOnChange(
+        [this](const std::vector<AudioDeviceInfo>& list) { published.push_back(list); });
+    return catalog;
+  }
+
+  std::vector<std::string> uids(const std::vector<AudioDeviceInfo>& list) {
+    std::vector<std::string> out;
+    for (const AudioDeviceInfo& device : list)
+      out.push_back(device.uid);
+    return out;
+  }
+
+  std::optional<AudioDeviceInfo> describe(std::string_view uid, bool isLaptop = false) {
+    return DeviceCatalog::describe(recorder, *sim.deviceID(uid), kUnknownObject, isLaptop);
+  }
+
+  test::TempFolder folder;
+  test::LogCapture logs{folder.path()};
+  VirtualExecutor clock{"app.choralink.engine"};
+  sim::SimAudioSystem sim{clock};
+  ReadRecorder recorder{sim};
+  std::vector<std::vector<AudioDeviceInfo>> published;
+};
+
+// ---- Notifications and publishing -------------------------------------------------
+
+TEST_F(DeviceCatalogTest, StartPublishesTheFirstListAndListensToTheSystem) {
+  presets::addStandardMachine(sim);
+  auto catalog = makeCatalog();
+  catalog->start();
+  ASSERT_EQ(published.size(), 1u);
+  EXPECT_THAT(uids(published[0]), ElementsAre(presets::kSpeakersUID, presets::kAirPodsUID,
+                                              presets::kTVUID, presets::kAirPlayUID));
+  EXPECT_EQ(catalog->devices(), published[0]);
+  ASSERT_EQ(catalog->listeners().size(), 2u);
+  EXPECT_EQ(catalog->listeners()[0].addr().selector, kPropDevices);
+  EXPECT_EQ(catalog->listeners()[1].addr().selector, kPropDefaultOutputDevice);
+  EXPECT_EQ(sim.liveObjects().listeners, 2u);
+}
+
+TEST_F(DeviceCatalogTest, AnEmptySystemPublishesNothingAtStart) {
+  auto catalog = makeCatalog();
+  catalog->start();
+  EXPECT_THAT(published, IsEmpty());
+  EXPECT_THAT(logs.messages(), IsEmpty());
+}
+
+TEST_F(DeviceCatalogTest, NotificationsWithinTheDebounceCauseOneReRead) {
+  auto catalog = makeCatalog();
+  catalog->start();
+  sim.addDevice(presets::builtInSpeakers());
+  clock.advanceBy(0.1);
+  sim.addDevice(presets::hdmiTV());
+  clock.advanceBy(0.29);
+  EXPECT_THAT(published, IsEmpty());
+  EXPECT_TRUE(catalog->refreshPending());
+  clock.advanceBy(0.01);
+  ASSERT_EQ(published.size(), 1u);
+  EXPECT_THAT(uids(published[0]), ElementsAre(presets::kSpeakersUID, presets::kTVUID));
+  EXPECT_EQ(logs.startingWith("Devices: ").size(), 1u);
+}
+
+TEST_F(DeviceCatalogTest, ANotificationThatChangesNothingPublishesAndLogsNothing) {
+  sim.addDevice(presets::builtInSpeakers());
+  auto catalog = makeCatalog();
+  catalog->start();
+  published.clear();
+  logs.clear();
+  // A device that comes and goes within the debounce.
+  sim.addDevice(presets::usbHeadset());
+  sim.removeDevice(presets::kUSBHeadsetUID);
+  clock.advanceBy(1);
+  EXPECT_THAT(published, IsEmpty());
+  EXPECT_THAT(logs.messages(), IsEmpty());
+}
+
+TEST_F(DeviceCatalogTest, ADefaultOutputChangeAlonePublishesANewList) {
+  sim.addDevice(presets::builtInSpeakers());
+  sim.addDevice(presets::hdmiTV());
+  auto catalog = makeCatalog();
+  catalog->start();
+  published.clear();
+  sim.setDefaultOutput(presets::kTVUID);
+  clock.advanceBy(0.3);
+  ASSERT_EQ(published.size(), 1u);
+  EXPECT_FALSE(published[0][0].isDefaultOutput);
+  EXPECT_TRUE(published[0][1].isDefaultOutput);
+}
+
+TEST_F(DeviceCatalogTest, AChangeOfAvailableRatesAloneIsNotRepublished) {
+  sim.addDevice(presets::builtInSpeakers());
+  auto catalog = makeCatalog();
+  catalog->start();
+  published.clear();
+  sim.modifyDevice(presets::kSpeakersUID, [](sim::DeviceSpec& spec) {
+    spec.availableRates = sim::discreteRates({48000});
+  });
+  catalog->scheduleRefresh();
+  clock.advanceBy(1);
+  EXPECT_THAT(published, IsEmpty());
+  EXPECT_EQ(catalog->devices()[0].availableRates, (std::vector<double>{44100, 48000, 88200, 96000}))
+      << "the kept list is the published one";
+}
+
+TEST_F(DeviceCatalogTest, StopEndsListeningAndDropsAPendingRefresh) {
+  auto catalog = makeCatalog();
+  catalog->start();
+  sim.addDevice(presets::builtInSpeakers());
+  catalog->stop();
+  clock.advanceBy(1);
+  EXPECT_THAT(published, IsEmpty());
+  EXPECT_EQ(sim.liveObjects().listeners, 0u);
+  sim.addDevice(presets::hdmiTV());
+  clock.advanceBy(1);
+  EXPECT_THAT(published, IsEmpty());
+}
+
+TEST_F(DeviceCatalogTest, AGoneCatalogIgnoresItsPendingRefresh) {
+  auto catalog = makeCatalog();
+  catalog->start();
+  catalog->scheduleRefresh();
+  catalog.reset();
+  sim.addDevice(presets::builtInSpeakers());
+  clock.advanceBy(1);
+  EXPECT_THAT(published, IsEmpty());
+  EXPECT_EQ(sim.liveObjects().listeners, 0u);
+}
+
+TEST_F(DeviceCatalogTest, RefusedListenersAreKeptInactiveAndNotRemoved) {
+  sim.failOperation(sim::Operation::addPropertyListener, kStatusUnspecified);
+  auto catalog = makeCatalog();
+  catalog->start();
+  ASSERT_EQ(catalog->listeners().size(), 2u);
+  EXPECT_FALSE(catalog->listeners()[0].active());
+  EXPECT_FALSE(catalog->listeners()[1].active());
+  catalog->stop();
+  EXPECT_EQ(recorder.removals, 0);
+}
+
+// ---- The log line ----------------------------------------------------------------------
+
+TEST_F(DeviceCatalogTest, TheLogLineNamesEveryDeviceWithItsFacts) {
+  sim::DeviceSpec speakers;
+  speakers.uid = "Speakers-1";
+  speakers.name = "Speakers";
+  speakers.transport = kTransportBuiltIn;
+  speakers.nominalRate = 48000;
+  speakers.latencyFrames = 0;
+  speakers.safetyOffsetFrames = 0;
+  speakers.bufferFrameSize = 480;  // 10 ms
+  sim.addDevice(speakers);
+  sim.addDevice(presets::usbInterface());
+  auto catalog = makeCatalog();
+  catalog->start();
+  EXPECT_THAT(logs.messages(),
+              ElementsAre("Devices: Speakers [Built-in, 2ch, 48000 Hz, 10 ms]; Studio Interface "
+                          "[USB, 4ch, 48000 Hz, 6 ms]"));
+  EXPECT_EQ(DeviceCatalog::logLine({}), "Devices: ");
+}
+
+// ---- Records ---------------------------------------------------------------------------
+
+TEST_F(DeviceCatalogTest, LatencyAddsDeviceSafetyBufferAndFirstStreamLatency) {
+  const AudioObjectID speakers = sim.addDevice(presets::builtInSpeakers());
+  EXPECT_EQ(DeviceCatalog::outputLatencyFrames(sim, speakers), 676u);  // 100 + 24 + 512 + 40
+  sim::DeviceSpec noStreams = presets::builtInSpeakers();
+  noStreams.uid = "Streamless";
+  noStreams.outputStreams.clear();
+  noStreams.inputStreams = {2};
+  const AudioObjectID streamless = sim.addDevice(noStreams);
+  EXPECT_EQ(DeviceCatalog::outputLatencyFrames(sim, streamless), 636u);
+  // Figures that cannot be read count zero.
+  sim.failProperty(fault(speakers, kPropSafetyOffset));
+  sim.failProperty(fault(std::nullopt, kPropStreams));
+  EXPECT_EQ(DeviceCatalog::outputLatencyFrames(sim, speakers), 612u);  // 100 + 512
+}
+
+TEST_F(DeviceCatalogTest, OnlyAdmittedDevicesAreListedInTheirOrder) {
+  sim.addDevice(presets::usbInterface());
+  sim.addDevice(presets::airPlaySpeaker());
+  sim.addDevice(presets::virtualOutput());
+  sim.addDevice(presets::userAggregate());
+  sim::DeviceSpec hidden = presets::hdmiTV();
+  hidden.uid = "Hidden-TV";
+  hidden.hidden = true;
+  sim.addDevice(hidden);
+  sim::DeviceSpec dead = presets::hdmiTV();
+  dead.uid = "Dead-TV";
+  dead.alive = false;
+  sim.addDevice(dead);
+  sim::DeviceSpec microphone = presets::usbHeadset();
+  microphone.uid = "Microphone";
+  microphone.outputStreams.clear();
+  sim.addDevice(microphone);
+  sim::DeviceSpec ours = presets::hdmiTV();
+  ours.uid = "app.choralink.agg.1234";
+  ours.transport = kTransportHDMI;
+  sim.addDevice(ours);
+  sim.addDevice(presets::airPods());
+  sim.addDevice(presets::builtInSpeakers());
+
+  const auto list = DeviceCatalog::enumerate(sim, false);
+  EXPECT_THAT(uids(list), ElementsAre(presets::kSpeakersUID, presets::kAirPodsUID,
+                                      presets::kUSBInterfaceUID, presets::kAirPlayUID));
+  EXPECT_EQ(list[3].supportStatus, SupportStatus::airPlayUnsupported);
+  EXPECT_EQ(list[2].supportStatus, SupportStatus::supported);
+}
+
+TEST_F(DeviceCatalogTest, ARecordCarriesEveryFactOfTheDevice) {
+  const AudioObjectID usb = sim.addDevice(presets::usbInterface());
+  sim.addDevice(presets::builtInSpeakers());
+  sim.setDefaultOutput(presets::kUSBInterfaceUID);
+  const auto list = DeviceCatalog::enumerate(sim, false);
+  ASSERT_EQ(list.size(), 2u);
+  const AudioDeviceInfo& d = list[1];
+  EXPECT_EQ(d.uid, presets::kUSBInterfaceUID);
+  EXPECT_EQ(d.objectID, usb);
+  EXPECT_EQ(d.name, "Studio Interface");
+  EXPECT_EQ(d.transport, Transport::usb);
+  EXPECT_EQ(d.kind, DeviceKind::usb);
+  EXPECT_EQ(d.outputChannels, 4);
+  EXPECT_EQ(d.nominalRate, 48000);
+  EXPECT_EQ(d.availableRates, (std::vector<double>{44100, 48000, 88200, 96000, 176400, 192000}));
+  EXPECT_TRUE(d.isDefaultOutput);
+  EXPECT_FALSE(list[0].isDefaultOutput);
+  EXPECT_EQ(d.latencyFrames, 328);
+  EXPECT_EQ(d.stereoPair, (StereoPair{3, 4}));
+  EXPECT_EQ(d.supportStatus, SupportStatus::supported);
+}
+
+TEST_F(DeviceCatalogTest, BuiltInOutputsAreLaptopsOnALaptop) {
+  sim::DeviceSpec speakers = presets::builtInSpeakers();
+  speakers.name = "Speakers";
+  sim.addDevice(speakers);
+  EXPECT_EQ(describe(presets::kSpeakersUID, true)->kind, DeviceKind::laptop);
+  EXPECT_EQ(describe(presets::kSpeakersUID, false)->kind, DeviceKind::desktop);
+}
+
+TEST_F(DeviceCatalogTest, ADeviceWithoutAReadableNameIsCalledByItsUID) {
+  sim::DeviceSpec nameless = presets::hdmiTV();
+  nameless.name.reset();
+  const AudioObjectID id = sim.addDevice(nameless);
+  EXPECT_EQ(describe(presets::kTVUID)->name, presets::kTVUID);
+  sim.failProperty(fault(id, kPropName));
+  EXPECT_EQ(describe(presets::kTVUID)->name, presets::kTVUID);
+}
+
+TEST_F(DeviceCatalogTest, UnreadableFactsDegradeWithoutLosingTheDevice) {
+  const AudioObjectID id = sim.addDevice(presets::usbInterface());
+  for (std::uint32_t selector :
+       {kPropNominalSampleRate, kPropAvailableNominalSampleRates, kPropPreferredStereoChannels,
+        kPropTransportType, kPropIsHidden, kPropDeviceIsAlive}) {
+    sim.failProperty(fault(id, selector));
+  }
+  const auto d = describe(presets::kUSBInterfaceUID);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->nominalRate, 0);
+  EXPECT_THAT(d->availableRates, IsEmpty());
+  EXPECT_EQ(d->stereoPair, (StereoPair{1, 2}));
+  EXPECT_EQ(d->transport, Transport::unknown);
+  EXPECT_EQ(d->latencyMs(), 0);
+}
+
+// A device's properties are read in a fixed order, and a device that fails an
+// admission rule is read no further.
+TEST_F(DeviceCatalogTest, PropertiesAreReadInOrderUpToTheFirstFailedAdmissionRule) {
+  const auto selectorsRead = [&](const sim::DeviceSpec& spec, bool admitted) {
+    const AudioObjectID id = sim.addDevice(spec);
+    recorder.reads.clear();
+    EXPECT_EQ(DeviceCatalog::describe(recorder, id, kUnknownObject, false).has_value(), admitted);
+    std::vector<std::uint32_t> selectors;
+    for (const auto& [object, selector] : recorder.reads) {
+      if (object == id) selectors.push_back(selector);
+    }
+    return selectors;
+  };
+  sim::DeviceSpec dead = presets::usbInterface();
+  dead.alive = false;
+  EXPECT_THAT(selectorsRead(dead, false),
+              ElementsAre(kPropDeviceUID, kPropStreamConfiguration, kPropTransportType,
+                          kPropIsHidden, kPropDeviceIsAlive));
+  EXPECT_THAT(selectorsRead(presets::hdmiTV(), true),
+              ElementsAre(kPropDeviceUID, kPropStreamConfiguration, kPropTransportType,
+                          kPropIsHidden, kPropDeviceIsAlive, kPropName, kPropNominalSampleRate,
+                          kPropAvailableNominalSampleRates, kPropPreferredStereoChannels,
+                          kPropLatency, kPropSafetyOffset, kPropBufferFrameSize, kPropStreams));
+}
+
+}  // namespace
+}  // namespace choralink

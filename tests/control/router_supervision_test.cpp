@@ -1,0 +1,512 @@
+// How the router keeps a broadcast alive on its own, on virtual time: devices
+// that vanish and come back, the default output in mirror mode, the limit on
+// automatic rebuilds, the heartbeat watchdog with its back-off and the
+// capture-blocked conclusion, long silence, processor overload, sleep and
+// wake. Each test asserts the exact event sequence the application sees and
+// the log lines that explain it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "engine/hal/hal_error.h"
+#include "tests/control/router_fixture.h"
+
+namespace choralink {
+namespace {
+
+using test::configFor;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace presets = sim::presets;
+
+constexpr const char* kSpeakers = presets::kSpeakersUID;
+constexpr const char* kTV = presets::kTVUID;
+constexpr const char* kUSB = presets::kUSBInterfaceUID;
+
+class RouterSupervisionTest : public test::TwoDeviceRouterTest {
+ protected:
+  std::vector<std::string> watchdogLines() const { return logs.startingWith("Watchdog: "); }
+
+  // Seconds from unplugging `uid` to the broadcast playing on `left` again.
+  double recoveryAfterUnplug(const std::string& uid, std::vector<std::string> left) {
+    takeEvents();
+    const double unplugged = now();
+    unplug(uid);
+    advance(2);
+    const auto events = takeTimedEvents();
+    if (events.size() != 3u || events[2].event != EngineEvent::started(std::move(left))) {
+      ADD_FAILURE() << "no single rebuild onto the devices left";
+      return -1;
+    }
+    return events[2].time - unplugged;
+  }
+};
+
+// ---- Devices that vanish and come back ------------------------------------------------
+
+TEST_F(RouterSupervisionTest, UnplugOfOneOfTwoDevicesRebuildsWithTheOther) {
+  startBoth();
+  takeEvents();
+  unplug(kTV);
+  // 0.3 s of catalog debounce ...
+  advance(0.299);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  advance(0.002);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV")));
+  EXPECT_TRUE(logs.contains(LogLevel::warn, "Active device vanished: Living Room TV"));
+  // ... then 0.25 s of rebuild delay.
+  advance(0.248);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  advance(0.1);
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers})));
+  EXPECT_TRUE(logs.contains(LogLevel::info,
+                            "Broadcast rebuild (device lost), mode=synced: MacBook Pro Speakers"));
+  EXPECT_THAT(aggregateMembers(), ElementsAre(kSpeakers));
+}
+
+TEST_F(RouterSupervisionTest, RecoveryFromAnUnplugTakesTheDebouncesAndOneJoin) {
+  startBoth();
+  // 0.55 s of debounces; the speakers join the new aggregate in 0.05 s.
+  const double recovery = recoveryAfterUnplug(kTV, {kSpeakers});
+  EXPECT_NEAR(recovery, 0.6, 1e-6);
+  std::printf("[ recovery ] unplug to started on the remaining device: %.3f s\n", recovery);
+}
+
+TEST_F(RouterSupervisionTest, RecoveryWithDevicesAtTheSimulatorsDefaultJoinDelay) {
+  // Two devices that take the simulator's default 0.1 s to join.
+  auto usb = presets::usbInterface();
+  usb.joinDelay.reset();
+  auto headset = presets::usbHeadset();
+  headset.joinDelay.reset();
+  plug(usb);
+  plug(headset);
+  start(configFor({kUSB, presets::kUSBHeadsetUID}));
+  const double recovery = recoveryAfterUnplug(presets::kUSBHeadsetUID, {kUSB});
+  EXPECT_NEAR(recovery, 0.55 + 0.1, 1e-6);
+  std::printf("[ recovery ] devices at the default join delay: %.3f s\n", recovery);
+}
+
+TEST_F(RouterSupervisionTest, UnplugOfTheOnlyDeviceEndsWithNoDevices) {
+  start(configFor({kTV}));
+  takeEvents();
+  unplug(kTV);
+  advance(2);
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV"), EngineEvent::rebuilding(),
+                          EngineEvent::stopped(StopReason::noDevices())));
+  EXPECT_FALSE(router->isRunning());
+  expectNothingLeft();
+  // Nothing is wanted any more: the device coming back starts nothing.
+  plug(presets::hdmiTV());
+  advance(2);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+}
+
+TEST_F(RouterSupervisionTest, AConfiguredDeviceThatComesBackRejoins) {
+  startBoth();
+  unplug(kTV);
+  advance(2);
+  takeEvents();
+  logs.clear();
+  plug(presets::hdmiTV());
+  advance(2);
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers, kTV})));
+  EXPECT_THAT(logs.messages(),
+              ::testing::IsSupersetOf({"Device(s) came back: Living Room TV",
+                                       "Broadcast rebuild (device returned), mode=synced: "
+                                       "MacBook Pro Speakers, Living Room TV"}));
+}
+
+TEST_F(RouterSupervisionTest, ADeviceChangeWhileIdleOrOfAnUnchosenDeviceOnlyChangesTheSnapshot) {
+  unplug(kTV);
+  advance(2);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_THAT(aggregates(), IsEmpty());
+
+  plug(presets::hdmiTV());
+  startBoth();
+  takeEvents();
+  const std::size_t lists = snapshots.size();
+  plug(presets::usbInterface());
+  advance(2);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  ASSERT_EQ(snapshots.size(), lists + 1);
+  EXPECT_EQ(snapshots.back().size(), 3u);
+}
+
+TEST_F(RouterSupervisionTest, NotificationsWithinTheDebounceLeadToOneRebuild) {
+  plug(presets::usbInterface());
+  start(configFor({kSpeakers, kTV, kUSB}));
+  takeEvents();
+  unplug(kTV);
+  advance(0.1);
+  unplug(kUSB);
+  advance(2);
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV"),
+                          EngineEvent::deviceLost(kUSB, "Studio Interface"),
+                          EngineEvent::rebuilding(), EngineEvent::started({kSpeakers})));
+}
+
+// ---- The default output -------------------------------------------------------------------
+
+TEST_F(RouterSupervisionTest, MirrorModeFollowsTheDefaultOutput) {
+  plug(presets::usbInterface());
+  start(configFor({kSpeakers, kTV, kUSB}, BroadcastMode::mirror));
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV, kUSB})));
+  system().setDefaultOutput(kTV);
+  advance(2);
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers, kUSB})));
+  EXPECT_TRUE(logs.contains(LogLevel::info, "Mirror mode: default output changed; rebuilding"));
+  EXPECT_TRUE(logs.contains(LogLevel::info,
+                            "Broadcast rebuild (default output changed), mode=mirror: MacBook Pro "
+                            "Speakers, Studio Interface"));
+}
+
+TEST_F(RouterSupervisionTest, SyncedModeIgnoresADefaultOutputChange) {
+  startBoth();
+  takeEvents();
+  const std::size_t lists = snapshots.size();
+  system().setDefaultOutput(kTV);
+  advance(2);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  ASSERT_EQ(snapshots.size(), lists + 1) << "the list changed: the default moved";
+}
+
+// ---- The limit on automatic rebuilds -------------------------------------------------------
+
+class RebuildLimitTest : public RouterSupervisionTest {
+ protected:
+  void SetUp() override {
+    RouterSupervisionTest::SetUp();
+    plug(presets::usbInterface());
+    advance(1);
+  }
+  void startThree() { start(configFor({kSpeakers, kTV, kUSB})); }
+  // One device change that calls for a rebuild: the USB interface goes or
+  // comes back, alternately.
+  void change() {
+    if (system().device(kUSB)) {
+      unplug(kUSB);
+    } else {
+      plug(presets::usbInterface());
+    }
+    advance(1);
+  }
+};
+
+TEST_F(RebuildLimitTest, EightChangesWithinAMinuteAreFollowedTheNinthStopsTheBroadcast) {
+  startThree();
+  for (int i = 0; i < 8; ++i)
+    change();
+  EXPECT_EQ(takeEvents().back(), EngineEvent::started({kSpeakers, kTV, kUSB}));
+  EXPECT_TRUE(router->isRunning());
+  change();  // the interface goes a fifth time
+  const std::string message = AudioRouter::kDevicesKeptChanging;
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::failed(message))));
+  EXPECT_EQ(message,
+            "Devices kept changing, so sharing was stopped. Start again when they've settled.");
+  EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
+  EXPECT_FALSE(router->isRunning());
+  expectNothingLeft();
+}
+
+TEST_F(RebuildLimitTest, ANewStartClearsTheCount) {
+  startThree();
+  for (int i = 0; i < 8; ++i)
+    change();
+  startThree();
+  for (int i = 0; i < 8; ++i)
+    change();
+  takeEvents();
+  EXPECT_TRUE(router->isRunning());
+}
+
+TEST_F(RebuildLimitTest, ChangesAMinuteApartDoNotAddUp) {
+  startThree();
+  for (int i = 0; i < 8; ++i)
+    change();
+  advance(60);
+  change();
+  EXPECT_TRUE(router->isRunning());
+}
+
+// ---- Failures of automatic rebuilds --------------------------------------------------------
+
+TEST_F(RouterSupervisionTest, AScheduledRebuildThatFailsEndsTheBroadcast) {
+  startBoth();
+  takeEvents();
+  system().failOperation(sim::Operation::createProcessTap, kStatusPermissions, 1);
+  router->update(configFor({kTV}));
+  advance(1);
+  const std::string message =
+      HALError(kStatusPermissions, "AudioHardwareCreateProcessTap").description();
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::rebuilding(),
+                                        EngineEvent::stopped(StopReason::failed(message))));
+  EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
+  expectNothingLeft();
+}
+
+TEST_F(RouterSupervisionTest, OverloadIsReportedAndLogged) {
+  startBoth();
+  takeEvents();
+  system().raiseOverload(aggregates().front());
+  settle();
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::overload()));
+  EXPECT_TRUE(logs.contains(LogLevel::warn, "Audio processor overload"));
+}
+
+// ---- The watchdog --------------------------------------------------------------------------
+
+TEST_F(RouterSupervisionTest, BlockedCaptureIsConcludedAfterTwoStalls) {
+  // The aggregate starts but never runs: what missing capture permission
+  // looks like.
+  system().setCaptureBlocked(true);
+  start(configFor({kTV}));
+  const double started = now();
+  advance(9.9);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV})));
+  advance(0.2);  // more than 8 s after the first tick that saw no progress
+  auto events = takeTimedEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].event, EngineEvent::rebuilding());
+  EXPECT_NEAR(events[0].time - started, 10.0, 1e-9);
+  EXPECT_THAT(watchdogLines(),
+              ElementsAre("Watchdog: IOProc stalled (heartbeat 0, aggregate running=0, devices: "
+                          "Living Room TV 48000 Hz)",
+                          "Watchdog: rebuilding in 2 s (try 1)"));
+  EXPECT_THAT(aggregates(), IsEmpty()) << "torn down while the restart waits";
+
+  advance(1.8);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  advance(0.4);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV})));
+  EXPECT_TRUE(
+      logs.contains(LogLevel::info, "Broadcast start (watchdog), mode=synced: Living Room TV"));
+
+  advance(12);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::captureBlocked())));
+  EXPECT_TRUE(logs.contains(
+      LogLevel::error,
+      "Broadcast failed: audio callback never ran (capture permission likely missing)"));
+  EXPECT_FALSE(router->isRunning());
+  expectNothingLeft();
+}
+
+TEST_F(RouterSupervisionTest, ACallbackThatNeverRunsOnARunningDeviceGetsThreeRestarts) {
+  // No IO is stepped: the aggregate runs, the callback never does.
+  system().setIODriver(sim::IODriver::manual);
+  start(configFor({kTV}));
+  advance(60);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                        EngineEvent::started({kTV}),
+                                        EngineEvent::stopped(StopReason::captureBlocked())));
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
+                  "Watchdog: rebuilding in 6 s (try 3)"));
+  EXPECT_EQ(logs.startingWith("Watchdog: IOProc stalled (heartbeat 0, aggregate running=1").size(),
+            4u);
+}
+
+TEST_F(RouterSupervisionTest, AHeartbeatThatStopsIsRestartedThreeTimesThenGivenUp) {
+  start(configFor({kTV}));
+  advance(5);
+  system().setIODriver(sim::IODriver::manual);  // the callback stops being called
+  const double frozen = now();
+  advance(60);
+  const auto events = takeTimedEvents();
+  std::vector<EngineEvent> kinds;
+  for (const auto& timed : events)
+    kinds.push_back(timed.event);
+  const std::string message = AudioRouter::kAudioStoppedMessage;
+  EXPECT_THAT(kinds, ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                 EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                 EngineEvent::started({kTV}), EngineEvent::rebuilding(),
+                                 EngineEvent::started({kTV}),
+                                 EngineEvent::stopped(StopReason::failed(message))));
+  EXPECT_EQ(message, "Audio stopped and could not be restarted");
+  // A heartbeat that ran before counts as stalled once it has not moved for
+  // more than 3 s, counted from the first tick that saw it unchanged (one or
+  // two ticks after the callback's last cycle).
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_GE(events[1].time - frozen, 4.0 - 1e-9);
+  EXPECT_LE(events[1].time - frozen, 6.0 + 1e-9);
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
+                  "Watchdog: rebuilding in 6 s (try 3)"));
+  EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
+  expectNothingLeft();
+}
+
+TEST_F(RouterSupervisionTest, ThirtySecondsOfGoodRunningClearTheAttemptCount) {
+  start(configFor({kTV}));
+  advance(5);
+  system().setIODriver(sim::IODriver::manual);
+  advance(9);  // stalled, torn down, restarted
+  EXPECT_EQ(takeEvents().back(), EngineEvent::started({kTV}));
+  system().setIODriver(sim::IODriver::clock);
+  advance(32);
+  system().setIODriver(sim::IODriver::manual);
+  advance(7);
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 2 s (try 1)"));
+}
+
+TEST_F(RouterSupervisionTest, ShorterGoodRunsKeepTheAttemptCount) {
+  start(configFor({kTV}));
+  advance(5);
+  system().setIODriver(sim::IODriver::manual);
+  advance(9);
+  system().setIODriver(sim::IODriver::clock);
+  advance(20);
+  system().setIODriver(sim::IODriver::manual);
+  advance(9);
+  EXPECT_THAT(
+      logs.startingWith("Watchdog: rebuilding"),
+      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)"));
+}
+
+TEST_F(RouterSupervisionTest, ARebuildThatComesFirstLeavesTheWatchdogRestartNothingToDo) {
+  system().setCaptureBlocked(true);
+  start(configFor({kTV}));
+  advance(10.5);
+  EXPECT_EQ(takeEvents().back(), EngineEvent::rebuilding());
+  system().setCaptureBlocked(false);
+  router->update(configFor({kSpeakers, kTV}));
+  advance(3);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kSpeakers, kTV})));
+  EXPECT_EQ(system().liveObjects().aggregates, 1u);
+}
+
+// ---- Silence ----------------------------------------------------------------------------------
+
+TEST_F(RouterSupervisionTest, LongSilenceIsReportedOnceAndClearedWhenSoundReturns) {
+  system().setSystemMix(sim::SignalSource::silence());
+  start(configFor({kTV}));
+  takeEvents();
+  advance(29.5);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  advance(2);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::captureSilent(true)));
+  advance(5);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  system().setSystemMix(sim::SignalSource::sine(440, 0.5f));
+  advance(1.5);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::captureSilent(false)));
+  advance(5);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+}
+
+TEST_F(RouterSupervisionTest, EndingASilentBroadcastClearsTheSilenceReport) {
+  system().setSystemMix(sim::SignalSource::silence());
+  start(configFor({kTV}));
+  advance(31.5);
+  stop();
+  EXPECT_THAT(
+      takeEvents(),
+      ElementsAre(EngineEvent::started({kTV}), EngineEvent::captureSilent(true),
+                  EngineEvent::captureSilent(false), EngineEvent::stopped(StopReason::user())));
+}
+
+// ---- Sleep and wake -----------------------------------------------------------------------------
+
+TEST_F(RouterSupervisionTest, SleepAndWakeWhileIdleDoNothing) {
+  router->systemWillSleep();
+  advance(5);
+  router->systemDidWake();
+  advance(5);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_THAT(aggregates(), IsEmpty());
+  EXPECT_TRUE(logs.startingWith("Sleep:").empty());
+  EXPECT_TRUE(logs.startingWith("Wake:").empty());
+}
+
+TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterWake) {
+  startBoth();
+  takeEvents();
+  router->systemWillSleep();
+  settle();
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::sleep())));
+  EXPECT_TRUE(logs.contains(LogLevel::info, "Sleep: stopping broadcast"));
+  expectNothingLeft();
+
+  unplug(kTV);  // changes while asleep are only noted
+  advance(30);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+
+  router->systemDidWake();
+  advance(1.99);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  advance(0.5);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kSpeakers})));
+  EXPECT_THAT(
+      messagesFrom("Wake: "),
+      ::testing::IsSupersetOf({"Wake: restarting broadcast",
+                               "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
+}
+
+TEST_F(RouterSupervisionTest, AStopDuringSleepMeansNoRestartAfterWake) {
+  startBoth();
+  takeEvents();
+  router->systemWillSleep();
+  stop();
+  router->systemDidWake();
+  advance(5);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::sleep()),
+                                        EngineEvent::stopped(StopReason::user())));
+  EXPECT_THAT(aggregates(), IsEmpty());
+}
+
+TEST_F(RouterSupervisionTest, SleepingAgainBeforeTheRestartWaitsForTheNextWake) {
+  startBoth();
+  takeEvents();
+  router->systemWillSleep();
+  router->systemDidWake();
+  advance(1);
+  router->systemWillSleep();
+  advance(10);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::sleep())));
+  router->systemDidWake();
+  advance(3);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kSpeakers, kTV})));
+}
+
+TEST_F(RouterSupervisionTest, ARestartAfterWakeThatFailsEndsTheBroadcast) {
+  startBoth();
+  router->systemWillSleep();
+  settle();
+  takeEvents();
+  system().failOperation(sim::Operation::createAggregateDevice, kStatusUnspecified, 1);
+  router->systemDidWake();
+  advance(3);
+  const std::string message =
+      "Couldn't restart after sleep: " +
+      HALError(kStatusUnspecified, "AudioHardwareCreateAggregateDevice").description();
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::failed(message))));
+  expectNothingLeft();
+}
+
+TEST_F(RouterSupervisionTest, ADelayedRebuildPendingAtSleepIsDropped) {
+  startBoth();
+  takeEvents();
+  router->update(configFor({kTV}));
+  advance(0.1);
+  router->systemWillSleep();
+  advance(1);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::sleep())));
+  router->systemDidWake();
+  advance(3);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV})));
+}
+
+}  // namespace
+}  // namespace choralink

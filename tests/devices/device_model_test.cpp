@@ -1,0 +1,182 @@
+// The device model's rules: transport codes and labels, kind guessing,
+// admission, standard rates, the stereo pair, latency in ms and equality.
+#include <gtest/gtest.h>
+
+#include "engine/devices/audio_device_info.h"
+#include "engine/devices/device_kind.h"
+#include "engine/devices/transport.h"
+#include "engine/hal/hal_codes.h"
+
+namespace choralink {
+namespace {
+
+TEST(TransportTest, MapsEveryPlatformCodeAndFallsBackToUnknown) {
+  EXPECT_EQ(transportFromCode(kTransportBuiltIn), Transport::builtIn);
+  EXPECT_EQ(transportFromCode(fourCharCode("blue")), Transport::bluetooth);
+  EXPECT_EQ(transportFromCode(fourCharCode("blea")), Transport::bluetoothLE);
+  EXPECT_EQ(transportFromCode(fourCharCode("hdmi")), Transport::hdmi);
+  EXPECT_EQ(transportFromCode(fourCharCode("dprt")), Transport::displayPort);
+  EXPECT_EQ(transportFromCode(fourCharCode("usb ")), Transport::usb);
+  EXPECT_EQ(transportFromCode(fourCharCode("airp")), Transport::airPlay);
+  EXPECT_EQ(transportFromCode(fourCharCode("grup")), Transport::aggregate);
+  EXPECT_EQ(transportFromCode(fourCharCode("fgrp")), Transport::aggregate);
+  EXPECT_EQ(transportFromCode(fourCharCode("virt")), Transport::virtual_);
+  EXPECT_EQ(transportFromCode(fourCharCode("thun")), Transport::thunderbolt);
+  EXPECT_EQ(transportFromCode(fourCharCode("pci ")), Transport::pci);
+  EXPECT_EQ(transportFromCode(fourCharCode("1394")), Transport::firewire);
+  EXPECT_EQ(transportFromCode(fourCharCode("eavb")), Transport::avb);
+  EXPECT_EQ(transportFromCode(0), Transport::unknown);
+  EXPECT_EQ(transportFromCode(fourCharCode("usb2")), Transport::unknown);
+}
+
+TEST(TransportTest, LabelsAndRawValues) {
+  EXPECT_EQ(label(Transport::builtIn), "Built-in");
+  EXPECT_EQ(label(Transport::bluetoothLE), "Bluetooth");
+  EXPECT_EQ(label(Transport::firewire), "FireWire");
+  EXPECT_EQ(label(Transport::unknown), "Other");
+  for (Transport t : kAllTransports)
+    EXPECT_EQ(transportFromRaw(rawValue(t)), t);
+  EXPECT_EQ(rawValue(Transport::virtual_), "virtual");
+  EXPECT_EQ(transportFromRaw("Virtual"), std::nullopt);
+  EXPECT_TRUE(isBluetooth(Transport::bluetoothLE));
+  EXPECT_FALSE(isBluetooth(Transport::airPlay));
+}
+
+TEST(DeviceKindTest, UsbHeadsetsInAnyCaseAreHeadphonesOtherUsbIsUsb) {
+  EXPECT_EQ(guessDeviceKind(Transport::usb, "Logi HEADSET H390", false), DeviceKind::headphones);
+  EXPECT_EQ(guessDeviceKind(Transport::usb, "Studio headphone amp", false), DeviceKind::headphones);
+  EXPECT_EQ(guessDeviceKind(Transport::usb, "Scarlett 2i2", false), DeviceKind::usb);
+}
+
+TEST(DeviceKindTest, BluetoothNamesPickTheMostSpecificKind) {
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "Anna's AirPods Pro", false),
+            DeviceKind::airpodsPro);
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "AirPods Max", false), DeviceKind::airpodsMax);
+  EXPECT_EQ(guessDeviceKind(Transport::bluetoothLE, "AirPods", false), DeviceKind::airpods);
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "WH-1000XM4", false), DeviceKind::headphones);
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "Galaxy Buds2", false), DeviceKind::headphones);
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "Beats Solo", false), DeviceKind::headphones);
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "Boom 3", false), DeviceKind::speaker);
+  // "airpods  max" with two spaces is not "airpods max".
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "AirPods  Max", false), DeviceKind::airpods);
+}
+
+TEST(DeviceKindTest, BuiltInDependsOnHeadphonesThenTheComputer) {
+  EXPECT_EQ(guessDeviceKind(Transport::builtIn, "External Headphones", true),
+            DeviceKind::headphones);
+  EXPECT_EQ(guessDeviceKind(Transport::builtIn, "Speakers", true), DeviceKind::laptop);
+  EXPECT_EQ(guessDeviceKind(Transport::builtIn, "MacBook Pro Speakers", false), DeviceKind::laptop);
+  EXPECT_EQ(guessDeviceKind(Transport::builtIn, "Mac mini Speakers", false), DeviceKind::desktop);
+}
+
+TEST(DeviceKindTest, OtherTransportsHaveOneKindEach) {
+  EXPECT_EQ(guessDeviceKind(Transport::thunderbolt, "Dock", false), DeviceKind::display);
+  EXPECT_EQ(guessDeviceKind(Transport::displayPort, "Monitor", false), DeviceKind::display);
+  EXPECT_EQ(guessDeviceKind(Transport::hdmi, "headphone jack", false), DeviceKind::tv);
+  EXPECT_EQ(guessDeviceKind(Transport::airPlay, "Kitchen", false), DeviceKind::airPlay);
+  for (Transport t : {Transport::aggregate, Transport::virtual_, Transport::pci,
+                      Transport::firewire, Transport::avb, Transport::unknown}) {
+    EXPECT_EQ(guessDeviceKind(t, "AirPods headphones", true), DeviceKind::other);
+  }
+  for (DeviceKind k : kAllDeviceKinds)
+    EXPECT_EQ(deviceKindFromRaw(rawValue(k)), k);
+}
+
+TEST(DeviceKindTest, LowerCasingIsUnicodeAware) {
+  // Upper-case letters outside ASCII must not break the ASCII substring rules.
+  EXPECT_EQ(guessDeviceKind(Transport::bluetooth, "ÉCOUTEURS AIRPODS PRO", false),
+            DeviceKind::airpodsPro);
+}
+
+TEST(AdmissionTest, ListsOnlyUsableOutputDevices) {
+  EXPECT_TRUE(isAdmitted("uid", 2, false, true, Transport::usb));
+  EXPECT_TRUE(isAdmitted("uid", 2, false, true, Transport::airPlay));
+  EXPECT_FALSE(isAdmitted("", 2, false, true, Transport::usb));
+  EXPECT_FALSE(isAdmitted("uid", 0, false, true, Transport::usb));
+  EXPECT_FALSE(isAdmitted("uid", 2, true, true, Transport::usb));
+  EXPECT_FALSE(isAdmitted("uid", 2, false, false, Transport::usb));
+  EXPECT_FALSE(isAdmitted("app.choralink.agg.1234", 2, false, true, Transport::usb));
+  EXPECT_TRUE(isAdmitted("app.choralink.ag", 2, false, true, Transport::usb));
+  EXPECT_FALSE(isAdmitted("uid", 2, false, true, Transport::aggregate));
+  EXPECT_FALSE(isAdmitted("uid", 2, false, true, Transport::virtual_));
+}
+
+TEST(SupportStatusTest, OnlyAirPlayIsUnsupported) {
+  for (Transport t : kAllTransports) {
+    EXPECT_EQ(supportStatusFor(t), t == Transport::airPlay ? SupportStatus::airPlayUnsupported
+                                                           : SupportStatus::supported);
+  }
+  EXPECT_EQ(rawValue(SupportStatus::airPlayUnsupported), "airPlayUnsupported");
+  EXPECT_EQ(supportStatusFromRaw("supported"), SupportStatus::supported);
+  EXPECT_EQ(supportStatusFromRaw("nope"), std::nullopt);
+}
+
+TEST(AvailableRatesTest, IntersectsRangesWithTheStandardRates) {
+  EXPECT_EQ(standardRatesIn({{44100, 48000}, {96000, 96000}}),
+            (std::vector<double>{44100, 48000, 96000}));
+  EXPECT_EQ(standardRatesIn({{96000, 96000}, {44100, 48000}, {48000, 48000}}),
+            (std::vector<double>{44100, 48000, 96000}));
+  EXPECT_EQ(standardRatesIn({{8000, 32000}}), std::vector<double>{});
+  EXPECT_EQ(standardRatesIn({{44100, 192000}}),
+            (std::vector<double>{44100, 48000, 88200, 96000, 176400, 192000}));
+  EXPECT_EQ(standardRatesIn({}), std::vector<double>{});
+}
+
+TEST(StereoPairTest, UsesThePreferredPairOnlyWhenItFits) {
+  EXPECT_EQ(stereoPairFor({3, 4}, 8), (StereoPair{3, 4}));
+  EXPECT_EQ(stereoPairFor({3, 4}, 2), (StereoPair{1, 2}));
+  EXPECT_EQ(stereoPairFor({0, 2}, 2), (StereoPair{1, 2}));
+  EXPECT_EQ(stereoPairFor({1, 2, 3}, 8), (StereoPair{1, 2}));
+  EXPECT_EQ(stereoPairFor({}, 1), (StereoPair{1, 1}));
+  EXPECT_EQ(stereoPairFor({2, 1}, 2), (StereoPair{2, 1}));
+}
+
+AudioDeviceInfo speakers() {
+  AudioDeviceInfo d;
+  d.uid = "BuiltInSpeakerDevice";
+  d.objectID = 42;
+  d.name = "Speakers";
+  d.transport = Transport::builtIn;
+  d.kind = DeviceKind::laptop;
+  d.outputChannels = 2;
+  d.nominalRate = 48000;
+  d.availableRates = {44100, 48000};
+  d.isDefaultOutput = true;
+  d.latencyFrames = 480;
+  return d;
+}
+
+TEST(AudioDeviceInfoTest, LatencyInMilliseconds) {
+  AudioDeviceInfo d = speakers();
+  EXPECT_DOUBLE_EQ(d.latencyMs(), 10.0);
+  d.nominalRate = 0;
+  EXPECT_EQ(d.latencyMs(), 0.0);
+  EXPECT_EQ(d.id(), d.uid);
+}
+
+TEST(AudioDeviceInfoTest, EqualityIgnoresKindAndAvailableRatesOnly) {
+  const AudioDeviceInfo base = speakers();
+  AudioDeviceInfo other = base;
+  other.kind = DeviceKind::desktop;
+  other.availableRates = {96000};
+  EXPECT_EQ(base, other);
+  const auto differs = [&](auto change) {
+    AudioDeviceInfo changed = base;
+    change(changed);
+    return !(changed == base);
+  };
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.uid = "x"; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.objectID = 7; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.name = "x"; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.transport = Transport::usb; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.outputChannels = 4; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.nominalRate = 44100; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.isDefaultOutput = false; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.latencyFrames = 1; }));
+  EXPECT_TRUE(differs([](AudioDeviceInfo& d) { d.stereoPair.right = 1; }));
+  EXPECT_TRUE(
+      differs([](AudioDeviceInfo& d) { d.supportStatus = SupportStatus::airPlayUnsupported; }));
+}
+
+}  // namespace
+}  // namespace choralink
