@@ -81,10 +81,12 @@ AppModel::AppModel(Executor& main, Parts parts)
   eventSubscription_ = router_->events().consume(main_, [this, alive](EngineEvent event) {
     if (!alive.expired()) handle(event);
   });
+  updaterObservation_ = updater_->observe([this](ModelField field) { observers_.notify(field); });
 }
 
 AppModel::~AppModel() {
   alive_.reset();
+  updaterObservation_.cancel();
   snapshotSubscription_.cancel();
   eventSubscription_.cancel();
   saveTask_.cancel();

@@ -248,6 +248,8 @@ class AppModel {
   SettingsStore store_;
   TaskHandle saveTask_;
   std::unique_ptr<UpdaterControl> updater_;
+  // The updater's changes, forwarded as ModelField::updater.
+  Observation updaterObservation_;
   AppSection section_ = AppSection::devices;
   bool showOnboarding_ = false;
   bool showFeedback_ = false;

@@ -37,9 +37,11 @@ std::string_view name(ModelField field) {
     case ModelField::showOnboarding:
       return "showOnboarding";
     case ModelField::showFeedback:
+      return "showFeedback";
+    case ModelField::updater:
       break;
   }
-  return "showFeedback";
+  return "updater";
 }
 
 Observation::Observation(Observation&& other) noexcept

@@ -35,6 +35,8 @@ enum class ModelField {
   section,
   showOnboarding,
   showFeedback,
+  // The updater's state (hasController, canCheck, automaticallyChecks).
+  updater,
 };
 
 // The field's member name ("engineState"), for logs and test messages.
