@@ -105,7 +105,7 @@ void SidebarItem::paintEvent(QPaintEvent*) {
   const Scheme scheme = schemeOf(*this);
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  if (selected_ || hovered_ || hasFocus()) {
+  if (selected_ || hovered_) {
     QColor fill = selected_ ? brandAccent(scheme) : hairline(0.06, scheme);
     if (selected_) fill.setAlphaF(0.14f);
     painter.setPen(Qt::NoPen);
