@@ -159,6 +159,7 @@ Chip::Chip(QWidget* parent) : QWidget(parent) {
 }
 
 void Chip::setContent(const QString& text, std::string_view symbol, const QColor& color) {
+  if (text == text_->text() && color == color_ && symbol == icon_->symbol()) return;
   color_ = color;
   text_->setText(text);
   QPalette palette = text_->palette();
