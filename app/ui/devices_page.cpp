@@ -231,7 +231,6 @@ void DeviceCard::resizeEvent(QResizeEvent* event) {
 
 void DeviceCard::refresh() {
   const DeviceCardState state = deviceCardState(model_, device_);
-  const Scheme scheme = schemeOf(*this);
   const QString name = qs(device_.name);
 
   toggle_->setVisible(state.showSwitch);
@@ -267,7 +266,6 @@ void DeviceCard::refresh() {
     setTextColour(*problem_, destructiveRed());
     problemIcon_->setSymbol("exclamationmark.triangle.fill", destructiveRed());
   }
-  (void)scheme;
 }
 
 void DeviceCard::paintEvent(QPaintEvent*) {
