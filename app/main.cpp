@@ -8,8 +8,10 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QIcon>
+#include <QLabel>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QStatusBar>
 #include <QString>
 #include <QTimer>
 
@@ -24,7 +26,7 @@
 #include "app/sleep_watch.h"
 #include "app/ui/main_window.h"
 #include "app/ui/model_bridge.h"
-#include "app/ui/qt_app_presence.h"
+#include "app/ui/palette.h"
 #include "app/ui/qt_executor.h"
 #include "app/ui/tray_icon.h"
 #include "app/window_snapshots.h"
@@ -81,8 +83,7 @@ class FirstPaintProbe final : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Paint) {
       const auto now = std::chrono::system_clock::now().time_since_epoch();
-      std::printf("choralink-bench first-paint %.6f\n",
-                  std::chrono::duration<double>(now).count());
+      std::printf("choralink-bench first-paint %.6f\n", std::chrono::duration<double>(now).count());
       std::fflush(stdout);
       watched->removeEventFilter(this);
     }
@@ -140,8 +141,7 @@ int main(int argc, char** argv) {
 
   Log& log = Log::shared();
   if (!instance.listen()) {
-    log.warn("A second launch cannot reach this instance: " +
-             instance.errorString().toStdString());
+    log.warn("A second launch cannot reach this instance: " + instance.errorString().toStdString());
   }
   // Installed before the engine starts, so a signal during start-up already
   // takes the normal way out.
@@ -195,9 +195,17 @@ int main(int argc, char** argv) {
                    [&] { openSection(AppSection::about); });
   QObject::connect(&window, &ui::MainWindow::quitRequested, &app, &QCoreApplication::quit);
 
-  if (!tray.available()) {
-    log.info("No system tray: the main window stays the way to Choralink, and closing it quits "
-             "unless broadcasting");
+  // Simulated devices must never pass for real ones: the note stays in view.
+  if (!wiring->backendNote().empty()) {
+    window.statusBar()->addWidget(new QLabel(QString::fromStdString(wiring->backendNote())));
+  }
+
+  if (tray.available()) {
+    tray.show();
+  } else {
+    log.info(
+        "No system tray: the main window stays the way to Choralink, and closing it quits "
+        "unless broadcasting");
     window.installEventFilter(new CloseQuitsWithoutTray(model, &window));
   }
 

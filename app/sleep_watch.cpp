@@ -19,10 +19,10 @@ bool SleepWatch::start() {
   // No sender filter: a match on "org.freedesktop.login1" would need the
   // name's owner resolved first, and the signal's path and interface already
   // say who sends it; the worst a stray sender can do is a rebuild.
-  const bool connected = bus.connect(
-      QString(), QStringLiteral("/org/freedesktop/login1"),
-      QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
-      SLOT(prepareForSleep(bool)));
+  const bool connected =
+      bus.connect(QString(), QStringLiteral("/org/freedesktop/login1"),
+                  QStringLiteral("org.freedesktop.login1.Manager"),
+                  QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
   if (!connected) {
     log_.info("Sleep and wake are not followed: " + bus.lastError().message().toStdString());
   }

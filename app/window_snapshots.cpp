@@ -41,7 +41,8 @@ int writeWindowSnapshots(const std::filesystem::path& folder) {
 
 void scheduleWindowSnapshots(const SnapshotRequest& request) {
   // A timer counts in int milliseconds: a longer wait is as good as never.
-  const double ms = std::min(request.delaySeconds * 1000.0, double(std::numeric_limits<int>::max()));
+  const double ms =
+      std::min(request.delaySeconds * 1000.0, double(std::numeric_limits<int>::max()));
   const auto delayMs = static_cast<int>(std::lround(ms));
   QTimer::singleShot(delayMs, qApp, [folder = request.folder] { writeWindowSnapshots(folder); });
 }

@@ -4,8 +4,10 @@
 // launch, sleep and wake from logind, and a start without any display.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QColor>
 #include <QImage>
@@ -66,7 +68,8 @@ std::optional<Snapshot> mainSnapshot(const std::filesystem::path& folder) {
             }
           }
           snapshot.colours = colours.size();
-          snapshot.meanLightness = lightness / (((image.height() + 3) / 4) * ((image.width() + 3) / 4));
+          snapshot.meanLightness =
+              lightness / (((image.height() + 3) / 4) * ((image.width() + 3) / 4));
           found = snapshot;
           return true;
         }
@@ -99,7 +102,8 @@ TEST(AppBinary, SnapshotsShowTheMainWindowInLightAndDark) {
 TEST(AppBinary, AutostartBroadcastsAndSigtermQuitsWithSettingsSaved) {
   AppHome home;
   AppProcess app(home.environment({{"CHORALINK_DEV_AUTOSTART", "1"}}));
-  ASSERT_TRUE(home.waitForLog("Broadcast start (", kBroadcastTimeout)) << home.log() << app.output();
+  ASSERT_TRUE(home.waitForLog("Broadcast start (", kBroadcastTimeout))
+      << home.log() << app.output();
   EXPECT_NE(home.log().find("No system bus: sleep and wake are not followed"), std::string::npos);
   terminate(app, home);
   // The first device list switched the default output on; quitting kept it.
@@ -119,26 +123,48 @@ TEST(AppBinary, SecondLaunchHandsOverToTheRunningOneAndExits) {
   terminate(first, home);
 }
 
+// A private dbus-daemon standing in for the system bus, ended by its PID.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    const std::string out = (folder_ / "address").string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fd >= 0) ::dup2(fd, STDOUT_FILENO);
+      ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
+               static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~PrivateBus() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  // The bus's address once the daemon printed it; empty when it did not.
+  std::string address() const {
+    std::string address;
+    waitUntil(
+        [&] {
+          address = readFile(folder_ / "address");
+          return !address.empty() && address.back() == '\n';
+        },
+        5.0);
+    if (!address.empty() && address.back() == '\n') address.pop_back();
+    return address;
+  }
+
+ private:
+  TempFolder folder_;
+  int pid_ = -1;
+};
+
 TEST(AppBinary, SleepAndWakeFromLogindStopAndRestartTheBroadcast) {
   AppHome home;
-  // A private bus standing in for the system bus.
-  TempFolder bus;
-  const std::string addressFile = (bus / "address").string();
-  const std::string daemon = "dbus-daemon --session --nofork --print-address=1 > '" +
-                             addressFile + "' 2>/dev/null & echo $!";
-  FILE* spawn = ::popen(daemon.c_str(), "r");
-  ASSERT_NE(spawn, nullptr);
-  int daemonPid = -1;
-  ASSERT_EQ(std::fscanf(spawn, "%d", &daemonPid), 1);
-  ::pclose(spawn);
-  std::string address;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        address = readFile(addressFile);
-        return !address.empty() && address.back() == '\n';
-      },
-      5.0));
-  address.pop_back();
+  PrivateBus bus;
+  const std::string address = bus.address();
+  ASSERT_FALSE(address.empty()) << "dbus-daemon did not start";
   const auto prepareForSleep = [&](bool sleeping) {
     const std::string send = "dbus-send --bus='" + address +
                              "' --type=signal /org/freedesktop/login1 "
@@ -155,7 +181,6 @@ TEST(AppBinary, SleepAndWakeFromLogindStopAndRestartTheBroadcast) {
   EXPECT_EQ(prepareForSleep(false), 0);
   EXPECT_TRUE(home.waitForLog("Wake: restarting broadcast")) << home.log();
   terminate(app, home);
-  ::kill(daemonPid, SIGTERM);
 }
 
 TEST(AppBinary, WithoutADisplayItSaysSoAndExitsWithTwo) {

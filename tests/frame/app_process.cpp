@@ -33,9 +33,13 @@ std::filesystem::path AppHome::settingsFile() const {
 std::filesystem::path AppHome::logFile() const {
   return path() / "state/Choralink/logs/choralink.log";
 }
-std::filesystem::path AppHome::runtimeDir() const { return path() / "run"; }
+std::filesystem::path AppHome::runtimeDir() const {
+  return path() / "run";
+}
 
-std::string AppHome::log() const { return readFile(logFile()); }
+std::string AppHome::log() const {
+  return readFile(logFile());
+}
 
 bool AppHome::waitForLog(const std::string& text, double seconds) const {
   return waitUntil([&] { return log().find(text) != std::string::npos; }, seconds);
@@ -54,15 +58,18 @@ std::map<std::string, std::string> AppHome::environment(
       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (path() / "no-session-bus").string()},
   };
   if (const char* path = std::getenv("PATH")) env["PATH"] = path;
-  for (const auto& [name, value] : extra) env[name] = value;
+  for (const auto& [name, value] : extra)
+    env[name] = value;
   return env;
 }
 
 AppProcess::AppProcess(const std::map<std::string, std::string>& env) {
   std::vector<std::string> entries;
-  for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
+  for (const auto& [name, value] : env)
+    entries.push_back(name + "=" + value);
   std::vector<char*> envp;
-  for (std::string& entry : entries) envp.push_back(entry.data());
+  for (std::string& entry : entries)
+    envp.push_back(entry.data());
   envp.push_back(nullptr);
   const std::string out = (outputFolder_ / "output.txt").string();
   std::string binary = CHORALINK_APP_BINARY;
@@ -105,6 +112,8 @@ std::optional<int> AppProcess::waitForExit(double seconds) {
   return status_;
 }
 
-std::string AppProcess::output() const { return readFile(outputFolder_ / "output.txt"); }
+std::string AppProcess::output() const {
+  return readFile(outputFolder_ / "output.txt");
+}
 
 }  // namespace choralink::test
