@@ -131,7 +131,9 @@ int main(int argc, char** argv) {
 
   QApplication::setApplicationName(QStringLiteral("Choralink"));
   QApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
-  QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kApplicationId)));
+  // The installed theme icon, else the same artwork from the binary itself.
+  QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kApplicationId),
+                                               QIcon(QStringLiteral(":/icons/LogoMark.svg"))));
   // A tray application: closing its last window is not quitting.
   QApplication::setQuitOnLastWindowClosed(false);
 
