@@ -229,13 +229,14 @@ int main(int argc, char** argv) {
   if (isSet("CHORALINK_BENCH") && std::strcmp(std::getenv("CHORALINK_BENCH"), "1") == 0) {
     window.installEventFilter(new FirstPaintProbe(&window));
   }
-  window.show();
-
+  // Launching finished before the window first shows, so that its first
+  // frame already has the stored appearance.
   SleepWatch sleepWatch(model.router(), log);
   wiring->launchFinished(
       readDevelopmentRequests([](const char* name) { return std::getenv(name); }),
       [](const SnapshotRequest& request) { scheduleWindowSnapshots(request); },
       [&sleepWatch] { sleepWatch.start(); });
+  window.show();
 
   const int status = QApplication::exec();
   wiring->willTerminate();

@@ -17,8 +17,7 @@
 namespace choralink::pipewire::testing {
 namespace {
 
-using choralink::test::AppHome;
-using choralink::test::AppProcess;
+using namespace choralink::test;
 
 constexpr double kTimeout = 20.0;
 constexpr std::size_t kRecordFrames = 12000;
@@ -32,15 +31,15 @@ TEST_F(AppOnPipeWireTest, BroadcastReachesTheSinksAndQuittingLeavesTheGraphAsBef
   const SavedDefaultOutput before = saveDefaultOutput(graph());
   const std::size_t linksBefore = graph().links().size();
 
-  AppHome home;
-  std::filesystem::create_directories(home.settingsFile().parent_path());
-  choralink::test::writeFile(home.settingsFile(), R"({"onboarding_done": true, "devices": {
+  TempFolder home;
+  storeSettings(home.path(), R"({"onboarding_done": true, "devices": {
       "fake_speakers": {"enabled": true}, "fake_hdmi": {"enabled": true}}})");
-  AppProcess app(home.environment({{"CHORALINK_AUDIO_BACKEND", "pipewire"},
-                                   {"PIPEWIRE_REMOTE", daemon_->socketPath()},
-                                   {"CHORALINK_DEV_AUTOSTART", "1"}}));
+  AppProcess app(home.path(), {{"CHORALINK_AUDIO_BACKEND", "pipewire"},
+                               {"PIPEWIRE_REMOTE", daemon_->socketPath()},
+                               {"CHORALINK_DEV_AUTOSTART", "1"}});
 
-  ASSERT_TRUE(home.waitForLog("Broadcast start (", kTimeout)) << home.log() << app.output();
+  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (", kTimeout))
+      << appLog(home.path()) << app.output();
   ASSERT_TRUE(graph().waitFor(
       [&] {
         return graph().defaultSinkName() == "Choralink" && graph().links().size() > linksBefore;
@@ -54,7 +53,7 @@ TEST_F(AppOnPipeWireTest, BroadcastReachesTheSinksAndQuittingLeavesTheGraphAsBef
 
   app.signal(SIGTERM);
   EXPECT_EQ(app.waitForExit(kTimeout), 0) << app.output();
-  EXPECT_NE(home.log().find("Choralink quit"), std::string::npos) << home.log();
+  EXPECT_NE(appLog(home.path()).find("Choralink quit"), std::string::npos);
   expectGraphAsBefore(linksBefore, before);
   forceQuantum(graph(), 0);
 }

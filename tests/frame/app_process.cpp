@@ -13,6 +13,8 @@
 
 namespace choralink::test {
 
+namespace fs = std::filesystem;
+
 bool waitUntil(const std::function<bool()>& done, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!done()) {
@@ -22,51 +24,41 @@ bool waitUntil(const std::function<bool()>& done, double seconds) {
   return true;
 }
 
-AppHome::AppHome() {
-  std::filesystem::create_directories(runtimeDir());
-  ::chmod(runtimeDir().c_str(), 0700);
+fs::path settingsFile(const fs::path& home) {
+  return home / "config/Choralink/settings.json";
 }
 
-std::filesystem::path AppHome::settingsFile() const {
-  return path() / "config/Choralink/settings.json";
-}
-std::filesystem::path AppHome::logFile() const {
-  return path() / "state/Choralink/logs/choralink.log";
-}
-std::filesystem::path AppHome::runtimeDir() const {
-  return path() / "run";
+void storeSettings(const fs::path& home, const std::string& json) {
+  fs::create_directories(settingsFile(home).parent_path());
+  writeFile(settingsFile(home), json);
 }
 
-std::string AppHome::log() const {
-  return readFile(logFile());
+std::string appLog(const fs::path& home) {
+  return readFile(home / "state/Choralink/logs/choralink.log");
 }
 
-bool AppHome::waitForLog(const std::string& text, double seconds) const {
-  return waitUntil([&] { return log().find(text) != std::string::npos; }, seconds);
+bool waitForLog(const fs::path& home, const std::string& text, double seconds) {
+  return waitUntil([&] { return appLog(home).find(text) != std::string::npos; }, seconds);
 }
 
-std::map<std::string, std::string> AppHome::environment(
-    const std::map<std::string, std::string>& extra) const {
-  std::map<std::string, std::string> env{
-      {"HOME", path().string()},
-      {"XDG_CONFIG_HOME", (path() / "config").string()},
-      {"XDG_STATE_HOME", (path() / "state").string()},
-      {"XDG_RUNTIME_DIR", runtimeDir().string()},
+AppProcess::AppProcess(const fs::path& home, const std::map<std::string, std::string>& env) {
+  fs::create_directories(home / "run");
+  ::chmod((home / "run").c_str(), 0700);
+  std::map<std::string, std::string> all{
+      {"HOME", home.string()},
+      {"XDG_CONFIG_HOME", (home / "config").string()},
+      {"XDG_STATE_HOME", (home / "state").string()},
+      {"XDG_RUNTIME_DIR", (home / "run").string()},
       {"QT_QPA_PLATFORM", "offscreen"},
       {"CHORALINK_AUDIO_BACKEND", "sim"},
-      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (path() / "no-system-bus").string()},
-      {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (path() / "no-session-bus").string()},
-  };
-  if (const char* path = std::getenv("PATH")) env["PATH"] = path;
-  for (const auto& [name, value] : extra)
-    env[name] = value;
-  return env;
-}
-
-AppProcess::AppProcess(const std::map<std::string, std::string>& env) {
-  std::vector<std::string> entries;
+      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home / "no-bus").string()},
+      {"PATH", std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin"}};
   for (const auto& [name, value] : env)
-    entries.push_back(name + "=" + value);
+    all[name] = value;
+  std::vector<std::string> entries;
+  for (const auto& [name, value] : all) {
+    if (!value.empty()) entries.push_back(name + "=" + value);
+  }
   std::vector<char*> envp;
   for (std::string& entry : entries)
     envp.push_back(entry.data());
@@ -78,21 +70,17 @@ AppProcess::AppProcess(const std::map<std::string, std::string>& env) {
   pid_ = ::fork();
   if (pid_ == 0) {
     const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd >= 0) {
-      ::dup2(fd, STDOUT_FILENO);
-      ::dup2(fd, STDERR_FILENO);
-    }
+    ::dup2(fd, STDOUT_FILENO);
+    ::dup2(fd, STDERR_FILENO);
     ::execve(argv[0], argv, envp.data());
     ::_exit(127);
   }
 }
 
 AppProcess::~AppProcess() {
-  if (pid_ > 0 && !status_) {
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
+  if (pid_ <= 0 || status_) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
 }
 
 void AppProcess::signal(int number) const {
@@ -100,11 +88,10 @@ void AppProcess::signal(int number) const {
 }
 
 std::optional<int> AppProcess::waitForExit(double seconds) {
-  if (status_) return status_;
   waitUntil(
       [&] {
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+        if (status_ || ::waitpid(pid_, &status, WNOHANG) != pid_) return status_.has_value();
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return true;
       },

@@ -1,7 +1,6 @@
-// The application binary as a child process, in a private home: its own
-// XDG config, state and runtime folders, the offscreen platform, the
-// simulated machine unless the test says otherwise, and no system bus unless
-// the test brings one. Waits poll for what the test expects, bounded.
+// The application binary as a child process in a private home (`home`: its
+// own XDG folders), offscreen, on the simulated machine and without a system
+// bus unless `env` says otherwise. Waits poll for what the test expects.
 #pragma once
 
 #include <sys/types.h>
@@ -16,42 +15,27 @@
 
 namespace choralink::test {
 
-// Polls `done` every 20 ms for up to `seconds`.
 bool waitUntil(const std::function<bool()>& done, double seconds);
 
-class AppHome {
- public:
-  AppHome();
-  std::filesystem::path path() const { return folder_.path(); }
-  std::filesystem::path settingsFile() const;
-  std::filesystem::path logFile() const;
-  std::filesystem::path runtimeDir() const;
-  // The diagnostic log as written so far; empty when there is none.
-  std::string log() const;
-  // Waits until the log holds `text`.
-  bool waitForLog(const std::string& text, double seconds = 10.0) const;
-  // The child's environment, with `extra` added or replacing.
-  std::map<std::string, std::string> environment(
-      const std::map<std::string, std::string>& extra) const;
-
- private:
-  TempFolder folder_;
-};
+std::filesystem::path settingsFile(const std::filesystem::path& home);
+// The stored settings an earlier run would have left.
+void storeSettings(const std::filesystem::path& home, const std::string& json);
+// The diagnostic log as written so far; waitForLog waits until it holds `text`.
+std::string appLog(const std::filesystem::path& home);
+bool waitForLog(const std::filesystem::path& home, const std::string& text, double seconds = 15);
 
 class AppProcess {
  public:
-  // Starts the binary; `env` is the complete environment (an empty value
-  // is kept as empty, not unset).
-  explicit AppProcess(const std::map<std::string, std::string>& env);
-  // Kills a child still running, by its PID, and reaps it.
+  // `env` adds to or replaces the private environment; an empty value unsets.
+  explicit AppProcess(const std::filesystem::path& home,
+                      const std::map<std::string, std::string>& env = {});
+  // A child still running is killed by its PID.
   ~AppProcess();
   AppProcess(const AppProcess&) = delete;
   AppProcess& operator=(const AppProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   void signal(int number) const;
-  // The exit status once the child ended within `seconds`; none otherwise.
-  // A child ended by a signal reports 128 + the signal's number.
+  // The exit status (128 + signal when killed) once ended within `seconds`.
   std::optional<int> waitForExit(double seconds);
   // What the child wrote to stdout and stderr.
   std::string output() const;
