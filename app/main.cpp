@@ -46,6 +46,10 @@ constexpr const char* kNoDisplayMessage =
     "Choralink needs a graphical desktop session, but no display was found. Start it from "
     "your desktop, or set WAYLAND_DISPLAY or DISPLAY (QT_QPA_PLATFORM=offscreen runs it "
     "without one).\n";
+constexpr const char* kDisplayUnreachableMessage =
+    "Choralink needs a graphical desktop session, but the display could not be opened. Start "
+    "it from your desktop, or check WAYLAND_DISPLAY and DISPLAY (QT_QPA_PLATFORM=offscreen "
+    "runs it without one).\n";
 
 bool isSet(const char* name) {
   const char* value = std::getenv(name);
@@ -64,7 +68,7 @@ bool displayAvailable() {
 bool constructingApplication = false;
 void startupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (type == QtFatalMsg && constructingApplication) {
-    std::fputs(kNoDisplayMessage, stderr);
+    std::fputs(kDisplayUnreachableMessage, stderr);
     std::_Exit(kExitNoDisplay);
   }
   if (type == QtFatalMsg) {
