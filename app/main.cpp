@@ -145,8 +145,10 @@ int main(int argc, char** argv) {
       QString::fromStdString(instanceSocketName(std::getenv("XDG_RUNTIME_DIR"), ::getuid())));
   if (instance.handOver()) return 0;
 
+  const bool listening = instance.listen();
+  if (!listening && instance.handOver()) return 0;
   Log& log = Log::shared();
-  if (!instance.listen()) {
+  if (!listening) {
     log.warn("A second launch cannot reach this instance: " + instance.errorString().toStdString());
   }
   // Installed before the engine starts, so a signal during start-up already

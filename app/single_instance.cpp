@@ -38,8 +38,11 @@ bool SingleInstance::listen() {
   server_.setSocketOptions(QLocalServer::UserAccessOption);
   if (server_.listen(name_)) return true;
   if (server_.serverError() != QAbstractSocket::AddressInUseError) return false;
-  // handOver() found nobody answering there: what is left is a dead
-  // instance's socket file.
+  // Another launch may have started listening since handOver() looked; only
+  // a socket nobody answers on is a dead instance's file to replace.
+  QLocalSocket probe;
+  probe.connectToServer(name_);
+  if (probe.waitForConnected(kConnectMs)) return false;
   QLocalServer::removeServer(name_);
   return server_.listen(name_);
 }

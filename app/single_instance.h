@@ -21,8 +21,9 @@ class SingleInstance final : public QObject {
   // process should then exit.
   bool handOver();
   // Becomes the running instance. A socket left by an instance that died is
-  // replaced. False when the socket cannot be made (errorString() says why);
-  // the application then runs without the hand-over.
+  // replaced. False when another instance started listening meanwhile (hand
+  // over to it) or the socket cannot be made (errorString() says why; the
+  // application then runs without the hand-over).
   bool listen();
   QString errorString() const { return server_.errorString(); }
 
