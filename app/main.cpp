@@ -112,10 +112,12 @@ class CloseQuitsWithoutTray final : public QObject {
   AppModel& model_;
 };
 
-bool anyWindowVisible() {
+// A minimized window is not on screen: a reopen brings it back.
+bool anyWindowOnScreen() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     const Qt::WindowType type = widget->windowType();
-    if (widget->isVisible() && (type == Qt::Window || type == Qt::Dialog)) return true;
+    if (widget->isVisible() && !widget->isMinimized() && (type == Qt::Window || type == Qt::Dialog))
+      return true;
   }
   return false;
 }
@@ -188,7 +190,7 @@ int main(int argc, char** argv) {
   // The reopen rule: with a window on screen nothing happens; otherwise the
   // main window comes up.
   QObject::connect(&instance, &SingleInstance::reopenRequested, &app, [&model] {
-    if (anyWindowVisible()) return;
+    if (anyWindowOnScreen()) return;
     if (model.openMainWindow()) model.openMainWindow()();
   });
 
