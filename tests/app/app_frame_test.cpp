@@ -1,10 +1,8 @@
-// The frame's toolkit-free rules and sequences: what the development
-// variables ask for, how snapshot files are named, where the instance
-// listens, and the launch-finished and will-terminate sequences of the
-// wiring on the simulated machine.
+// The frame's toolkit-free rules: what the development variables ask for,
+// how snapshot files are named, where the instance listens, and the wiring's
+// launch-finished sequence on the simulated machine.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -132,24 +130,6 @@ TEST_F(AppWiringTest, LaunchFinishedRunsInOrderAndAutostartsTwoSecondsLater) {
   clock.advanceBy(0.2);
   EXPECT_EQ(wiring.model().engineState(), EngineState::failed("Turn on at least one device"));
   EXPECT_FALSE(std::filesystem::exists(home / "config/Choralink/settings.json.bad"));
-}
-
-TEST_F(AppWiringTest, WillTerminateSavesAndQuitsOnceAndCancelsAPendingAutostart) {
-  AppWiring& wiring = build();
-  DevelopmentRequests requests;
-  requests.autostart = true;
-  wiring.launchFinished(requests, {}, {});
-  wiring.model().setMasterVolume(40);
-
-  wiring.willTerminate();
-  wiring.willTerminate();
-  clock.advanceBy(kDevAutostartDelay + 1);
-
-  EXPECT_EQ(wiring.model().engineState(), EngineState::off()) << "no start after quitting";
-  EXPECT_NE(readFile(home / "config/Choralink/settings.json").find("\"master_volume\": 40"),
-            std::string::npos);
-  const auto messages = logs.messages();
-  EXPECT_EQ(std::count(messages.begin(), messages.end(), "Choralink quit"), 1);
 }
 
 }  // namespace

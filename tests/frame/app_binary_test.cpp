@@ -24,7 +24,9 @@ namespace {
 void terminate(AppProcess& app, const std::filesystem::path& home) {
   app.signal(SIGTERM);
   EXPECT_EQ(app.waitForExit(10), 0) << app.output();
-  EXPECT_NE(appLog(home).find("Choralink quit"), std::string::npos) << appLog(home);
+  const std::string log = appLog(home);
+  EXPECT_NE(log.find("Choralink quit"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Choralink quit"), log.rfind("Choralink quit")) << "one way out, taken once";
 }
 
 // A private dbus-daemon standing in for the system bus, ended by its PID.
