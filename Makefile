@@ -9,9 +9,10 @@ export CCACHE_NOHASHDIR := 1
 JOBS      ?= 2
 BUILD     ?= build
 CMAKE_ARGS ?=
-# The main job, until the application exists: a broadcast through the router
-# on a simulated machine, with the measured spread of the sync clicks.
-RUN_CMD   ?= $(BUILD)/tools/choralink-sim/choralink-sim
+# The main job: the desktop application (PipeWire when a sound server
+# answers, else the simulated machine, with a note saying so). Without a
+# display it says so and exits with status 2.
+RUN_CMD   ?= $(BUILD)/app/choralink
 
 .PHONY: all setup configure build run test asan tsan format-check bench clean
 

@@ -1,0 +1,252 @@
+// Choralink, the desktop application: the composition root. It opens the
+// audio backend and builds router and model (AppWiring), the views, the tray
+// icon, the single-instance hand-over, sleep and wake, and the one
+// will-terminate path that quitting, signals and logout all take.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/single_instance.h"
+#include "app/sleep_watch.h"
+#include "app/ui/main_window.h"
+#include "app/ui/model_bridge.h"
+#include "app/ui/palette.h"
+#include "app/ui/qt_executor.h"
+#include "app/ui/tray_icon.h"
+#include "app/window_snapshots.h"
+#include "app/wiring/app_wiring.h"
+#include "app/wiring/frame_rules.h"
+#include "support/log.h"
+#include "support/termination_signals.h"
+
+namespace {
+
+using namespace choralink;
+
+constexpr int kExitNoDisplay = 2;
+constexpr int kExitBackendUnavailable = 1;
+constexpr const char* kApplicationId = "app.choralink.Choralink";
+constexpr const char* kNoDisplayMessage =
+    "Choralink needs a graphical desktop session, but no display was found. Start it from "
+    "your desktop, or set WAYLAND_DISPLAY or DISPLAY (QT_QPA_PLATFORM=offscreen runs it "
+    "without one).\n";
+constexpr const char* kDisplayUnreachableMessage =
+    "Choralink needs a graphical desktop session, but the display could not be opened. Start "
+    "it from your desktop, or check WAYLAND_DISPLAY and DISPLAY (QT_QPA_PLATFORM=offscreen "
+    "runs it without one).\n";
+
+bool isSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Without any display the toolkit would abort in its constructor; say why
+// instead.
+bool displayAvailable() {
+  return isSet("QT_QPA_PLATFORM") || isSet("WAYLAND_DISPLAY") || isSet("DISPLAY");
+}
+
+// A display that is named but cannot be reached ends in the toolkit's fatal
+// message while the application object is built; that, too, becomes the
+// clear message and its exit code rather than a crash.
+bool constructingApplication = false;
+void startupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg && constructingApplication) {
+    std::fputs(kDisplayUnreachableMessage, stderr);
+    std::_Exit(kExitNoDisplay);
+  }
+  if (type == QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::abort();
+  }
+  (void)context;
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+// CHORALINK_BENCH=1: the moment of the main window's first paint, as Unix
+// time, for bench/app_startup_bench.sh to subtract its own start from.
+class FirstPaintProbe final : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      const auto now = std::chrono::system_clock::now().time_since_epoch();
+      std::printf("choralink-bench first-paint %.6f\n", std::chrono::duration<double>(now).count());
+      std::fflush(stdout);
+      watched->removeEventFilter(this);
+    }
+    return false;
+  }
+};
+
+// Where the desktop has no tray, the main window is the only way to reach
+// the application: closing it quits, unless a broadcast is running (a second
+// launch brings the window back then).
+class CloseQuitsWithoutTray final : public QObject {
+ public:
+  CloseQuitsWithoutTray(AppModel& model, QObject* parent) : QObject(parent), model_(model) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Close && !model_.isSharing()) {
+      QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+    return false;
+  }
+
+ private:
+  AppModel& model_;
+};
+
+// A minimized window is not on screen: a reopen brings it back.
+bool anyWindowOnScreen() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    const Qt::WindowType type = widget->windowType();
+    if (widget->isVisible() && !widget->isMinimized() && (type == Qt::Window || type == Qt::Dialog))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!displayAvailable()) {
+    std::fputs(kNoDisplayMessage, stderr);
+    return kExitNoDisplay;
+  }
+  qInstallMessageHandler(startupMessageHandler);
+  constructingApplication = true;
+  QApplication app(argc, argv);
+  constructingApplication = false;
+  qInstallMessageHandler(nullptr);
+
+  QApplication::setApplicationName(QStringLiteral("Choralink"));
+  QApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
+  // The installed theme icon, else the same artwork from the binary itself.
+  QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kApplicationId),
+                                               QIcon(QStringLiteral(":/icons/LogoMark.svg"))));
+  // A tray application: closing its last window is not quitting.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  SingleInstance instance(
+      QString::fromStdString(instanceSocketName(std::getenv("XDG_RUNTIME_DIR"), ::getuid())));
+  if (instance.handOver()) return 0;
+
+  const bool listening = instance.listen();
+  if (!listening && instance.handOver()) return 0;
+  Log& log = Log::shared();
+  if (!listening) {
+    log.warn("A second launch cannot reach this instance: " + instance.errorString().toStdString());
+  }
+  // Installed before the engine starts, so a signal during start-up already
+  // takes the normal way out.
+  TerminationSignals termination;
+
+  ui::QtExecutor mainQueue("app.choralink.main");
+  std::unique_ptr<AppWiring> wiring;
+  try {
+    AppWiring::Parts parts;
+    parts.presence = std::make_unique<ui::QtAppPresence>();
+    parts.updater = std::make_unique<NoUpdater>();
+    wiring = std::make_unique<AppWiring>(mainQueue, std::move(parts));
+  } catch (const AudioBackendError& failure) {
+    std::fprintf(stderr, "%s\n", failure.what());
+    log.error(failure.what());
+    log.flush();
+    return kExitBackendUnavailable;
+  }
+  AppModel& model = wiring->model();
+
+  ui::ModelBridge bridge(model);
+  ui::MainWindow window(model, bridge);
+  ui::TrayIcon tray(model, bridge);
+
+  const auto openMainWindow = [&window] {
+    window.show();
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.raise();
+    window.activateWindow();
+  };
+  model.setOpenMainWindow(openMainWindow);
+  const auto openSection = [&model](AppSection section) {
+    model.setSection(section);
+    if (model.openMainWindow()) model.openMainWindow()();
+  };
+  // The reopen rule: with a window on screen nothing happens; otherwise the
+  // main window comes up.
+  QObject::connect(&instance, &SingleInstance::reopenRequested, &app, [&model] {
+    if (anyWindowOnScreen()) return;
+    if (model.openMainWindow()) model.openMainWindow()();
+  });
+
+  // Until the menu-bar panel exists, the tray's click opens the main window.
+  QObject::connect(&tray, &ui::TrayIcon::panelRequested, &app, [&](QRect) { openMainWindow(); });
+  QObject::connect(&tray, &ui::TrayIcon::settingsRequested, &app,
+                   [&] { openSection(AppSection::settings); });
+  QObject::connect(&tray, &ui::TrayIcon::quitRequested, &app, &QCoreApplication::quit);
+  QObject::connect(&window, &ui::MainWindow::settingsRequested, &app,
+                   [&] { openSection(AppSection::settings); });
+  QObject::connect(&window, &ui::MainWindow::aboutRequested, &app,
+                   [&] { openSection(AppSection::about); });
+  QObject::connect(&window, &ui::MainWindow::quitRequested, &app, &QCoreApplication::quit);
+
+  // Simulated devices must never pass for real ones: the note stays in view.
+  if (!wiring->backendNote().empty()) {
+    window.statusBar()->addWidget(new QLabel(QString::fromStdString(wiring->backendNote())));
+  }
+
+  if (tray.available()) {
+    tray.show();
+  } else {
+    log.info(
+        "No system tray: the main window stays the way to Choralink, and closing it quits "
+        "unless broadcasting");
+    window.installEventFilter(new CloseQuitsWithoutTray(model, &window));
+  }
+
+  // Quit from the tray or the menu, a termination signal, and the session's
+  // logout all end here.
+  QSocketNotifier signalNotifier(termination.fd(), QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+    if (const auto signal = termination.received()) {
+      log.info("Signal " + std::string(strsignal(*signal)) + " received: quitting");
+    }
+    QCoreApplication::quit();
+  });
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&](QSessionManager&) {
+    wiring->willTerminate();
+    QCoreApplication::quit();
+  });
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] { wiring->willTerminate(); });
+
+  if (isSet("CHORALINK_BENCH") && std::strcmp(std::getenv("CHORALINK_BENCH"), "1") == 0) {
+    window.installEventFilter(new FirstPaintProbe(&window));
+  }
+  // Launching finished before the window first shows, so that its first
+  // frame already has the stored appearance.
+  SleepWatch sleepWatch(model.router(), log);
+  wiring->launchFinished(
+      readDevelopmentRequests([](const char* name) { return std::getenv(name); }),
+      [](const SnapshotRequest& request) { scheduleWindowSnapshots(request); },
+      [&sleepWatch] { sleepWatch.start(); });
+  window.show();
+
+  const int status = QApplication::exec();
+  wiring->willTerminate();
+  return status;
+}

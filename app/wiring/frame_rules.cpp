@@ -1,0 +1,48 @@
+#include "app/wiring/frame_rules.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace choralink {
+
+bool autostartRequested(const char* value) {
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+double snapshotDelay(const char* value) {
+  if (value == nullptr) return kDefaultSnapshotDelay;
+  const char* end = value + std::strlen(value);
+  double seconds = 0;
+  const auto [stop, error] = std::from_chars(value, end, seconds, std::chars_format::general);
+  if (error != std::errc() || stop != end || value == end) return kDefaultSnapshotDelay;
+  if (!std::isfinite(seconds) || seconds < 0) return kDefaultSnapshotDelay;
+  return seconds;
+}
+
+DevelopmentRequests readDevelopmentRequests(const EnvironmentLookup& lookup) {
+  DevelopmentRequests requests;
+  requests.autostart = autostartRequested(lookup(kDevAutostartVariable));
+  const char* folder = lookup(kSnapshotDirVariable);
+  if (folder != nullptr && *folder != '\0') {
+    requests.snapshots = SnapshotRequest{folder, snapshotDelay(lookup(kSnapshotDelayVariable))};
+  }
+  return requests;
+}
+
+std::string snapshotFileName(int number, std::string_view identifier) {
+  const std::string index = std::to_string(number);
+  const bool plainName = !identifier.empty() && identifier != "." && identifier != ".." &&
+                         identifier.find('/') == std::string_view::npos;
+  const std::string name = plainName ? std::string(identifier) : "window" + index;
+  return index + "-" + name + ".png";
+}
+
+std::string instanceSocketName(const char* runtimeDir, unsigned uid) {
+  if (runtimeDir != nullptr && runtimeDir[0] == '/') {
+    return (std::filesystem::path(runtimeDir) / "app.choralink.Choralink.instance").string();
+  }
+  return "app.choralink.Choralink-" + std::to_string(uid);
+}
+
+}  // namespace choralink

@@ -1,0 +1,139 @@
+// The application binary from outside, offscreen on the simulated machine:
+// snapshots, the development autostart, SIGTERM, a second launch, logind's
+// sleep and wake, and a start without any display.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QImage>
+
+#include <set>
+#include <string>
+
+#include "app/ui/main_window.h"
+#include "tests/frame/app_process.h"
+
+namespace choralink::test {
+namespace {
+
+// The orderly way out that the session's SIGTERM takes.
+void terminate(AppProcess& app, const std::filesystem::path& home) {
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitForExit(10), 0) << app.output();
+  const std::string log = appLog(home);
+  EXPECT_NE(log.find("Choralink quit"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Choralink quit"), log.rfind("Choralink quit")) << "one way out, taken once";
+}
+
+// A private dbus-daemon standing in for the system bus, ended by its PID.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    const std::string out = (folder_ / "address").string();
+    if ((pid_ = ::fork()) == 0) {
+      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+      ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
+               static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    waitUntil([&] { return readFile(out).find('\n') != std::string::npos; }, 5);
+    address_ = readFile(out).substr(0, readFile(out).find('\n'));
+  }
+  ~PrivateBus() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  const std::string& address() const { return address_; }
+  int emitPrepareForSleep(bool sleeping) const {
+    return std::system(("dbus-send --bus='" + address_ +
+                        "' --type=signal /org/freedesktop/login1 "
+                        "org.freedesktop.login1.Manager.PrepareForSleep boolean:" +
+                        (sleeping ? "true" : "false"))
+                           .c_str());
+  }
+
+ private:
+  TempFolder folder_;
+  pid_t pid_ = -1;
+  std::string address_;
+};
+
+TEST(AppBinary, SnapshotsShowTheMainWindowInLightAndDark) {
+  std::map<std::string, double> lightness;
+  for (const std::string appearance : {"light", "dark"}) {
+    SCOPED_TRACE(appearance);
+    TempFolder home;
+    storeSettings(home.path(), R"({"onboarding_done": true, "appearance": ")" + appearance + "\"}");
+    AppProcess app(home.path(), {{"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()},
+                                 {"CHORALINK_SNAPSHOT_DELAY", "0.3"}});
+    QImage image;
+    ASSERT_TRUE(waitUntil(
+        [&] { return image.load(QString::fromStdString((home / "shots/0-main.png").string())); },
+        15))
+        << app.output();
+    EXPECT_EQ(image.size(), QSize(ui::MainWindow::kDefaultWidth, ui::MainWindow::kDefaultHeight));
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 4) {
+      for (int x = 0; x < image.width(); x += 4) {
+        colours.insert(image.pixel(x, y));
+        lightness[appearance] +=
+            QColor(image.pixel(x, y)).lightnessF() * 16 / image.width() / image.height();
+      }
+    }
+    EXPECT_GT(colours.size(), 16u) << "a blank or flat image";
+    terminate(app, home.path());
+  }
+  EXPECT_GT(lightness["light"], lightness["dark"] + 0.2) << "the stored appearance is applied";
+}
+
+TEST(AppBinary, AutostartBroadcastsAndSigtermQuitsWithSettingsSaved) {
+  TempFolder home;
+  AppProcess app(home.path(), {{"CHORALINK_DEV_AUTOSTART", "1"}});
+  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path()) << app.output();
+  EXPECT_NE(appLog(home.path()).find("No system bus: sleep and wake are not followed"),
+            std::string::npos);
+  terminate(app, home.path());
+  // The first device list switched the default output on; quitting kept it.
+  EXPECT_NE(readFile(settingsFile(home.path())).find("\"enabled\": true"), std::string::npos);
+}
+
+TEST(AppBinary, SecondLaunchHandsOverToTheRunningOneAndExits) {
+  TempFolder home;
+  AppProcess first(home.path());
+  ASSERT_TRUE(waitForLog(home.path(), " starting on ")) << first.output();
+  AppProcess second(home.path());
+  EXPECT_EQ(second.waitForExit(15), 0) << second.output();
+  EXPECT_FALSE(first.waitForExit(0.2)) << "the running instance stays";
+  const std::string log = appLog(home.path());
+  EXPECT_EQ(log.find(" starting on "), log.rfind(" starting on ")) << "one engine only\n" << log;
+  terminate(first, home.path());
+}
+
+TEST(AppBinary, SleepAndWakeFromLogindStopAndRestartTheBroadcast) {
+  PrivateBus bus;
+  ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
+  TempFolder home;
+  AppProcess app(home.path(),
+                 {{"CHORALINK_DEV_AUTOSTART", "1"}, {"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
+  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
+  EXPECT_EQ(bus.emitPrepareForSleep(true), 0);
+  EXPECT_TRUE(waitForLog(home.path(), "Sleep: stopping broadcast")) << appLog(home.path());
+  EXPECT_EQ(bus.emitPrepareForSleep(false), 0);
+  EXPECT_TRUE(waitForLog(home.path(), "Wake: restarting broadcast")) << appLog(home.path());
+  terminate(app, home.path());
+}
+
+TEST(AppBinary, WithoutADisplayItSaysSoAndExitsWithTwo) {
+  TempFolder home;
+  AppProcess app(home.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  EXPECT_EQ(app.waitForExit(15), 2);
+  EXPECT_NE(app.output().find("no display was found"), std::string::npos) << app.output();
+  EXPECT_TRUE(appLog(home.path()).empty()) << "nothing started";
+}
+
+}  // namespace
+}  // namespace choralink::test

@@ -1,0 +1,49 @@
+// The application binary as a child process in a private home (`home`: its
+// own XDG folders), offscreen, on the simulated machine and without a system
+// bus unless `env` says otherwise. Waits poll for what the test expects.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "tests/common/temp_folder.h"
+
+namespace choralink::test {
+
+bool waitUntil(const std::function<bool()>& done, double seconds);
+
+std::filesystem::path settingsFile(const std::filesystem::path& home);
+// The stored settings an earlier run would have left.
+void storeSettings(const std::filesystem::path& home, const std::string& json);
+// The diagnostic log as written so far; waitForLog waits until it holds `text`.
+std::string appLog(const std::filesystem::path& home);
+bool waitForLog(const std::filesystem::path& home, const std::string& text, double seconds = 15);
+
+class AppProcess {
+ public:
+  // `env` adds to or replaces the private environment; an empty value unsets.
+  explicit AppProcess(const std::filesystem::path& home,
+                      const std::map<std::string, std::string>& env = {});
+  // A child still running is killed by its PID.
+  ~AppProcess();
+  AppProcess(const AppProcess&) = delete;
+  AppProcess& operator=(const AppProcess&) = delete;
+
+  void signal(int number) const;
+  // The exit status (128 + signal when killed) once ended within `seconds`.
+  std::optional<int> waitForExit(double seconds);
+  // What the child wrote to stdout and stderr.
+  std::string output() const;
+
+ private:
+  TempFolder outputFolder_;
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+}  // namespace choralink::test
