@@ -44,9 +44,20 @@ inline constexpr Text kPrivacySettingsURL{
 // version: "Choralink 1.2.0 starting on Linux 6.1.0 (x86_64)".
 inline constexpr Text kStartLineSystem{" starting on macOS ", " starting on Linux "};
 
+// Logged at start by a build that cannot update itself. Linux has no signed
+// app bundle; the counterpart is our own signed package install.
+inline constexpr Text kUpdatesDisabledLine{
+    "Updates: not running from a signed app bundle; Sparkle disabled",
+    "Updates: not running from a signed Choralink package; updater disabled"};
+
+// The start of the "Updates aren't available in this build" alert's text,
+// followed by the service's domain and ".".
+inline constexpr Text kUpdatesDownloadHint{"Download the latest Choralink for Mac from ",
+                                           "Download the latest Choralink for Linux from "};
+
 // Every entry, for review and tests.
-inline constexpr std::array<Text, 5> kAll{kCaptureBlockedStatus, kChooseDevicesStatus,
-                                          kCaptureSilentStatus, kPrivacySettingsURL,
-                                          kStartLineSystem};
+inline constexpr std::array<Text, 7> kAll{
+    kCaptureBlockedStatus, kChooseDevicesStatus, kCaptureSilentStatus, kPrivacySettingsURL,
+    kStartLineSystem,      kUpdatesDisabledLine, kUpdatesDownloadHint};
 
 }  // namespace choralink::PlatformTexts

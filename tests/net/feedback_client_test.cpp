@@ -92,6 +92,7 @@ TEST(FeedbackClientLimit, TwentySecondsUnlessToldOtherwise) {
       seen = {url, timeout};
       return {200, ""};
     }
+    HTTPResponse get(const std::string&, double, std::size_t) override { return {}; }
     std::pair<std::string, double> seen;
   };
   auto http = std::make_shared<Recorder>();
