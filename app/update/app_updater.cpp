@@ -129,7 +129,8 @@ void AppUpdater::start() {
     log().info(PlatformTexts::shown(PlatformTexts::kUpdatesDisabledLine));
     return;
   }
-  if (setup_.downloads.empty()) setup_.downloads = Paths::updateDownloads();
+  setup_.downloads =
+      setup_.downloads.empty() ? Paths::updateDownloads() : Paths::ensure(setup_.downloads);
   if (setup_.stateFile.empty()) setup_.stateFile = Paths::updaterStateFile();
   state_ = UpdaterState::load(setup_.stateFile);
   // This version has started: what an earlier update left behind can go.

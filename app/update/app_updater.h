@@ -46,24 +46,24 @@ class AppUpdater final : public UpdaterControl {
     // Where the network and file work runs; null: a queue of the updater's own.
     Executor* worker = nullptr;
     // Null: HTTPS to the product's web service only.
-    std::shared_ptr<HTTPClient> http;
+    std::shared_ptr<HTTPClient> http{};
     // The Ed25519 public key (base64) updates must carry a signature of;
     // nullopt: the build's own (buildUpdatePublicKey(), empty when unsigned).
-    std::optional<std::string> publicKey;
+    std::optional<std::string> publicKey{};
     // The running program; empty: /proc/self/exe.
-    std::filesystem::path executable;
+    std::filesystem::path executable{};
     // Empty: AppInfo::version().
-    std::string runningVersion;
+    std::string runningVersion{};
     // Empty: UpdatePolicy::feedURL().
-    std::string feedURL;
+    std::string feedURL{};
     // Empty: Paths::updateDownloads() and Paths::updaterStateFile().
-    std::filesystem::path downloads;
-    std::filesystem::path stateFile;
+    std::filesystem::path downloads{};
+    std::filesystem::path stateFile{};
     // Seconds since the Unix epoch; null: the system clock.
-    std::function<double()> wallClock;
+    std::function<double()> wallClock{};
     // Starts the program at the given path once the application has quit; null:
     // "Install and Relaunch" only switches.
-    std::function<void(const std::filesystem::path&)> relaunch;
+    std::function<void(const std::filesystem::path&)> relaunch{};
     // Null: Log::shared().
     Log* log = nullptr;
   };

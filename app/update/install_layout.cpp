@@ -1,5 +1,6 @@
 #include "app/update/install_layout.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,8 +43,16 @@ void untar(const fs::path& archive, const fs::path& into) {
   for (std::string& arg : args)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
+  // tar's own messages would only clutter the terminal; the outcome is its
+  // exit status.
+  posix_spawn_file_actions_t quiet;
+  ::posix_spawn_file_actions_init(&quiet);
+  ::posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  ::posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  if (int error = ::posix_spawnp(&pid, "tar", nullptr, nullptr, argv.data(), environ)) {
+  const int error = ::posix_spawnp(&pid, "tar", &quiet, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&quiet);
+  if (error != 0) {
     throw InstallError("Could not start tar: " + std::system_category().message(error));
   }
   int status = 0;

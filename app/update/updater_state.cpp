@@ -33,6 +33,7 @@ void UpdaterState::save(const std::filesystem::path& file) const {
   nlohmann::json json{{"automatically_checks", automaticallyChecks}};
   if (lastCheck) json["last_check"] = *lastCheck;
   if (!skippedVersion.empty()) json["skipped_version"] = skippedVersion;
+  Paths::ensure(file.parent_path());
   Paths::writeAtomically(file, json.dump(2) + "\n");
 }
 

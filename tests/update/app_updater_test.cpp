@@ -1,0 +1,295 @@
+#include "app/update/app_updater.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+
+#include "app/update/update_signature.h"
+#include "engine/dispatch/virtual_executor.h"
+#include "support/app_info.h"
+#include "tests/common/log_capture.h"
+#include "tests/common/temp_folder.h"
+#include "tests/net/https_test_server.h"
+#include "tests/update/update_fixture.h"
+
+namespace choralink {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using testing::HttpsTestServer;
+using ::testing::IsEmpty;
+using Reply = HttpsTestServer::Reply;
+
+const std::string kHost(AppInfo::serviceHost());
+const std::string kArchiveURL = "https://" + kHost + "/mac/Choralink-0.2.0.tar.gz";
+
+// One appcast item for 0.2.0 ("0.2 beta" to people); `enclosure` is the
+// enclosure's attribute text, `extra` more XML inside the item.
+std::string feedWith(const std::string& enclosure, const std::string& extra = {}) {
+  return R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>
+    <item><sparkle:version>0.1.0</sparkle:version><enclosure url=")" +
+         kArchiveURL + R"(" length="1"/></item>
+    <item><sparkle:version>0.2.0</sparkle:version>
+      <sparkle:shortVersionString>0.2 beta</sparkle:shortVersionString>
+      <enclosure )" +
+         enclosure + "/>" + extra + "</item></channel></rss>";
+}
+
+const std::string kNothingNewer =
+    "<rss><channel><item><sparkle:version>0.1.0</sparkle:version></item></channel></rss>";
+
+struct UpdaterTest : ::testing::Test {
+  test::TempFolder tmp;
+  fs::path root = tmp / "Choralink";
+  UpdateSignature::KeyPair keys = UpdateSignature::generate();
+  std::string package = test::makePackage(tmp / "pkg", "0.2.0");
+  std::map<std::string, Reply> replies;  // by request target
+  HttpsTestServer server{[this](const HttpsTestServer::Request& request) {
+    auto it = replies.find(request.target);
+    return it == replies.end() ? Reply{404} : it->second;
+  }};
+  test::LogCapture log{tmp.path()};
+  VirtualExecutor executor;
+  test::RecordingPrompter prompter;
+  std::vector<fs::path> relaunched;
+  std::unique_ptr<AppUpdater> updater;
+
+  void SetUp() override {
+    test::makeInstall(root, "0.1.0");
+    replies["/mac/Choralink-0.2.0.tar.gz"] = Reply{200, package};
+    serveFeed(goodEnclosure());
+    updater = makeUpdater("0.1.0");
+    updater->start();
+  }
+
+  std::string goodEnclosure(const std::string& signature = {}, std::size_t length = 0) const {
+    return "url=\"" + kArchiveURL + "\" length=\"" +
+           std::to_string(length ? length : package.size()) + "\" sparkle:edSignature=\"" +
+           (signature.empty() ? UpdateSignature::sign(package, keys.secretKey) : signature) + "\"";
+  }
+  void serveFeed(const std::string& enclosure, const std::string& extra = {}) {
+    replies["/mac/appcast.xml"] = Reply{200, feedWith(enclosure, extra)};
+  }
+
+  std::unique_ptr<AppUpdater> makeUpdater(const std::string& version) {
+    CurlHTTPClient::Transport transport;
+    transport.trustedCertificatesPEM = testing::TestCertificate::shared().certificatePEM;
+    const std::string port = std::to_string(server.port());
+    for (const std::string& host : {kHost, std::string(testing::kForeignHost)})
+      transport.connectTo.push_back(host + ":443:127.0.0.1:" + port);
+    transport.direct = true;
+    return std::make_unique<AppUpdater>(AppUpdater::Setup{
+        .executor = executor,
+        .prompter = prompter,
+        .worker = &executor,
+        .http = std::make_shared<CurlHTTPClient>(std::set<std::string>{kHost}, transport),
+        .publicKey = keys.publicKey,
+        .executable = root / "versions" / version / "bin" / "choralink",
+        .runningVersion = version,
+        .downloads = tmp / "cache",
+        .stateFile = tmp / "state" / "updater.json",
+        .wallClock = [this] { return 1.8e9 + executor.now(); },
+        .relaunch = [this](const fs::path& program) { relaunched.push_back(program); },
+        .log = &log.log()});
+  }
+
+  void settle() {
+    while (executor.runDue() > 0) {
+    }
+  }
+  void check() {
+    updater->checkForUpdates();
+    settle();
+  }
+  std::vector<std::string> updateLines() const { return log.startingWith("Updates:"); }
+  int requestsFor(const std::string& target) const {
+    int n = 0;
+    for (const auto& request : server.requests())
+      n += request.target == target;
+    return n;
+  }
+  void expectNothingInstalled() {
+    EXPECT_EQ(test::startedVersion(root), "0.1.0");
+    EXPECT_THAT(
+        test::tree(root / "versions"),
+        ElementsAre("0.1.0", "0.1.0/bin", "0.1.0/bin/choralink", "0.1.0/choralink-package"));
+    EXPECT_THAT(test::tree(tmp / "cache"), IsEmpty());
+    updater->applicationWillTerminate();
+    EXPECT_EQ(test::startedVersion(root), "0.1.0");
+  }
+};
+
+// Every way a check can end without an update: what it logs, and that nothing
+// was fetched that the veto refused and nothing was installed.
+TEST_F(UpdaterTest, ChecksThatEndWithoutAnUpdate) {
+  const std::string refused = "Updates: check ended: This update isn't hosted on " + kHost +
+                              ", so Choralink won't install it.";
+  const std::string other = std::string("https://") + testing::kForeignHost + "/mac/d.delta";
+  struct Case {
+    std::string name;
+    std::function<void(UpdaterTest&)> feed;
+    std::vector<std::string> lines;
+    bool archiveFetched;
+  };
+  const std::vector<Case> cases = {
+      {"nothing newer",
+       [](UpdaterTest& t) {
+         t.replies["/mac/appcast.xml"] = Reply{200, kNothingNewer};
+       },
+       {},
+       false},
+      {"a delta on another host",
+       [&](UpdaterTest& t) {
+         t.serveFeed(t.goodEnclosure(), "<sparkle:deltas><enclosure url=\"" + other +
+                                            "\" sparkle:deltaFrom=\"0.1.0\"/></sparkle:deltas>");
+       },
+       {"Updates: rejected update 0.2 beta from " + kArchiveURL, refused},
+       false},
+      {"an http item",
+       [](UpdaterTest& t) {
+         t.serveFeed("url=\"http://" + kHost + "/mac/Choralink-0.2.0.tar.gz\" length=\"9\"");
+       },
+       {"Updates: rejected update 0.2 beta from http://" + kHost + "/mac/Choralink-0.2.0.tar.gz",
+        refused},
+       false},
+      {"no URL",
+       [](UpdaterTest& t) { t.serveFeed("length=\"9\""); },
+       {"Updates: rejected update 0.2 beta from no URL", refused},
+       false},
+      {"a signature by another key",
+       [](UpdaterTest& t) {
+         t.serveFeed(t.goodEnclosure(
+             UpdateSignature::sign(t.package, UpdateSignature::generate().secretKey)));
+       },
+       {"Updates: found 0.2 beta",
+        "Updates: signature check failed for 0.2 beta; nothing was installed",
+        "Updates: check ended: The update's signature isn't valid"},
+       true},
+      {"no signature",
+       [](UpdaterTest& t) { t.serveFeed("url=\"" + kArchiveURL + "\" length=\"9\""); },
+       {"Updates: found 0.2 beta",
+        "Updates: signature check failed for 0.2 beta; nothing was installed",
+        "Updates: check ended: The update isn't signed"},
+       false},
+      {"a body longer than declared",
+       [](UpdaterTest& t) { t.serveFeed(t.goodEnclosure({}, t.package.size() - 1)); },
+       {"Updates: found 0.2 beta", "Updates: check ended: The download failed: Response too large"},
+       true},
+      {"a feed redirecting off the host",
+       [](UpdaterTest& t) {
+         t.replies["/mac/appcast.xml"] = Reply{
+             302,
+             "",
+             {{"Location", std::string("https://") + testing::kForeignHost + "/mac/appcast.xml"}}};
+       },
+       {"Updates: check ended: The update feed answered HTTP 302"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    replies.clear();
+    replies["/mac/Choralink-0.2.0.tar.gz"] = Reply{200, package};
+    c.feed(*this);
+    const int fetchedBefore = requestsFor("/mac/Choralink-0.2.0.tar.gz");
+    const std::size_t feedRequests = server.requests().size();
+    check();
+    EXPECT_EQ(updateLines(), c.lines);
+    EXPECT_EQ(requestsFor("/mac/Choralink-0.2.0.tar.gz") - fetchedBefore, c.archiveFetched);
+    EXPECT_EQ(server.requests().size() - feedRequests, 1u + c.archiveFetched);
+    EXPECT_THAT(prompter.found, IsEmpty());
+    EXPECT_TRUE(updater->canCheck());
+    expectNothingInstalled();
+  }
+  EXPECT_EQ(prompter.upToDate, 1);
+  EXPECT_EQ(prompter.failures.size(), cases.size() - 1);
+}
+
+TEST_F(UpdaterTest, VerifiedUpdateIsInstalledOnQuitAndStartsAsTheNewVersion) {
+  const auto before = test::tree(root);
+  check();
+  ASSERT_THAT(prompter.found, ElementsAre("0.2.0"));
+  prompter.lastAnswer(UpdateChoice::later);
+  EXPECT_EQ(test::startedVersion(root), "0.1.0");  // not before quitting
+  updater->applicationWillTerminate();
+  EXPECT_EQ(test::startedVersion(root), "0.2.0");
+  const auto installed = test::tree(root);
+
+  // The new version's first start removes the old one.
+  updater = makeUpdater("0.2.0");
+  updater->start();
+  settle();
+  EXPECT_THAT(test::tree(root / "versions"),
+              ElementsAre("0.2.0", "0.2.0/bin", "0.2.0/bin/choralink", "0.2.0/choralink-package"));
+  EXPECT_THAT(test::tree(tmp / "cache"), IsEmpty());
+  EXPECT_TRUE(relaunched.empty());
+
+  // For the record: the log and the install tree before, after quit and
+  // after the new version's first start.
+  std::cout << "-- log\n";
+  for (const std::string& line : updateLines())
+    std::cout << line << "\n";
+  for (const auto& [title, listing] : {std::pair{"before", before},
+                                       {"after quit", installed},
+                                       {"after restart", test::tree(root)}}) {
+    std::cout << "-- tree " << title << "\n";
+    for (const std::string& line : listing)
+      std::cout << line << "\n";
+  }
+}
+
+TEST_F(UpdaterTest, InstallAndRelaunchSwitchesAtOnceAndStartsTheNewProgram) {
+  updater->checkForUpdates();
+  EXPECT_FALSE(updater->canCheck());  // the check runs
+  updater->checkForUpdates();         // and a second one is not started
+  settle();
+  EXPECT_TRUE(updater->canCheck());
+  EXPECT_EQ(requestsFor("/mac/appcast.xml"), 1);
+  ASSERT_THAT(prompter.found, ElementsAre("0.2.0"));
+
+  prompter.lastAnswer(UpdateChoice::installAndRelaunch);
+  EXPECT_EQ(test::startedVersion(root), "0.2.0");
+  EXPECT_THAT(relaunched, ElementsAre(root / "current" / "bin" / "choralink"));
+  prompter.lastAnswer(UpdateChoice::skipThisVersion);  // answered already: no effect
+  EXPECT_EQ(test::startedVersion(root), "0.2.0");
+}
+
+// Scheduled checks on virtual time: the first a minute after start, then a
+// week apart; a find becomes a notification; a skipped version stays quiet;
+// switching off is kept in the updater's own file.
+TEST_F(UpdaterTest, ScheduledChecksRunWeeklyWhileSwitchedOn) {
+  replies["/mac/appcast.xml"] = Reply{200, kNothingNewer};
+  EXPECT_TRUE(updater->automaticallyChecks());
+  executor.advanceBy(AppUpdater::kFirstCheckDelay - 1);
+  EXPECT_EQ(requestsFor("/mac/appcast.xml"), 0);
+  executor.advanceBy(1);
+  EXPECT_EQ(requestsFor("/mac/appcast.xml"), 1);
+  EXPECT_EQ(prompter.upToDate, 0);
+
+  serveFeed(goodEnclosure());
+  executor.advanceBy(AppUpdater::kCheckInterval);
+  EXPECT_EQ(requestsFor("/mac/appcast.xml"), 2);
+  ASSERT_THAT(prompter.notified, ElementsAre("0.2.0"));
+  EXPECT_THAT(prompter.found, IsEmpty());
+  prompter.lastAnswer(UpdateChoice::skipThisVersion);
+  settle();
+  EXPECT_FALSE(fs::exists(root / "versions" / "0.2.0"));
+
+  executor.advanceBy(AppUpdater::kCheckInterval);
+  EXPECT_EQ(requestsFor("/mac/appcast.xml"), 3);
+  EXPECT_EQ(prompter.notified.size(), 1u);
+  EXPECT_EQ(requestsFor("/mac/Choralink-0.2.0.tar.gz"), 1);
+
+  updater->setAutomaticallyChecks(false);
+  updater = makeUpdater("0.1.0");  // a later start reads the file
+  updater->start();
+  EXPECT_FALSE(updater->automaticallyChecks());
+  executor.advanceBy(10 * AppUpdater::kCheckInterval);
+  EXPECT_EQ(requestsFor("/mac/appcast.xml"), 3);
+}
+
+}  // namespace
+}  // namespace choralink
