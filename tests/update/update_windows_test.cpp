@@ -30,45 +30,36 @@ struct UpdateWindowsTest : ::testing::Test {
   const UpdateOffer offer{"0.2.0", "0.2 <beta>", "https://choralink.app/notes"};
 };
 
-TEST_F(UpdateWindowsTest, EachButtonGivesItsChoice) {
-  UpdateWindows windows(QStringLiteral("0.1.0"), {});
-  struct Case {
-    const char* label;
-    UpdateChoice choice;
-  };
-  for (const Case& c : {Case{"Install and Relaunch", UpdateChoice::installAndRelaunch},
-                        Case{"Later", UpdateChoice::later},
-                        Case{"Skip This Version", UpdateChoice::skipThisVersion}}) {
-    SCOPED_TRACE(c.label);
+// Each button gives its choice; a scheduled find goes to the tray first and
+// its click opens the same window.
+TEST_F(UpdateWindowsTest, ButtonsAnswerAndTheTrayLeadsToTheWindow) {
+  std::function<void()> clickTray;
+  QString trayMessage;
+  UpdateWindows windows(QStringLiteral("0.1.0"),
+                        [&](const QString&, const QString& message, std::function<void()> clicked) {
+                          trayMessage = message;
+                          clickTray = std::move(clicked);
+                        });
+  const std::pair<const char*, UpdateChoice> cases[] = {
+      {"Install and Relaunch", UpdateChoice::installAndRelaunch},
+      {"Later", UpdateChoice::later},
+      {"Skip This Version", UpdateChoice::skipThisVersion}};
+  for (const auto& [label, choice] : cases) {
+    SCOPED_TRACE(label);
     std::optional<UpdateChoice> chosen;
-    windows.showUpdateFound(offer, [&](UpdateChoice choice) { chosen = choice; });
+    windows.notifyUpdateFound(offer, [&](UpdateChoice answer) { chosen = answer; });
+    EXPECT_EQ(windows.window(), nullptr);
+    EXPECT_EQ(trayMessage, QStringLiteral("Choralink 0.2 <beta> is ready to install."));
+    clickTray();
     QMessageBox* box = windows.window();
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->informativeText().contains(QStringLiteral("0.2 &lt;beta&gt;")));
     EXPECT_TRUE(box->informativeText().contains(QStringLiteral("https://choralink.app/notes")));
-    ASSERT_NE(button(box, c.label), nullptr);
-    button(box, c.label)->click();
-    EXPECT_EQ(chosen, c.choice);
+    ASSERT_NE(button(box, label), nullptr);
+    button(box, label)->click();
+    EXPECT_EQ(chosen, choice);
+    delete box;
   }
-}
-
-TEST_F(UpdateWindowsTest, ScheduledFindGoesToTheTrayAndItsClickOpensTheWindow) {
-  std::function<void()> clickTray;
-  QString shown;
-  UpdateWindows windows(QStringLiteral("0.1.0"),
-                        [&](const QString&, const QString& message, std::function<void()> clicked) {
-                          shown = message;
-                          clickTray = std::move(clicked);
-                        });
-  std::optional<UpdateChoice> chosen;
-  windows.notifyUpdateFound(offer, [&](UpdateChoice choice) { chosen = choice; });
-  EXPECT_EQ(windows.window(), nullptr);
-  EXPECT_EQ(shown, QStringLiteral("Choralink 0.2 <beta> is ready to install."));
-  ASSERT_TRUE(clickTray);
-  clickTray();
-  ASSERT_NE(windows.window(), nullptr);
-  button(windows.window(), "Skip This Version")->click();
-  EXPECT_EQ(chosen, UpdateChoice::skipThisVersion);
 }
 
 }  // namespace
