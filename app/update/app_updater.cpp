@@ -34,6 +34,7 @@ struct DownloadJob {
   fs::path downloads;
   std::string publicKey;
   InstallLayout layout;
+  std::shared_ptr<const std::atomic<bool>> abort;
 };
 
 struct DownloadResult {
@@ -47,7 +48,7 @@ DownloadResult downloadAndStage(const DownloadJob& job) {
   if (file.length == 0) return {"The update's size isn't given", false};
   HTTPResponse response;
   try {
-    response = job.http->get(*file.url, AppUpdater::kDownloadTimeout, file.length);
+    response = job.http->get(*file.url, AppUpdater::kDownloadTimeout, file.length, job.abort.get());
   } catch (const HTTPError& failure) {
     return {std::string("The download failed: ") + failure.what(), false};
   }
@@ -110,8 +111,10 @@ AppUpdater::AppUpdater(Setup setup) : setup_(std::move(setup)) {
 AppUpdater::~AppUpdater() {
   scheduled_.cancel();
   alive_.reset();
-  // An own worker finishes the task it runs and drops the rest; the tasks
-  // hold copies of what they use, never this object.
+  // Quitting must not wait for a download: the request in flight ends at
+  // once, the own worker drops what has not started. The tasks hold copies
+  // of what they use, never this object.
+  abort_->store(true);
   ownWorker_.reset();
 }
 
@@ -177,23 +180,24 @@ void AppUpdater::runCheck(bool userInitiated) {
   if (busy_) return;
   busy_ = true;
   notifyChanged();
-  setup_.worker->post([back = back(), http = setup_.http, url = setup_.feedURL, userInitiated] {
-    std::vector<AppcastItem> items;
-    std::string error;
-    try {
-      const HTTPResponse response = http->get(url, kFeedTimeout, kMaxFeedBytes);
-      if (response.status != 200) {
-        error = "The update feed answered HTTP " + std::to_string(response.status);
-      } else {
-        items = parseAppcast(response.body);
-      }
-    } catch (const std::exception& failure) {
-      error = failure.what();
-    }
-    back.post([items = std::move(items), error, userInitiated](AppUpdater& self) {
-      self.onFeed(items, error, userInitiated);
-    });
-  });
+  setup_.worker->post(
+      [back = back(), http = setup_.http, url = setup_.feedURL, abort = abort_, userInitiated] {
+        std::vector<AppcastItem> items;
+        std::string error;
+        try {
+          const HTTPResponse response = http->get(url, kFeedTimeout, kMaxFeedBytes, abort.get());
+          if (response.status != 200) {
+            error = "The update feed answered HTTP " + std::to_string(response.status);
+          } else {
+            items = parseAppcast(response.body);
+          }
+        } catch (const std::exception& failure) {
+          error = failure.what();
+        }
+        back.post([items = std::move(items), error, userInitiated](AppUpdater& self) {
+          self.onFeed(items, error, userInitiated);
+        });
+      });
 }
 
 void AppUpdater::onFeed(const std::vector<AppcastItem>& items, const std::string& error,
@@ -212,7 +216,7 @@ void AppUpdater::onFeed(const std::vector<AppcastItem>& items, const std::string
     finishCheck(userInitiated);
     return prompt(*offer, userInitiated);
   }
-  DownloadJob job{*offer, setup_.http, setup_.downloads, *setup_.publicKey, *layout_};
+  DownloadJob job{*offer, setup_.http, setup_.downloads, *setup_.publicKey, *layout_, abort_};
   setup_.worker->post([back = back(), job = std::move(job), userInitiated] {
     const DownloadResult result = downloadAndStage(job);
     back.post([item = job.item, result, userInitiated](AppUpdater& self) {

@@ -10,6 +10,7 @@
 // controller; any other build logs why and explains it when asked to check.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -115,6 +116,7 @@ class AppUpdater final : public UpdaterControl {
   Setup setup_;
   std::unique_ptr<Executor> ownWorker_;
   std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
+  std::shared_ptr<std::atomic<bool>> abort_ = std::make_shared<std::atomic<bool>>(false);
   bool started_ = false;
   std::optional<InstallLayout> layout_;
   UpdaterState state_;

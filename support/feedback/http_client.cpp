@@ -93,6 +93,12 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
   return n;
 }
 
+// libcurl calls this about once a second and whenever data moves; non-zero
+// ends the transfer.
+int checkAbort(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(abort)->load() ? 1 : 0;
+}
+
 bool isRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -131,16 +137,17 @@ bool CurlHTTPClient::isAllowed(std::string_view url) const {
 
 HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view body,
                                       double timeoutSeconds) {
-  return exchange(url, &body, timeoutSeconds, maxResponseBytes);
+  return exchange(url, &body, timeoutSeconds, maxResponseBytes, nullptr);
 }
 
 HTTPResponse CurlHTTPClient::get(const std::string& url, double timeoutSeconds,
-                                 std::size_t maxBytes) {
-  return exchange(url, nullptr, timeoutSeconds, maxBytes);
+                                 std::size_t maxBytes, const std::atomic<bool>* abort) {
+  return exchange(url, nullptr, timeoutSeconds, maxBytes, abort);
 }
 
 HTTPResponse CurlHTTPClient::exchange(const std::string& url, const std::string_view* body,
-                                      double timeoutSeconds, std::size_t maxBytes) {
+                                      double timeoutSeconds, std::size_t maxBytes,
+                                      const std::atomic<bool>* abort) {
   if (!isAllowed(url)) {
     const UrlParts parts = parseUrl(url);
     throw HTTPError::hostNotAllowed(parts.host ? *parts.host : url);
@@ -208,6 +215,11 @@ HTTPResponse CurlHTTPClient::exchange(const std::string& url, const std::string_
       curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     }
     if (pinned) curl_easy_setopt(h, CURLOPT_RESOLVE, pinned.get());
+    if (abort != nullptr) {
+      curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &checkAbort);
+      curl_easy_setopt(h, CURLOPT_XFERINFODATA, abort);
+      curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    }
     HeaderList connectTo;
     for (const std::string& entry : transport_.connectTo)
       append(connectTo, entry);
@@ -224,6 +236,7 @@ HTTPResponse CurlHTTPClient::exchange(const std::string& url, const std::string_
 
     const CURLcode result = curl_easy_perform(h);
     if (sink.overflow) throw HTTPError::network("Response too large");
+    if (abort != nullptr && abort->load()) throw HTTPError::network("Aborted");
     if (result != CURLE_OK) {
       throw HTTPError::network(errorText[0] != '\0' ? std::string(errorText)
                                                     : std::string(curl_easy_strerror(result)));

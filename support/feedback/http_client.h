@@ -4,6 +4,7 @@
 // answers. CurlHTTPClient is the one real implementation, on libcurl.
 #pragma once
 
+#include <atomic>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -60,7 +61,10 @@ class HTTPClient {
   // than `maxBytes` is cut off as soon as it grows past the limit and the
   // request throws HTTPError::network("Response too large"), so a server can
   // never make the caller hold more than it expected.
-  virtual HTTPResponse get(const std::string& url, double timeoutSeconds, std::size_t maxBytes) = 0;
+  // Setting `*abort` (from any thread) ends the request soon after with
+  // HTTPError::network("Aborted").
+  virtual HTTPResponse get(const std::string& url, double timeoutSeconds, std::size_t maxBytes,
+                           const std::atomic<bool>* abort = nullptr) = 0;
 };
 
 // HTTPS only, to an explicit set of hosts, with nothing kept between requests
@@ -107,12 +111,13 @@ class CurlHTTPClient final : public HTTPClient {
 
   HTTPResponse postJSON(const std::string& url, std::string_view body,
                         double timeoutSeconds) override;
-  HTTPResponse get(const std::string& url, double timeoutSeconds, std::size_t maxBytes) override;
+  HTTPResponse get(const std::string& url, double timeoutSeconds, std::size_t maxBytes,
+                   const std::atomic<bool>* abort = nullptr) override;
 
  private:
   // One exchange with its redirects; a null `body` makes it a GET.
   HTTPResponse exchange(const std::string& url, const std::string_view* body, double timeoutSeconds,
-                        std::size_t maxBytes);
+                        std::size_t maxBytes, const std::atomic<bool>* abort);
 
   std::set<std::string> allowedHosts_;
   Transport transport_;

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "app/update/update_signature.h"
 #include "engine/dispatch/virtual_executor.h"
@@ -73,7 +75,7 @@ struct UpdaterTest : ::testing::Test {
     replies["/mac/appcast.xml"] = Reply{200, feedWith(enclosure, extra)};
   }
 
-  std::unique_ptr<AppUpdater> makeUpdater(const std::string& version) {
+  std::unique_ptr<AppUpdater> makeUpdater(const std::string& version, bool ownWorker = false) {
     CurlHTTPClient::Transport transport;
     transport.trustedCertificatesPEM = testing::TestCertificate::shared().certificatePEM;
     const std::string port = std::to_string(server.port());
@@ -83,7 +85,7 @@ struct UpdaterTest : ::testing::Test {
     return std::make_unique<AppUpdater>(AppUpdater::Setup{
         .executor = executor,
         .prompter = prompter,
-        .worker = &executor,
+        .worker = ownWorker ? nullptr : &executor,
         .http = std::make_shared<CurlHTTPClient>(std::set<std::string>{kHost}, transport),
         .publicKey = keys.publicKey,
         .executable = root / "versions" / version / "bin" / "choralink",
@@ -116,7 +118,7 @@ struct UpdaterTest : ::testing::Test {
         test::tree(root / "versions"),
         ElementsAre("0.1.0", "0.1.0/bin", "0.1.0/bin/choralink", "0.1.0/choralink-package"));
     EXPECT_THAT(test::tree(tmp / "cache"), IsEmpty());
-    updater->applicationWillTerminate();
+    if (updater) updater->applicationWillTerminate();
     EXPECT_EQ(test::startedVersion(root), "0.1.0");
   }
 };
@@ -222,6 +224,21 @@ TEST_F(UpdaterTest, InstallAndRelaunchSwitchesAtOnceAndStartsTheNewProgram) {
   EXPECT_THAT(relaunched, ElementsAre(root / "current" / "bin" / "choralink"));
   prompter.lastAnswer(UpdateChoice::skipThisVersion);  // answered already: no effect
   EXPECT_EQ(test::startedVersion(root), "0.2.0");
+}
+
+// Quitting in the middle of a download ends it instead of waiting for its
+// ten-minute limit (the suite's time-out would catch a wait).
+TEST_F(UpdaterTest, QuitDuringADownloadDoesNotWaitForIt) {
+  replies["/mac/Choralink-0.2.0.tar.gz"] = Reply::never();
+  updater = makeUpdater("0.1.0", true);
+  updater->start();
+  updater->checkForUpdates();
+  while (requestsFor("/mac/Choralink-0.2.0.tar.gz") == 0) {
+    executor.runDue();  // the feed's answer comes back here
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  updater.reset();
+  expectNothingInstalled();
 }
 
 // Scheduled checks on virtual time: the first a minute after start, then a
