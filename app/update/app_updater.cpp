@@ -94,10 +94,6 @@ fs::path runningExecutable() {
 }  // namespace
 
 AppUpdater::AppUpdater(Setup setup) : setup_(std::move(setup)) {
-  if (setup_.worker == nullptr) {
-    ownWorker_ = std::make_unique<SerialQueue>(kWorkerLabel);
-    setup_.worker = ownWorker_.get();
-  }
   if (!setup_.http) {
     setup_.http = std::make_shared<CurlHTTPClient>(
         std::set<std::string>{std::string(AppInfo::serviceHost())});
@@ -131,6 +127,10 @@ void AppUpdater::start() {
   if (!layout_) {
     log().info(PlatformTexts::shown(PlatformTexts::kUpdatesDisabledLine));
     return;
+  }
+  if (setup_.worker == nullptr) {  // a thread only in a build that updates itself
+    ownWorker_ = std::make_unique<SerialQueue>(kWorkerLabel);
+    setup_.worker = ownWorker_.get();
   }
   setup_.downloads =
       setup_.downloads.empty() ? Paths::updateDownloads() : Paths::ensure(setup_.downloads);

@@ -44,7 +44,8 @@ class AppUpdater final : public UpdaterControl {
     // The model's executor.
     Executor& executor;
     UpdatePrompter& prompter;
-    // Where the network and file work runs; null: a queue of the updater's own.
+    // Where the network and file work runs; null: a queue of the updater's own,
+    // "app.choralink.update", made by start() in a build that updates itself.
     Executor* worker = nullptr;
     // Null: HTTPS to the product's web service only.
     std::shared_ptr<HTTPClient> http{};
