@@ -208,12 +208,12 @@ void AppUpdater::onFeed(const std::vector<AppcastItem>& items, const std::string
   if (!offer) {
     // Nothing newer is the normal outcome of a check, not worth a log line.
     if (userInitiated) setup_.prompter.showUpToDate(setup_.runningVersion);
-    return finishCheck(userInitiated);
+    return finishCheck();
   }
   if (!approve(*offer)) return endCheck(refusalText(), userInitiated);
   log().info("Updates: found " + offer->displayVersion);
   if (staged_ && staged_->version == offer->version) {
-    finishCheck(userInitiated);
+    finishCheck();
     return prompt(*offer, userInitiated);
   }
   DownloadJob job{*offer, setup_.http, setup_.downloads, *setup_.publicKey, *layout_, abort_};
@@ -233,7 +233,7 @@ void AppUpdater::onStaged(const AppcastItem& item, const std::string& error, boo
   if (!error.empty()) return endCheck(error, userInitiated);
   staged_ = item;
   log().info("Updates: " + item.displayVersion + " is ready to install");
-  finishCheck(userInitiated);
+  finishCheck();
   prompt(item, userInitiated);
 }
 
@@ -252,10 +252,10 @@ bool AppUpdater::approve(const AppcastItem& item) {
 void AppUpdater::endCheck(const std::string& why, bool userInitiated) {
   log().info("Updates: check ended: " + why);
   if (userInitiated) setup_.prompter.showCheckFailed(why);
-  finishCheck(userInitiated);
+  finishCheck();
 }
 
-void AppUpdater::finishCheck(bool) {
+void AppUpdater::finishCheck() {
   busy_ = false;
   state_.lastCheck = wallNow();
   saveState();

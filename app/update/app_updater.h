@@ -94,7 +94,7 @@ class AppUpdater final : public UpdaterControl {
   void runCheck(bool userInitiated);
   void onFeed(const std::vector<AppcastItem>& items, const std::string& error, bool userInitiated);
   void onStaged(const AppcastItem& item, const std::string& error, bool userInitiated);
-  void finishCheck(bool userInitiated);
+  void finishCheck();
   void endCheck(const std::string& why, bool userInitiated);
   bool approve(const AppcastItem& item);
   void prompt(const AppcastItem& item, bool userInitiated);

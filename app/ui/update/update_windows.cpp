@@ -89,9 +89,10 @@ void UpdateWindows::showCheckFailed(std::string_view message) {
 void UpdateWindows::showUnavailable(std::string_view message, std::string_view informative) {
   QMessageBox* box = open(QStringLiteral("Software Update"), text(message), text(informative));
   box->setIcon(QMessageBox::Information);
-  box->setAttribute(Qt::WA_DeleteOnClose, false);
-  box->exec();  // the original alert is modal
-  delete box;
+  // Modal like the original alert, but without a nested event loop: the
+  // model's tasks keep running in order on the main loop.
+  box->setWindowModality(Qt::ApplicationModal);
+  box->show();
 }
 
 }  // namespace choralink
