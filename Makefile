@@ -14,7 +14,7 @@ CMAKE_ARGS ?=
 # display it says so and exits with status 2.
 RUN_CMD   ?= $(BUILD)/app/choralink
 
-.PHONY: all setup configure build run test asan tsan format-check bench clean
+.PHONY: all setup configure build run test asan tsan format-check bench package clean
 
 all: build
 
@@ -50,6 +50,21 @@ format-check: configure
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do $$b --benchmark_min_time=0.2; done
+
+# The relocatable tarball the updater installs, built with the public key of
+# UPDATE_KEY (a secret key file from choralink-update-key generate) and signed
+# with it: $(BUILD)/Choralink-<version>-Linux.tar.gz and, beside it, the
+# enclosure attributes for the feed (.enclosure). See README, "Updates".
+package: configure
+	@test -n "$(UPDATE_KEY)" || { echo "usage: make package UPDATE_KEY=<secret key file>" >&2; exit 2; }
+	@cmake --build $(BUILD) -j$(JOBS) --target choralink-update-key
+	@key=$$($(BUILD)/app/update/choralink-update-key public "$(UPDATE_KEY)") && \
+	  cmake -S . -B $(BUILD) -DCHORALINK_UPDATE_PUBLIC_KEY="$$key" >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+	@cd $(BUILD) && cpack -G TGZ >/dev/null
+	@for t in $(BUILD)/Choralink-*-Linux.tar.gz; do \
+	  $(BUILD)/app/update/choralink-update-key sign "$(UPDATE_KEY)" "$$t" > "$$t.enclosure" && \
+	  echo "$$t: $$(cat "$$t.enclosure")"; done
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan out

@@ -56,6 +56,9 @@ fs::path configHome() {
 fs::path stateHome() {
   return xdgFolder("XDG_STATE_HOME", fs::path(".local") / "state");
 }
+fs::path cacheHome() {
+  return xdgFolder("XDG_CACHE_HOME", ".cache");
+}
 
 [[noreturn]] void throwFileError(const char* what, const fs::path& target, int error) {
   throw fs::filesystem_error(what, target, std::error_code(error, std::generic_category()));
@@ -81,6 +84,13 @@ fs::path logFile() {
 }
 fs::path crashReports() {
   return ensure(stateHome() / kAppFolder / "crashes");
+}
+
+fs::path updateDownloads() {
+  return ensure(cacheHome() / kAppFolder / "updates");
+}
+fs::path updaterStateFile() {
+  return ensure(stateHome() / kAppFolder) / "updater.json";
 }
 
 fs::path ensure(const fs::path& folder) noexcept {

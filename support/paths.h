@@ -27,6 +27,13 @@ std::filesystem::path logFile();
 // reports and the feedback form looks for the newest one; created on use.
 std::filesystem::path crashReports();
 
+// $XDG_CACHE_HOME/Choralink/updates (default ~/.cache/...): downloaded
+// updates until they are installed; created on use.
+std::filesystem::path updateDownloads();
+// updater.json in $XDG_STATE_HOME/Choralink: whether the updater checks on
+// its own and when it last did (the folder is created, the file is not).
+std::filesystem::path updaterStateFile();
+
 // Creates `folder` and any missing parents and returns it unchanged. Every
 // failure is ignored: a later write into the folder fails on its own.
 std::filesystem::path ensure(const std::filesystem::path& folder) noexcept;

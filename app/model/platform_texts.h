@@ -99,8 +99,19 @@ inline constexpr Text kPrivacyOpening{
     "Privacy: audio is processed only on this Mac and never sent anywhere.",
     "Privacy: audio is processed only on this computer and never sent anywhere."};
 
+// Logged at start by a build that cannot update itself. Linux has no signed
+// app bundle; the counterpart is our own signed package install.
+inline constexpr Text kUpdatesDisabledLine{
+    "Updates: not running from a signed app bundle; Sparkle disabled",
+    "Updates: not running from a signed Choralink package; updater disabled"};
+
+// The start of the "Updates aren't available in this build" alert's text,
+// followed by the service's domain and ".".
+inline constexpr Text kUpdatesDownloadHint{"Download the latest Choralink for Mac from ",
+                                           "Download the latest Choralink for Linux from "};
+
 // Every entry, for review and tests.
-inline constexpr std::array<Text, 18> kAll{kCaptureBlockedStatus,
+inline constexpr std::array<Text, 20> kAll{kCaptureBlockedStatus,
                                            kChooseDevicesStatus,
                                            kCaptureSilentStatus,
                                            kPrivacySettingsURL,
@@ -117,6 +128,8 @@ inline constexpr std::array<Text, 18> kAll{kCaptureBlockedStatus,
                                            kMirrorModeSwitch,
                                            kShowInDock,
                                            kAboutTitle,
-                                           kPrivacyOpening};
+                                           kPrivacyOpening,
+                                           kUpdatesDisabledLine,
+                                           kUpdatesDownloadHint};
 
 }  // namespace choralink::PlatformTexts

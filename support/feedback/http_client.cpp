@@ -78,18 +78,25 @@ void append(HeaderList& list, const std::string& line) {
 
 struct BodySink {
   std::string body;
+  std::size_t limit = 0;
   bool overflow = false;
 };
 
 std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* context) {
   auto* sink = static_cast<BodySink*>(context);
   const std::size_t n = size * count;
-  if (sink->body.size() + n > CurlHTTPClient::maxResponseBytes) {
+  if (sink->body.size() + n > sink->limit) {
     sink->overflow = true;
     return 0;  // makes libcurl abort the transfer
   }
   sink->body.append(data, n);
   return n;
+}
+
+// libcurl calls this about once a second and whenever data moves; non-zero
+// ends the transfer.
+int checkAbort(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(abort)->load() ? 1 : 0;
 }
 
 bool isRedirect(long status) {
@@ -130,6 +137,17 @@ bool CurlHTTPClient::isAllowed(std::string_view url) const {
 
 HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view body,
                                       double timeoutSeconds) {
+  return exchange(url, &body, timeoutSeconds, maxResponseBytes, nullptr);
+}
+
+HTTPResponse CurlHTTPClient::get(const std::string& url, double timeoutSeconds,
+                                 std::size_t maxBytes, const std::atomic<bool>* abort) {
+  return exchange(url, nullptr, timeoutSeconds, maxBytes, abort);
+}
+
+HTTPResponse CurlHTTPClient::exchange(const std::string& url, const std::string_view* body,
+                                      double timeoutSeconds, std::size_t maxBytes,
+                                      const std::atomic<bool>* abort) {
   if (!isAllowed(url)) {
     const UrlParts parts = parseUrl(url);
     throw HTTPError::hostNotAllowed(parts.host ? *parts.host : url);
@@ -141,7 +159,8 @@ HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view b
   const Clock::time_point deadline = Clock::now() + limit;
 
   std::string currentUrl = url;
-  bool post = true;
+  const bool json = body != nullptr;
+  bool post = json;
   for (int redirects = 0;; ++redirects) {
     const auto remaining =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -156,10 +175,11 @@ HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view b
     CURL* h = easy.get();
     char errorText[CURL_ERROR_SIZE] = {};
     BodySink sink;
+    sink.limit = maxBytes;
 
     HeaderList headers;
     if (post) append(headers, "Content-Type: application/json");
-    append(headers, "Accept: application/json");
+    if (json) append(headers, "Accept: application/json");
     // Without this libcurl waits for a 100-continue before sending larger bodies.
     append(headers, "Expect:");
     HeaderList pinned;
@@ -189,12 +209,21 @@ HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view b
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     if (post) {
       curl_easy_setopt(h, CURLOPT_POST, 1L);
-      curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
-      curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(h, CURLOPT_POSTFIELDS, body->data());
+      curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
     } else {
       curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     }
     if (pinned) curl_easy_setopt(h, CURLOPT_RESOLVE, pinned.get());
+    if (abort != nullptr) {
+      curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &checkAbort);
+      curl_easy_setopt(h, CURLOPT_XFERINFODATA, abort);
+      curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    }
+    HeaderList connectTo;
+    for (const std::string& entry : transport_.connectTo)
+      append(connectTo, entry);
+    if (connectTo) curl_easy_setopt(h, CURLOPT_CONNECT_TO, connectTo.get());
     if (transport_.direct) curl_easy_setopt(h, CURLOPT_PROXY, "");
     curl_blob trusted{};
     if (!transport_.trustedCertificatesPEM.empty()) {
@@ -207,6 +236,7 @@ HTTPResponse CurlHTTPClient::postJSON(const std::string& url, std::string_view b
 
     const CURLcode result = curl_easy_perform(h);
     if (sink.overflow) throw HTTPError::network("Response too large");
+    if (abort != nullptr && abort->load()) throw HTTPError::network("Aborted");
     if (result != CURLE_OK) {
       throw HTTPError::network(errorText[0] != '\0' ? std::string(errorText)
                                                     : std::string(curl_easy_strerror(result)));

@@ -4,6 +4,7 @@
 // answers. CurlHTTPClient is the one real implementation, on libcurl.
 #pragma once
 
+#include <atomic>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -55,6 +56,15 @@ class HTTPClient {
   // Blocks the calling thread: call it off the user-interface thread.
   virtual HTTPResponse postJSON(const std::string& url, std::string_view body,
                                 double timeoutSeconds) = 0;
+
+  // Fetches `url` with GET under the same rules as postJSON. A body longer
+  // than `maxBytes` is cut off as soon as it grows past the limit and the
+  // request throws HTTPError::network("Response too large"), so a server can
+  // never make the caller hold more than it expected.
+  // Setting `*abort` (from any thread) ends the request soon after with
+  // HTTPError::network("Aborted").
+  virtual HTTPResponse get(const std::string& url, double timeoutSeconds, std::size_t maxBytes,
+                           const std::atomic<bool>* abort = nullptr) = 0;
 };
 
 // HTTPS only, to an explicit set of hosts, with nothing kept between requests
@@ -73,6 +83,10 @@ class CurlHTTPClient final : public HTTPClient {
     std::string trustedCertificatesPEM;
     // libcurl "host:port:address" entries that bypass name resolution.
     std::vector<std::string> pinnedAddresses;
+    // libcurl "host:port:connect-host:connect-port" entries: the request keeps
+    // its URL (and the certificate check its host name) but connects
+    // elsewhere, so a test server on a free port can stand in for port 443.
+    std::vector<std::string> connectTo;
     // Ignore proxy settings from the environment.
     bool direct = false;
     // The product version sent in the User-Agent header; empty means
@@ -97,8 +111,14 @@ class CurlHTTPClient final : public HTTPClient {
 
   HTTPResponse postJSON(const std::string& url, std::string_view body,
                         double timeoutSeconds) override;
+  HTTPResponse get(const std::string& url, double timeoutSeconds, std::size_t maxBytes,
+                   const std::atomic<bool>* abort = nullptr) override;
 
  private:
+  // One exchange with its redirects; a null `body` makes it a GET.
+  HTTPResponse exchange(const std::string& url, const std::string_view* body, double timeoutSeconds,
+                        std::size_t maxBytes, const std::atomic<bool>* abort);
+
   std::set<std::string> allowedHosts_;
   Transport transport_;
 };

@@ -92,6 +92,9 @@ TEST(FeedbackClientLimit, TwentySecondsUnlessToldOtherwise) {
       seen = {url, timeout};
       return {200, ""};
     }
+    HTTPResponse get(const std::string&, double, std::size_t, const std::atomic<bool>*) override {
+      return {};
+    }
     std::pair<std::string, double> seen;
   };
   auto http = std::make_shared<Recorder>();

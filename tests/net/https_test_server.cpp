@@ -21,6 +21,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "support/app_info.h"
+
 namespace choralink::testing {
 namespace {
 
@@ -66,7 +68,8 @@ TestCertificate makeCertificate() {
                              reinterpret_cast<const unsigned char*>(kServiceHost), -1, -1, 0);
   X509_set_issuer_name(cert.get(), name);
   const std::string names = std::string("DNS:") + kServiceHost + ",DNS:" + kOtherServiceHost +
-                            ",DNS:" + kForeignHost + ",DNS:localhost,IP:127.0.0.1";
+                            ",DNS:" + kForeignHost + ",DNS:" + std::string(AppInfo::serviceHost()) +
+                            ",DNS:localhost,IP:127.0.0.1";
   addExtension(cert.get(), NID_subject_alt_name, names.c_str());
   addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE");
   addExtension(cert.get(), NID_subject_key_identifier, "hash");

@@ -16,8 +16,9 @@
 
 namespace choralink::testing {
 
-// A key and a self-signed certificate for the test host names (and
-// 127.0.0.1), made once per test process.
+// A key and a self-signed certificate for the test host names, the
+// application's own service host (AppInfo::serviceHost(), for code that checks
+// URLs against it) and 127.0.0.1, made once per test process.
 struct TestCertificate {
   std::string certificatePEM;
   std::string privateKeyPEM;
