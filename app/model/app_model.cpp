@@ -433,6 +433,9 @@ void AppModel::shutdown() {
   saveTask_ = TaskHandle();
   store_.save(settings_);
   router_->shutdownSync(kShutdownTimeout);
+  // Last: an update waiting for the quit is switched in only once the
+  // engine has given the system's output back.
+  updater_->applicationWillTerminate();
 }
 
 // ---- Sharing ------------------------------------------------------------------

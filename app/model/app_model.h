@@ -186,7 +186,7 @@ class AppModel {
   // the model is destroyed first.
   void verifyCapture(std::function<void(bool heard)> done);
   // For quitting: cancels the pending save, saves now, and shuts the engine
-  // down (blocking for at most kShutdownTimeout).
+  // down (blocking for at most kShutdownTimeout), then tells the updater.
   void shutdown();
 
  private:

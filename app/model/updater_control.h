@@ -31,6 +31,9 @@ class UpdaterControl {
   // The "Automatically check for updates" switch. Without a controller the
   // value stays false.
   virtual void setAutomaticallyChecks(bool value) = 0;
+  // The application is quitting (the model's shutdown): an update waiting
+  // for that is switched in now, to start next time.
+  virtual void applicationWillTerminate() {}
 
   // `observer` is called with ModelField::updater whenever hasController,
   // canCheck or automaticallyChecks changed, on the model's thread, until the

@@ -82,7 +82,7 @@ class AppUpdater final : public UpdaterControl {
 
   // The application is quitting: a verified update waiting for it is
   // switched in now, to start next time.
-  void applicationWillTerminate();
+  void applicationWillTerminate() override;
 
   // The refusal text for an update from elsewhere.
   static std::string refusalText();
