@@ -24,6 +24,18 @@ namespace choralink::ui::test {
 
 using ::choralink::testing::HttpsTestServer;
 
+// Runs `main` until `done` holds. The answer comes from a real worker
+// thread and a real server, so this waits in real time, boundedly.
+inline bool runUntilAnswered(VirtualExecutor& main, const std::function<bool()>& done) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    main.runDue();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 class FeedbackServiceFixture {
  public:
   // `answer` decides each reply; the requests are kept by the server.
@@ -55,20 +67,6 @@ class FeedbackServiceFixture {
     return path;
   }
 
-  // Runs the main executor until `done` holds; the answer comes from a real
-  // worker thread and a real server, so this waits in real time.
-  bool waitFor(const std::function<bool()>& done) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > giveUp) return false;
-      main.runDue();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
-
-  VirtualExecutor main{"main"};
-  FeedbackWorker worker;
   ::choralink::test::TempFolder folder;
   Log log{folder / "choralink.log", {}};
   HttpsTestServer server;

@@ -12,6 +12,10 @@ namespace {
 
 class FeedbackFormTest : public ::testing::Test, public test::FeedbackServiceFixture {
  protected:
+  bool waitFor(const std::function<bool()>& done) { return test::runUntilAnswered(main, done); }
+
+  VirtualExecutor main{"main"};
+  FeedbackWorker worker;
   FeedbackForm form{main, worker, services()};
 
   nlohmann::json lastBody() {
