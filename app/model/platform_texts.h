@@ -44,6 +44,63 @@ inline constexpr Text kPrivacySettingsURL{
 // version: "Choralink 1.2.0 starting on Linux 6.1.0 (x86_64)".
 inline constexpr Text kStartLineSystem{" starting on macOS ", " starting on Linux "};
 
+// ---- The main window and its panes ----
+
+inline constexpr Text kEmptyDevicesMessage{
+    "Connect headphones, a Bluetooth speaker or a TV to share your Mac's sound.",
+    "Connect headphones, a Bluetooth speaker or a TV to share your computer's sound."};
+
+inline constexpr Text kCaptureBlockedBannerTitle{"macOS is blocking audio capture",
+                                                 "The system is blocking audio capture"};
+
+inline constexpr Text kCaptureBlockedBannerMessage{
+    "Turn on Choralink in System Settings → Privacy & Security → Screen & System Audio Recording "
+    "(System Audio Recording Only), then start again.",
+    "Allow Choralink to record system audio in your desktop's privacy settings, then start "
+    "again."};
+
+inline constexpr Text kCaptureSilentBannerMessage{
+    "Play something. If you still hear nothing, allow Choralink in System Settings → Privacy & "
+    "Security → Screen & System Audio Recording.",
+    "Play something. If you still hear nothing, allow Choralink to record system audio in your "
+    "desktop's privacy settings."};
+
+// The banners' button to the privacy pane (shown only where there is a link
+// to one, see kPrivacySettingsURL).
+inline constexpr Text kOpenPrivacySettings{"Open System Settings", "Open Privacy Settings"};
+
+inline constexpr Text kManyBluetoothBannerMessage{
+    "Some Macs struggle with more than two or three. Move them closer if audio cuts out.",
+    "Some computers struggle with more than two or three. Move them closer if audio cuts out."};
+
+inline constexpr Text kMirrorBluetoothBannerMessage{
+    "In “Keep Mac speakers playing directly” mode the other devices can't wait for it, so "
+    "they'll play ahead. Turn that option off in Sync for perfect alignment.",
+    "In “Keep computer speakers playing directly” mode the other devices can't wait for it, so "
+    "they'll play ahead. Turn that option off in Sync for perfect alignment."};
+
+inline constexpr Text kSyncedModeDetail{
+    "Choralink drives every device, including your Mac's speakers, from one clock. Best "
+    "alignment.",
+    "Choralink drives every device, including your computer's speakers, from one clock. Best "
+    "alignment."};
+
+inline constexpr Text kMirrorModeTitle{"Keep Mac playing directly",
+                                       "Keep computer playing directly"};
+
+inline constexpr Text kMirrorModeSwitch{"Keep Mac speakers playing directly",
+                                        "Keep computer speakers playing directly"};
+
+inline constexpr Text kShowInDock{"Show in Dock", "Show in taskbar"};
+
+inline constexpr Text kAboutTitle{"Choralink for Mac", "Choralink for Linux"};
+
+inline constexpr Text kPrivacyOpening{
+    "Privacy: audio is processed only on this Mac and never sent anywhere.",
+    "Privacy: audio is processed only on this computer and never sent anywhere."};
+
+// ---- Onboarding and the feedback sheet ----
+
 // Onboarding's welcome.
 inline constexpr Text kOnboardingWelcome{
     "Play your Mac's sound on all your speakers at once — built-in, AirPods, Bluetooth, HDMI and "
@@ -80,10 +137,30 @@ inline constexpr Text kFeedbackFootnoteMiddle{
     " with the app version, system version and computer type ("};
 
 // Every entry, for review and tests.
-inline constexpr std::array<Text, 12> kAll{
-    kCaptureBlockedStatus,   kChooseDevicesStatus,       kCaptureSilentStatus,
-    kPrivacySettingsURL,     kStartLineSystem,           kOnboardingWelcome,
-    kOnboardingCaptureTitle, kOnboardingCaptureButton,   kOnboardingCaptureIntro,
-    kOnboardingCaptureHeard, kOnboardingCaptureNotHeard, kFeedbackFootnoteMiddle};
+inline constexpr std::array<Text, 25> kAll{kCaptureBlockedStatus,
+                                           kChooseDevicesStatus,
+                                           kCaptureSilentStatus,
+                                           kPrivacySettingsURL,
+                                           kStartLineSystem,
+                                           kEmptyDevicesMessage,
+                                           kCaptureBlockedBannerTitle,
+                                           kCaptureBlockedBannerMessage,
+                                           kCaptureSilentBannerMessage,
+                                           kOpenPrivacySettings,
+                                           kManyBluetoothBannerMessage,
+                                           kMirrorBluetoothBannerMessage,
+                                           kSyncedModeDetail,
+                                           kMirrorModeTitle,
+                                           kMirrorModeSwitch,
+                                           kShowInDock,
+                                           kAboutTitle,
+                                           kPrivacyOpening,
+                                           kOnboardingWelcome,
+                                           kOnboardingCaptureTitle,
+                                           kOnboardingCaptureButton,
+                                           kOnboardingCaptureIntro,
+                                           kOnboardingCaptureHeard,
+                                           kOnboardingCaptureNotHeard,
+                                           kFeedbackFootnoteMiddle};
 
 }  // namespace choralink::PlatformTexts

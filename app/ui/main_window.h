@@ -32,6 +32,9 @@ class MainWindow : public QMainWindow {
   // The page shown now (one per section but "How to Use").
   QWidget* currentPage() const;
   QWidget* page(AppSection section) const;
+  Sidebar* sidebar() const { return sidebar_; }
+  // The menu command with this text, if any.
+  QAction* action(const QString& text) const;
 
  Q_SIGNALS:
   void settingsRequested();
@@ -44,6 +47,7 @@ class MainWindow : public QMainWindow {
 
   AppModel& model_;
   ModelBridge& bridge_;
+  Sidebar* sidebar_ = nullptr;
   QStackedWidget* pages_ = nullptr;
   QAction* checkForUpdates_ = nullptr;
 };

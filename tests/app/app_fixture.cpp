@@ -42,6 +42,7 @@ AppModel& AppModelTest::build() {
   parts.loginItem = std::move(fakeLogin);
   parts.presence = std::move(fakePresence);
   parts.captureSound = std::move(fakeSound);
+  if (updaterForBuild) parts.updater = std::move(updaterForBuild);
   model = std::make_unique<AppModel>(clock, std::move(parts));
   observation = model->observe([this](ModelField field) { changes.push_back(field); });
   return *model;

@@ -95,6 +95,8 @@ class AppModelTest : public ::testing::Test {
   FakeLoginItem* loginItem = nullptr;
   FakePresence* presence = nullptr;
   FakeCaptureSound* sound = nullptr;
+  // Set before build() to give the model this updater (default: none).
+  std::unique_ptr<UpdaterControl> updaterForBuild;
   // Set before build() to start with the login item in that state.
   bool loginItemEnabledAtStart = false;
   std::vector<ModelField> changes;

@@ -35,7 +35,7 @@ class FakeRouter final : public RouterControl {
   void setMasterVolume(float gain) override;
   std::map<std::string, float> levels() override;
   std::map<std::string, LatencyModel::Output> delayBreakdown() override;
-  void playTestTone() override {}
+  void playTestTone() override { calls.push_back("playTestTone"); }
   void startCaptureProbe(RouterCompletion done) override;
   void stopCaptureProbe(RouterCompletion done) override;
   bool callbackHasRun() override { return callbackRan; }

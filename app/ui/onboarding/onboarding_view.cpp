@@ -144,7 +144,8 @@ QWidget* OnboardingView::buildCapture() {
   column->addWidget(captureTitle_);
   captureText_ = body({}, page);
   column->addWidget(captureText_);
-  openSettings_ = new QPushButton(QStringLiteral("Open System Settings"), page);
+  openSettings_ =
+      new QPushButton(text(PlatformTexts::shown(PlatformTexts::kOpenPrivacySettings)), page);
   openSettings_->setAutoDefault(false);
   column->addWidget(openSettings_, 0, Qt::AlignHCenter);
   connect(openSettings_, &QPushButton::clicked, this,

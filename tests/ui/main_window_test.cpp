@@ -1,0 +1,345 @@
+// The main window against a real app model on the fake router: what each
+// control calls, and what the pages show in each engine state.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/ui/about_pane.h"
+#include "app/ui/delay_field.h"
+#include "app/ui/devices_page.h"
+#include "app/ui/general_pane.h"
+#include "app/ui/level_meter.h"
+#include "app/ui/sidebar.h"
+#include "app/ui/sync_page.h"
+#include "app/ui/tray_icon.h"
+#include "app/ui/widgets.h"
+#include "tests/ui/ui_fixture.h"
+
+namespace choralink::test {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+using ui::DeviceCard;
+using ui::DevicesPage;
+
+class MainWindowTest : public UiTest {
+ protected:
+  DevicesPage& devicesPage() {
+    return *static_cast<DevicesPage*>(window->page(AppSection::devices));
+  }
+  ui::SyncPage& syncPage() { return *static_cast<ui::SyncPage*>(window->page(AppSection::sync)); }
+  DeviceCard& card(const std::string& uid) {
+    for (DeviceCard* card : devicesPage().cards()) {
+      if (card->device().uid == uid) return *card;
+    }
+    throw std::runtime_error("no card for " + uid);
+  }
+  void click(QAbstractButton* button) {
+    ASSERT_NE(button, nullptr);
+    button->click();
+    settle();
+  }
+  ui::BroadcastBar& bar() { return *devicesPage().broadcastBar(); }
+
+  AudioDeviceInfo speakers = device("builtin", "Speakers", Transport::builtIn, true);
+  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
+  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
+};
+
+TEST_F(MainWindowTest, OpensAsTheMainWindowAtItsDefaultSizeOnTheModelsPage) {
+  show(settingsWith({"tv"}), {speakers, tv});
+  EXPECT_EQ(window->objectName(), u"main"_s);
+  EXPECT_EQ(window->windowTitle(), u"Choralink"_s);
+  EXPECT_EQ(window->size(), QSize(1040, 660));
+  EXPECT_EQ(window->currentPage(), window->page(AppSection::devices));
+  model->setSection(AppSection::about);
+  settle();
+  EXPECT_EQ(window->currentPage(), window->page(AppSection::about));
+}
+
+TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
+  show(settingsWith({"tv"}), {speakers, tv});
+  ui::ToggleSwitch* toggle = named<ui::ToggleSwitch>(u"Play on Speakers"_s);
+  ASSERT_NE(toggle, nullptr);
+  click(toggle);
+  EXPECT_TRUE(model->deviceSettings("builtin").enabled);
+
+  QSlider* volume = named<QSlider>(u"TV volume"_s);
+  ASSERT_NE(volume, nullptr);
+  volume->setValue(35);
+  settle();
+  ASSERT_FALSE(router->volumes.empty());
+  EXPECT_FLOAT_EQ(router->volumes.back().gain, 0.35f);
+  EXPECT_EQ(card("tv").volumeText()->text(), u"35%"_s);
+
+  QLineEdit* delay = named<QLineEdit>(u"TV delay"_s);
+  ASSERT_NE(delay, nullptr);
+  delay->setFocus();
+  delay->setText(u"1a2"_s);
+  QTest::keyClick(delay, Qt::Key_Return);
+  settle();
+  ASSERT_EQ(router->offsets.size(), 1u);
+  EXPECT_EQ(router->offsets[0].ms, 12);
+  EXPECT_EQ(delay->text(), u"12"_s);
+
+  delay->setText(u"900"_s);
+  QTest::keyClick(delay, Qt::Key_Return);
+  settle();
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 500);
+  EXPECT_EQ(delay->text(), u"500"_s);
+
+  // Erased and left: the old value comes back and nothing is stored.
+  delay->setText(u""_s);
+  card("tv").volumeSlider()->setFocus();
+  settle();
+  EXPECT_EQ(delay->text(), u"500"_s);
+  EXPECT_EQ(router->offsets.size(), 2u);
+
+  click(card("tv").delayField()->stepDown());
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 495);
+}
+
+TEST_F(MainWindowTest, TypingInADelayFieldSurvivesMeterRefreshes) {
+  show(settingsWith({"tv"}), {speakers, tv});
+  startRunning({"tv"});
+  QLineEdit* delay = card("tv").delayField()->editor();
+  delay->setFocus();
+  delay->setText(u"3"_s);
+  router->peaks["tv"] = 0.5f;
+  advance(0.2);  // several meter ticks, each a model change
+  settle();
+  EXPECT_EQ(delay->text(), u"3"_s);
+  EXPECT_GT(card("tv").meter()->litCount(), 0);
+}
+
+TEST_F(MainWindowTest, CardsShowSupportDirectPlayAndProblems) {
+  AudioDeviceInfo airplay = device("air", "Living Room", Transport::airPlay);
+  AppSettings settings = settingsWith({"tv", "buds", "air"}, BroadcastMode::mirror);
+  AudioDeviceInfo budsDefault = buds;
+  budsDefault.isDefaultOutput = true;
+  speakers.isDefaultOutput = false;
+  show(settings, {budsDefault, tv, airplay});
+
+  DeviceCard& air = card("air");
+  EXPECT_EQ(air.detailsLabel()->text(), u"AirPlay isn't supported yet"_s);
+  EXPECT_TRUE(air.toggle()->isHidden());
+  EXPECT_FALSE(air.controls()->isEnabled());
+  EXPECT_TRUE(air.meter()->dimmed());
+
+  DeviceCard& direct = card("buds");
+  EXPECT_EQ(direct.detailsLabel()->text(), u"48 kHz · Bluetooth · Playing directly"_s);
+  EXPECT_TRUE(direct.toggle()->isHidden());
+  EXPECT_FALSE(card("tv").toggle()->isHidden());
+
+  ASSERT_EQ(devicesPage().banners()->shown().size(), 1u);
+  ui::Banner* banner = devicesPage().banners()->banner(0);
+  EXPECT_EQ(banner->title(), u"Buds is playing directly and it's Bluetooth"_s);
+  click(banner->actionButton());
+  EXPECT_EQ(model->section(), AppSection::sync);
+  EXPECT_EQ(window->currentPage(), window->page(AppSection::sync));
+
+  model->setSection(AppSection::devices);
+  send(EngineEvent::deviceSkipped("tv", "TV is busy"));
+  settle();
+  EXPECT_FALSE(card("tv").problemLabel()->isHidden());
+  EXPECT_EQ(card("tv").problemLabel()->text(), u"TV is busy"_s);
+}
+
+TEST_F(MainWindowTest, EmptyDevicesHintShowsWhileAtMostOneDeviceCanPlay) {
+  show(settingsWith({"builtin"}), {speakers});
+  EXPECT_FALSE(devicesPage().emptyHint()->isHidden());
+  EXPECT_EQ(devicesPage().cards().size(), 1u);
+  publish({speakers, tv});
+  settle();
+  EXPECT_TRUE(devicesPage().emptyHint()->isHidden());
+  EXPECT_EQ(devicesPage().cards().size(), 2u);
+}
+
+TEST_F(MainWindowTest, BroadcastBarAndSyncTestFollowTheEngineState) {
+  AppSettings nothingOn = settingsWith({"tv"});
+  nothingOn.devices.at("tv").enabled = false;
+  show(nothingOn, {speakers, tv, buds});
+  ui::SyncTestButton* syncTest = devicesPage().syncTestButton();
+  EXPECT_FALSE(bar().mainButton()->isEnabled());
+  EXPECT_EQ(bar().selectedText()->text(), u"0 devices selected"_s);
+  EXPECT_TRUE(devicesPage().bluetoothChip()->isHidden());
+
+  click(named<ui::ToggleSwitch>(u"Play on Buds"_s));
+  EXPECT_EQ(bar().selectedText()->text(), u"1 device selected"_s);
+  EXPECT_EQ(devicesPage().bluetoothChip()->text(), u"1 Bluetooth"_s);
+  EXPECT_EQ(bar().mainButton()->text(), u"Start Broadcasting"_s);
+
+  click(bar().mainButton());
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+  EXPECT_FALSE(syncTest->isEnabled());
+  EXPECT_FALSE(bar().spinner()->isHidden());
+  EXPECT_EQ(bar().mainButton()->text(), u"Stop Broadcasting"_s);
+  EXPECT_TRUE(bar().mainButton()->destructive());
+
+  send(EngineEvent::started({"buds"}));
+  settle();
+  EXPECT_TRUE(syncTest->isEnabled());
+  EXPECT_TRUE(bar().spinner()->isHidden());
+  EXPECT_EQ(bar().statusText()->text(), u"Sharing to 1 device · In sync"_s);
+  EXPECT_EQ(window->sidebar()->statusCard()->value(), u"1 device"_s);
+  EXPECT_EQ(window->sidebar()->stateText()->text(), u"Broadcasting"_s);
+  click(syncTest);
+  EXPECT_EQ(router->count("playTestTone"), 1u);
+  EXPECT_TRUE(syncPage().syncTestButton()->isEnabled());
+
+  send(EngineEvent::rebuilding());
+  settle();
+  EXPECT_FALSE(syncTest->isEnabled());
+  EXPECT_FALSE(syncPage().syncTestButton()->isEnabled());
+
+  // Sharing, the button always stops, even with every device off.
+  click(named<ui::ToggleSwitch>(u"Play on Buds"_s));
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  click(named<ui::ToggleSwitch>(u"Play on Buds"_s));
+  startRunning({"buds"});
+  settle();
+  click(bar().mainButton());
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  EXPECT_EQ(window->sidebar()->statusCard()->value(), u"Off"_s);
+  EXPECT_EQ(window->sidebar()->stateText()->text(), u"Idle"_s);
+}
+
+TEST_F(MainWindowTest, ReturnPressesTheMainButtonUnlessADelayFieldTakesIt) {
+  show(settingsWith({"tv"}), {speakers, tv});
+  QLineEdit* delay = card("tv").delayField()->editor();
+  delay->setFocus();
+  delay->setText(u"30"_s);
+  QTest::keyClick(delay, Qt::Key_Return);
+  settle();
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 30);
+
+  ui::ToggleSwitch* toggle = card("tv").toggle();
+  toggle->setFocus();
+  QTest::keyClick(toggle, Qt::Key_Return);
+  settle();
+  EXPECT_EQ(model->engineState(), EngineState::starting());
+}
+
+TEST_F(MainWindowTest, SidebarSelectsPagesAndOpensTheGuideWithoutLeavingThePage) {
+  show(settingsWith({"tv"}), {speakers, tv});
+  ui::Sidebar& sidebar = *window->sidebar();
+  click(sidebar.item(AppSection::sync));
+  EXPECT_EQ(model->section(), AppSection::sync);
+  EXPECT_TRUE(sidebar.item(AppSection::sync)->selected());
+  click(sidebar.item(AppSection::howTo));
+  EXPECT_EQ(model->section(), AppSection::sync);
+  ASSERT_EQ(urls.opened.size(), 1u);
+  EXPECT_EQ(urls.opened[0].path(), u"/learning"_s);
+
+  auto* appearance = sidebar.findChild<ui::AppearanceSwitch*>();
+  click(appearance->button(AppearanceMode::dark));
+  EXPECT_EQ(model->settings().appearance, AppearanceMode::dark);
+  EXPECT_EQ(presence->appearances.back(), AppearanceMode::dark);
+  EXPECT_EQ(appearance->button(AppearanceMode::dark)->toolTip(), u"Dark appearance"_s);
+  EXPECT_TRUE(appearance->button(AppearanceMode::dark)->isChecked());
+}
+
+TEST_F(MainWindowTest, SyncPageSetsModeMasterVolumeAndResetsDelays) {
+  AppSettings settings = settingsWith({"tv"});
+  settings.devices.at("tv").offsetMs = 120;
+  show(settings, {speakers, tv});
+  startRunning({"tv"});
+  click(syncPage().modeCard(BroadcastMode::mirror));
+  EXPECT_EQ(model->settings().mode, BroadcastMode::mirror);
+  EXPECT_TRUE(syncPage().modeCard(BroadcastMode::mirror)->selected());
+  ASSERT_FALSE(router->updates.empty());
+  EXPECT_EQ(router->updates.back().mode, BroadcastMode::mirror);
+
+  syncPage().masterSlider()->setValue(38);
+  settle();
+  EXPECT_EQ(model->settings().masterVolume, 38);
+  EXPECT_EQ(syncPage().masterText()->text(), u"38%"_s);
+
+  click(syncPage().resetButton());
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 0);
+  EXPECT_EQ(card("tv").delayField()->editor()->text(), u"0"_s);
+}
+
+TEST_F(MainWindowTest, GeneralPaneShowsUpdatesOnlyWithAControllerAndSwitchesMode) {
+  auto fake = std::make_unique<FakeUpdater>();
+  updater = fake.get();
+  updaterForBuild = std::move(fake);
+  show(settingsWith({"builtin"}), {speakers, tv});
+  auto& general = *window->page(AppSection::settings)->findChild<ui::GeneralPane*>();
+  auto& about = *window->page(AppSection::about)->findChild<ui::AboutPane*>();
+  QAction* menuCheck = window->action(u"Check for Updates…"_s);
+  ASSERT_NE(menuCheck, nullptr);
+
+  EXPECT_TRUE(general.automaticUpdatesRow()->isHidden());
+  EXPECT_TRUE(about.checkForUpdates()->isEnabled());
+  EXPECT_TRUE(menuCheck->isEnabled());
+  updater->set(true, false);
+  settle();
+  EXPECT_FALSE(general.automaticUpdatesRow()->isHidden());
+  EXPECT_FALSE(about.checkForUpdates()->isEnabled());
+  EXPECT_FALSE(menuCheck->isEnabled());
+  updater->set(true, true);
+  settle();
+  click(about.checkForUpdates());
+  EXPECT_EQ(updater->checks, 1);
+
+  // Mirror mode with only the default output on stops the broadcast.
+  startRunning({"builtin"});
+  click(general.mirrorSwitch());
+  EXPECT_EQ(model->settings().mode, BroadcastMode::mirror);
+  EXPECT_EQ(model->engineState(), EngineState::off());
+
+  click(general.showInTaskbar());
+  EXPECT_FALSE(model->settings().showInDock);
+  EXPECT_EQ(presence->taskbar.back(), false);
+  click(general.appearanceSegment(AppearanceMode::light));
+  EXPECT_EQ(model->settings().appearance, AppearanceMode::light);
+}
+
+TEST_F(MainWindowTest, SendFeedbackOpensTheWindowThenTheSheetAndMenuCommandsAreSignalled) {
+  show(settingsWith({"tv"}), {speakers, tv});
+  std::vector<std::string> seen;
+  model->setOpenMainWindow([&] { seen.push_back(model->showFeedback() ? "late" : "open"); });
+  auto& about = *window->page(AppSection::about)->findChild<ui::AboutPane*>();
+  click(about.sendFeedback());
+  EXPECT_EQ(seen, std::vector<std::string>{"open"});
+  EXPECT_TRUE(model->showFeedback());
+
+  int quits = 0, settingsAsked = 0;
+  QObject::connect(window.get(), &ui::MainWindow::quitRequested, [&] { ++quits; });
+  QObject::connect(window.get(), &ui::MainWindow::settingsRequested, [&] { ++settingsAsked; });
+  window->action(u"Quit Choralink"_s)->trigger();
+  window->action(u"Settings…"_s)->trigger();
+  EXPECT_EQ(quits, 1);
+  EXPECT_EQ(settingsAsked, 1);
+}
+
+TEST_F(MainWindowTest, TrayIconFollowsSharingAndItsMenuOpensTheWindow) {
+  show(settingsWith({"tv"}), {speakers, tv});
+  ui::TrayIcon tray(*model, *bridge);
+  EXPECT_EQ(tray.systemTrayIcon().toolTip(), u"Choralink, off"_s);
+  startRunning({"tv"});
+  settle();
+  EXPECT_EQ(tray.systemTrayIcon().toolTip(), u"Choralink, broadcasting"_s);
+  EXPECT_TRUE(tray.showsOn());
+
+  int opened = 0;
+  model->setOpenMainWindow([&] { ++opened; });
+  QStringList texts;
+  for (QAction* action : tray.contextMenu()->actions()) {
+    if (!action->isSeparator()) texts << action->text();
+  }
+  EXPECT_EQ(texts, QStringList({u"Open Choralink…"_s, u"Settings…"_s, u"Quit Choralink"_s}));
+  tray.contextMenu()->actions().first()->trigger();
+  EXPECT_EQ(opened, 1);
+}
+
+}  // namespace
+}  // namespace choralink::test
