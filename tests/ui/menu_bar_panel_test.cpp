@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
 #include "app/ui/panel/menu_item.h"
+#include "app/ui/widgets.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace choralink::test {

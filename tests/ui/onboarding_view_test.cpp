@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
+#include "app/ui/widgets.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace choralink::test {
@@ -69,9 +69,9 @@ TEST_F(OnboardingViewTest, ThreeStepsEndSharingOnTheChosenSpeakers) {
 
   press();  // capture → speakers
   EXPECT_EQ(sheet()->primaryButton()->text(), u"Done"_s);
-  QCheckBox* tv = named<QCheckBox>(u"TV"_s, sheet());
+  ui::ToggleSwitch* tv = named<ui::ToggleSwitch>(u"TV"_s, sheet());
   ASSERT_NE(tv, nullptr);
-  EXPECT_EQ(named<QCheckBox>(u"Den"_s, sheet()), nullptr);  // unsupported: no switch
+  EXPECT_EQ(named<ui::ToggleSwitch>(u"Den"_s, sheet()), nullptr);  // unsupported: no switch
   tv->click();
   settle();
   EXPECT_EQ(sheet()->primaryButton()->text(), u"Start Sharing"_s);

@@ -176,6 +176,7 @@ void FeedbackSheet::refresh() {
   const bool hasImage = form_.image().has_value();
   screenshot_->setText(hasImage ? QStringLiteral("Change Screenshot…")
                                 : QStringLiteral("Attach Screenshot…"));
+  screenshot_->setMinimumWidth(screenshot_->sizeHint().width() + 16);
   screenshotName_->setText(hasImage ? text(form_.image()->filename()) : QString());
   screenshotName_->setVisible(hasImage);
   removeScreenshot_->setVisible(hasImage);

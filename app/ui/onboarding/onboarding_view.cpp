@@ -1,6 +1,5 @@
 #include "app/ui/onboarding/onboarding_view.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -18,6 +17,7 @@
 #include "app/ui/icons.h"
 #include "app/ui/main_window.h"
 #include "app/ui/palette.h"
+#include "app/ui/widgets.h"
 
 namespace choralink::ui {
 namespace {
@@ -216,7 +216,7 @@ void OnboardingView::refreshDevices() {
   for (const AudioDeviceInfo& device : model_.devices())
     uids.push_back(device.uid);
   if (uids == deviceUIDs_) {
-    for (QCheckBox* toggle : findChildren<QCheckBox*>(QStringLiteral("deviceSwitch"))) {
+    for (ToggleSwitch* toggle : findChildren<ToggleSwitch*>(QStringLiteral("deviceSwitch"))) {
       const QSignalBlocker quiet(toggle);
       toggle->setChecked(
           model_.deviceSettings(toggle->property("uid").toString().toStdString()).enabled);
@@ -245,12 +245,12 @@ void OnboardingView::refreshDevices() {
     names->addWidget(detail);
     line->addLayout(names, 1);
     if (supported) {
-      auto* toggle = new QCheckBox(row);
+      auto* toggle = new ToggleSwitch(row);
       toggle->setObjectName(QStringLiteral("deviceSwitch"));
       toggle->setProperty("uid", QString::fromStdString(device.uid));
       toggle->setAccessibleName(text(device.name));
       toggle->setChecked(model_.deviceSettings(device.uid).enabled);
-      connect(toggle, &QCheckBox::clicked, this,
+      connect(toggle, &ToggleSwitch::clicked, this,
               [this, device](bool on) { model_.setEnabled(device, on); });
       line->addWidget(toggle);
     } else {

@@ -1,7 +1,6 @@
 #include "app/ui/panel/menu_bar_panel.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCursor>
 #include <QEvent>
 #include <QFrame>
@@ -20,6 +19,7 @@
 #include "app/ui/palette.h"
 #include "app/ui/panel/menu_item.h"
 #include "app/ui/panel/panel_rules.h"
+#include "app/ui/widgets.h"
 
 namespace choralink::ui {
 namespace {
@@ -160,11 +160,11 @@ MenuBarPanel::MenuBarPanel(AppModel& model, ModelBridge& bridge, QWidget* parent
   titles->addWidget(title);
   titles->addWidget(status_);
   header->addLayout(titles, 1);
-  shareSwitch_ = new QCheckBox(this);
+  shareSwitch_ = new ToggleSwitch(this);
   shareSwitch_->setAccessibleName(QStringLiteral("Share audio"));
   header->addWidget(shareSwitch_);
   column->addLayout(header);
-  connect(shareSwitch_, &QCheckBox::clicked, this, [this] {
+  connect(shareSwitch_, &ToggleSwitch::clicked, this, [this] {
     if (model_.isSharing()) {
       model_.stopSharing();
     } else {

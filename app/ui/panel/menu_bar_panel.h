@@ -14,13 +14,13 @@
 #include "app/model/app_model.h"
 #include "app/ui/model_bridge.h"
 
-class QCheckBox;
 class QLabel;
 class QVBoxLayout;
 
 namespace choralink::ui {
 
 class MenuDeviceRow;
+class ToggleSwitch;
 
 class MenuBarPanel : public QWidget {
   Q_OBJECT
@@ -36,7 +36,7 @@ class MenuBarPanel : public QWidget {
   // pointer, and gives it the focus.
   void showAt(QRect iconGeometry);
 
-  QCheckBox* shareSwitch() const { return shareSwitch_; }
+  ToggleSwitch* shareSwitch() const { return shareSwitch_; }
   QLabel* statusLabel() const { return status_; }
 
  Q_SIGNALS:
@@ -55,7 +55,7 @@ class MenuBarPanel : public QWidget {
 
   AppModel& model_;
   QLabel* status_ = nullptr;
-  QCheckBox* shareSwitch_ = nullptr;
+  ToggleSwitch* shareSwitch_ = nullptr;
   QVBoxLayout* rowsLayout_ = nullptr;
   QVBoxLayout* commandsLayout_ = nullptr;
   std::vector<MenuDeviceRow*> rows_;

@@ -1,6 +1,5 @@
 #include "app/ui/settings/sync_pane.h"
 
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -8,14 +7,16 @@
 
 #include "app/ui/icons.h"
 #include "app/ui/palette.h"
+#include "app/ui/widgets.h"
 
 namespace choralink::ui {
 
 SyncPane::SyncPane(AppModel& model, ModelBridge& bridge, QWidget* parent)
     : QWidget(parent), model_(model) {
   auto* column = new QVBoxLayout(this);
-  auto* section = new QGroupBox(this);
+  auto* section = new Card(this);
   auto* row = new QHBoxLayout(section);
+  row->setContentsMargins(14, 10, 14, 10);
   reset_ = new QPushButton(QStringLiteral("Reset All Delays"), section);
   test_ = new QPushButton(icon("metronome"), QStringLiteral("Test Sync"), section);
   row->addWidget(reset_);
