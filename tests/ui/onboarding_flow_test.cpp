@@ -37,49 +37,38 @@ class OnboardingFlowTest : public test::AppModelTest {
 };
 
 TEST_F(OnboardingFlowTest, FooterFollowsStepAndCheck) {
-  struct Row {
-    const char* state;
-    std::string_view primary;
-    bool enabled, back, skip;
-  };
-  std::vector<Row> seen;
+  std::vector<std::string> seen;
   auto record = [&](const char* state) {
-    const auto button = flow->primary();
-    seen.push_back({state, button.title, button.enabled, flow->showsBack(), flow->showsSkip()});
+    const OnboardingFlow::Button button = flow->primary();
+    seen.push_back(std::string(state) + ": " + std::string(button.title) +
+                   (button.enabled ? "" : " (disabled)") + (flow->showsBack() ? " +Back" : "") +
+                   (flow->showsSkip() ? " +Skip" : ""));
   };
   soundReachesCapture(false);
   record("welcome");
   flow->pressPrimary();
-  record("capture, unchecked");
+  record("unchecked");
   flow->pressPrimary();
-  record("capture, checking");
+  record("checking");
   ASSERT_TRUE(clock.runUntil([&] { return !flow->checking(); }, 10.0));
-  record("capture, not heard");
+  record("not heard");
   soundReachesCapture(true);
   checkToTheEnd();
-  record("capture, heard");
+  record("heard");
   flow->pressPrimary();
-  record("devices, none on");
+  record("none on");
   model->setEnabled(model->devices()[1], true);
-  record("devices, one on");
+  record("one on");
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"welcome: Continue", "unchecked: Check Capture +Back",
+                                      "checking: Check Capture (disabled) +Back",
+                                      "not heard: Try Again +Back +Skip", "heard: Continue +Back",
+                                      "none on: Done +Back", "one on: Start Sharing +Back"}));
 
-  const std::vector<Row> expected{
-      {"welcome", "Continue", true, false, false},
-      {"capture, unchecked", "Check Capture", true, true, false},
-      {"capture, checking", "Check Capture", false, true, false},
-      {"capture, not heard", "Try Again", true, true, true},
-      {"capture, heard", "Continue", true, true, false},
-      {"devices, none on", "Done", true, true, false},
-      {"devices, one on", "Start Sharing", true, true, false},
-  };
-  ASSERT_EQ(seen.size(), expected.size());
-  for (std::size_t i = 0; i < seen.size(); ++i) {
-    SCOPED_TRACE(expected[i].state);
-    EXPECT_EQ(seen[i].primary, expected[i].primary);
-    EXPECT_EQ(seen[i].enabled, expected[i].enabled);
-    EXPECT_EQ(seen[i].back, expected[i].back);
-    EXPECT_EQ(seen[i].skip, expected[i].skip);
-  }
+  model->setEnabled(model->devices()[1], false);
+  flow->pressPrimary();  // "Done" ends onboarding without a broadcast
+  EXPECT_TRUE(model->settings().onboardingDone);
+  EXPECT_TRUE(router->starts.empty());
 }
 
 TEST_F(OnboardingFlowTest, SilentCheckIsRetriedOnceAfterTwoSecondsThenASuccessShows) {
@@ -93,14 +82,12 @@ TEST_F(OnboardingFlowTest, SilentCheckIsRetriedOnceAfterTwoSecondsThenASuccessSh
   ASSERT_EQ(sound->playedAt.size(), 2u);
   EXPECT_GE(sound->playedAt[1] - firstEnded, OnboardingFlow::kRetryDelay);
   EXPECT_EQ(flow->heard(), false);
-  EXPECT_NE(flow->captureText().find("couldn't hear"), std::string_view::npos);
   EXPECT_FALSE(flow->showsOpenSettings());  // no privacy page to open on Linux
 
   soundReachesCapture(true);
   checkToTheEnd();
   EXPECT_EQ(router->probeStarts, 3);  // a heard sound needs no retry
   EXPECT_EQ(flow->heard(), true);
-  EXPECT_EQ(flow->captureTitle(), "Sound is flowing");
   EXPECT_EQ(flow->captureSymbol(), "checkmark.circle.fill");
 }
 
@@ -116,24 +103,6 @@ TEST_F(OnboardingFlowTest, BackAndForthKeepsTheCheckResultAndSkipJumpsToDevices)
   EXPECT_EQ(flow->primary().title, "Try Again");
   flow->skip();
   EXPECT_EQ(flow->step(), Step::pickDevices);
-}
-
-TEST_F(OnboardingFlowTest, FinishingStartsSharingOnlyWithADeviceOn) {
-  for (bool withDevice : {false, true}) {
-    SCOPED_TRACE(withDevice ? "Start Sharing" : "Done");
-    SetUp();
-    model->setShowOnboarding(true);
-    flow->pressPrimary();
-    soundReachesCapture(true);
-    checkToTheEnd();
-    flow->pressPrimary();
-    if (withDevice) model->setEnabled(model->devices()[1], true);
-    flow->pressPrimary();
-    clock.runDue();
-    EXPECT_TRUE(model->settings().onboardingDone);
-    EXPECT_FALSE(model->showOnboarding());
-    EXPECT_EQ(router->starts.size(), withDevice ? 1u : 0u);
-  }
 }
 
 TEST_F(OnboardingFlowTest, CheckOutlivingTheFlowReportsToNobody) {
