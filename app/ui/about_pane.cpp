@@ -37,6 +37,8 @@ AboutPane::AboutPane(AppModel& model, ModelBridge& bridge, QWidget* parent)
     if (model_.openMainWindow()) model_.openMainWindow()();
     model_.setShowFeedback(true);
   });
+  for (QPushButton* button : {check_, feedback_})
+    button->setMinimumHeight(30);
   buttons->addWidget(check_);
   buttons->addWidget(feedback_);
   buttons->addStretch(1);
@@ -54,20 +56,18 @@ AboutPane::AboutPane(AppModel& model, ModelBridge& bridge, QWidget* parent)
   privacy->setWordWrap(true);
   privacy->setAlignment(Qt::AlignHCenter);
   privacy->setContentsMargins(24, 0, 24, 0);
-  privacy->setMaximumWidth(520);
-  column->addWidget(privacy, 0, Qt::AlignHCenter);
+  column->addWidget(privacy);
 
   const QUrl home(QString::fromStdString(homePageURL()), QUrl::StrictMode);
   if (home.isValid() && !home.host().isEmpty()) {
-    link_ = new QLabel(
-        QStringLiteral("<a href=\"%1\">%2</a>").arg(home.toString(), home.host().toHtmlEscaped()),
-        this);
+    link_ = new LinkLabel(home.host(), this);
     QFont caption = link_->font();
     caption.setPointSizeF(caption.pointSizeF() - 1);
+    caption.setUnderline(true);
     link_->setFont(caption);
-    link_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    connect(link_, &QLabel::linkActivated, this,
-            [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    link_->setAccessibleName(home.host());
+    connect(static_cast<LinkLabel*>(link_), &LinkLabel::clicked, this,
+            [home] { QDesktopServices::openUrl(home); });
     column->addWidget(link_, 0, Qt::AlignHCenter);
   }
   column->addStretch(1);

@@ -90,7 +90,10 @@ class Spinner : public QWidget {
   int angle_ = 0;
 };
 
+// Only a changed colour touches the palette: refreshes come 30 times a
+// second while meters move, and each palette change repaints.
 void setTextColour(QLabel& label, const QColor& colour) {
+  if (label.palette().color(QPalette::WindowText) == colour) return;
   QPalette palette = label.palette();
   palette.setColor(QPalette::WindowText, colour);
   label.setPalette(palette);
@@ -228,7 +231,6 @@ void DeviceCard::resizeEvent(QResizeEvent* event) {
 
 void DeviceCard::refresh() {
   const DeviceCardState state = deviceCardState(model_, device_);
-  const Scheme scheme = schemeOf(*this);
   const QString name = qs(device_.name);
 
   toggle_->setVisible(state.showSwitch);
@@ -264,7 +266,6 @@ void DeviceCard::refresh() {
     setTextColour(*problem_, destructiveRed());
     problemIcon_->setSymbol("exclamationmark.triangle.fill", destructiveRed());
   }
-  (void)scheme;
 }
 
 void DeviceCard::paintEvent(QPaintEvent*) {
@@ -367,12 +368,15 @@ void BroadcastBar::refresh() {
   const EngineState& state = model_.engineState();
   spinner_->setVisible(state.is(EngineState::Kind::starting) ||
                        state.is(EngineState::Kind::rebuilding));
-  button_->setText(sharing ? QStringLiteral("Stop Broadcasting")
-                           : QStringLiteral("Start Broadcasting"));
-  button_->setIcon(ui::icon(sharing ? "stop.fill" : "dot.radiowaves.left.and.right"));
+  const QString title =
+      sharing ? QStringLiteral("Stop Broadcasting") : QStringLiteral("Start Broadcasting");
+  if (button_->text() != title) {
+    button_->setText(title);
+    button_->setIcon(ui::icon(sharing ? "stop.fill" : "dot.radiowaves.left.and.right"));
+    button_->updateGeometry();
+  }
   button_->setDestructive(sharing);
   button_->setEnabled(broadcastButtonEnabled(sharing, selected));
-  button_->updateGeometry();
 }
 
 void BroadcastBar::paintEvent(QPaintEvent*) {

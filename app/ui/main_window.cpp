@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QStackedWidget>
 
 #include "app/ui/about_pane.h"
@@ -86,6 +87,19 @@ QWidget* MainWindow::currentPage() const {
 
 QWidget* MainWindow::page(AppSection section) const {
   return pages_->widget(pageIndex(section));
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  if (!placed_) {
+    placed_ = true;
+    resize(kDefaultWidth, kDefaultHeight);
+    if (QScreen* shownOn = screen()) {
+      QRect frame = frameGeometry();
+      frame.moveCenter(shownOn->availableGeometry().center());
+      move(frame.topLeft());
+    }
+  }
+  QMainWindow::showEvent(event);
 }
 
 void MainWindow::buildMenus() {

@@ -41,6 +41,11 @@ class MainWindow : public QMainWindow {
   void quitRequested();
   void aboutRequested();
 
+ protected:
+  // The first time only: the default size, centred on the screen, whatever
+  // the desktop remembered.
+  void showEvent(QShowEvent* event) override;
+
  private:
   void buildMenus();
   void refresh();
@@ -50,6 +55,7 @@ class MainWindow : public QMainWindow {
   Sidebar* sidebar_ = nullptr;
   QStackedWidget* pages_ = nullptr;
   QAction* checkForUpdates_ = nullptr;
+  bool placed_ = false;
 };
 
 }  // namespace choralink::ui

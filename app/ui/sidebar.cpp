@@ -105,7 +105,7 @@ void SidebarItem::paintEvent(QPaintEvent*) {
   const Scheme scheme = schemeOf(*this);
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  if (selected_ || hovered_ || hasFocus()) {
+  if (selected_ || hovered_) {
     QColor fill = selected_ ? brandAccent(scheme) : hairline(0.06, scheme);
     if (selected_) fill.setAlphaF(0.14f);
     painter.setPen(Qt::NoPen);
@@ -146,6 +146,10 @@ SidebarStatusCard::SidebarStatusCard(QWidget* parent) : QWidget(parent) {
 void SidebarStatusCard::setContent(const QString& title, const QString& value,
                                    std::string_view symbol, bool highlight, bool warning) {
   const Scheme scheme = schemeOf(*this);
+  const QString tag = value + QString::number(int(highlight)) + QString::number(int(warning)) +
+                      QString::number(int(scheme));
+  if (title == title_->text() && tag == shownTag_) return;
+  shownTag_ = tag;
   highlight_ = highlight;
   warning_ = warning;
   title_->setText(title);
@@ -194,6 +198,8 @@ AppearanceSwitch::AppearanceSwitch(AppModel& model, ModelBridge& bridge, QWidget
     button->setIconSize({15, 15});
     connect(button, &QToolButton::clicked, this, [this, mode = entry.mode] {
       if (model_.settings().appearance != mode) model_.setAppearance(mode);
+      // A click on the current mode unchecked its button; draw it again.
+      shown_.reset();
       refresh();
     });
     row->addWidget(button);
@@ -210,6 +216,9 @@ QToolButton* AppearanceSwitch::button(AppearanceMode mode) const {
 
 void AppearanceSwitch::refresh() {
   const Scheme scheme = schemeOf(*this);
+  const auto shown = std::pair{model_.settings().appearance, scheme};
+  if (shown_ == shown) return;
+  shown_ = shown;
   for (std::size_t i = 0; i < kAppearances.size(); ++i) {
     const bool current = model_.settings().appearance == kAppearances[i].mode;
     QToolButton* button = buttons_[i];

@@ -7,9 +7,12 @@
 #include <QAbstractButton>
 #include <QWidget>
 #include <array>
+#include <optional>
+#include <utility>
 
 #include "app/model/app_model.h"
 #include "app/ui/model_bridge.h"
+#include "app/ui/palette.h"
 
 class QLabel;
 class QToolButton;
@@ -68,6 +71,7 @@ class SidebarStatusCard : public QWidget {
   QLabel* value_;
   bool highlight_ = false;
   bool warning_ = false;
+  QString shownTag_;  // what the card shows, to skip refreshes that change nothing
 };
 
 class AppearanceSwitch : public QWidget {
@@ -81,6 +85,8 @@ class AppearanceSwitch : public QWidget {
   void refresh();
   AppModel& model_;
   std::array<QToolButton*, 3> buttons_{};
+  // The appearance and scheme drawn, to skip refreshes that change nothing.
+  std::optional<std::pair<AppearanceMode, Scheme>> shown_;
 };
 
 class Sidebar : public QWidget {

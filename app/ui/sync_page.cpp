@@ -118,11 +118,7 @@ SyncPage::SyncPage(AppModel& model, ModelBridge& bridge, QWidget* parent)
   volumeRow->addWidget(master_);
   volumeRow->addWidget(masterText_);
   rows->addLayout(volumeRow);
-  auto* line = new QFrame(card);
-  line->setFixedHeight(1);
-  line->setStyleSheet(
-      QStringLiteral("background: %1;").arg(hairline(0.08, schemeOf(*this)).name(QColor::HexArgb)));
-  rows->addWidget(line);
+  rows->addWidget(new HairlineRule(card));
   auto* resetRow = new QHBoxLayout;
   auto* resetTexts = new QVBoxLayout;
   resetTexts->setSpacing(2);

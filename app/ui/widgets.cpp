@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -42,6 +44,37 @@ QLabel* sectionCaption(const QString& text, QWidget* parent) {
   font.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
   label->setFont(font);
   return label;
+}
+
+LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+  setForegroundRole(QPalette::Link);
+  setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::TabFocus);
+}
+
+void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    Q_EMIT clicked();
+  }
+  QLabel::mouseReleaseEvent(event);
+}
+
+void LinkLabel::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+      event->key() == Qt::Key_Space) {
+    Q_EMIT clicked();
+    return;
+  }
+  QLabel::keyPressEvent(event);
+}
+
+HairlineRule::HairlineRule(QWidget* parent) : QWidget(parent) {
+  setFixedHeight(1);
+}
+
+void HairlineRule::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), hairline(0.08, schemeOf(*this)));
 }
 
 SymbolView::SymbolView(std::string_view symbol, int size, QWidget* parent)
@@ -126,6 +159,7 @@ Chip::Chip(QWidget* parent) : QWidget(parent) {
 }
 
 void Chip::setContent(const QString& text, std::string_view symbol, const QColor& color) {
+  if (text == text_->text() && color == color_ && symbol == icon_->symbol()) return;
   color_ = color;
   text_->setText(text);
   QPalette palette = text_->palette();

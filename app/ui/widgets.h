@@ -158,6 +158,33 @@ class Banner : public Card {
   QPushButton* action_;
 };
 
+// A one-line text in the palette's link colour that opens something when
+// clicked.
+class LinkLabel : public QLabel {
+  Q_OBJECT
+
+ public:
+  LinkLabel(const QString& text, QWidget* parent = nullptr);
+
+ Q_SIGNALS:
+  void clicked();
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A one-pixel hairline rule across its width.
+class HairlineRule : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit HairlineRule(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
 // A caption above a group of controls ("MODE", "DELAY").
 QLabel* sectionCaption(const QString& text, QWidget* parent = nullptr);
 
