@@ -100,6 +100,10 @@ class AppModel {
 
   // ---- Fields ----------------------------------------------------------------
 
+  // The thread the model lives on. Views run their own later work here
+  // (a retry, an answer from a worker thread), so it keeps to the model's
+  // thread and runs on virtual time in tests.
+  Executor& executor() const { return main_; }
   RouterControl& router() { return *router_; }
   // The latest device snapshot, in the engine's order.
   const std::vector<AudioDeviceInfo>& devices() const { return devices_; }

@@ -110,8 +110,45 @@ inline constexpr Text kUpdatesDisabledLine{
 inline constexpr Text kUpdatesDownloadHint{"Download the latest Choralink for Mac from ",
                                            "Download the latest Choralink for Linux from "};
 
+// ---- Onboarding and the feedback sheet ----
+
+// Onboarding's welcome.
+inline constexpr Text kOnboardingWelcome{
+    "Play your Mac's sound on all your speakers at once — built-in, AirPods, Bluetooth, HDMI and "
+    "USB — in sync.",
+    "Play your computer's sound on all your speakers at once — built-in, AirPods, Bluetooth, HDMI "
+    "and USB — in sync."};
+
+// Onboarding's capture step. The sound server asks no permission, so the
+// step is a check of what a user can look at: that the sound server runs and
+// that nothing mutes Choralink's capture.
+inline constexpr Text kOnboardingCaptureTitle{"Allow System Audio Recording",
+                                              "Check System Audio Capture"};
+inline constexpr Text kOnboardingCaptureButton{"Allow Access", "Check Capture"};
+inline constexpr Text kOnboardingCaptureIntro{
+    "To play your Mac's sound on other speakers, Choralink needs to capture it. macOS will ask "
+    "once. Audio never leaves your Mac.",
+    "To play your computer's sound on other speakers, Choralink captures it from the sound "
+    "server. A short test sound checks that this works. Audio never leaves your computer."};
+inline constexpr Text kOnboardingCaptureHeard{
+    "Choralink can hear your Mac's audio. Nothing is recorded or sent anywhere — it only goes to "
+    "your speakers.",
+    "Choralink can hear your computer's audio. Nothing is recorded or sent anywhere — it only "
+    "goes to your speakers."};
+inline constexpr Text kOnboardingCaptureNotHeard{
+    "Choralink couldn't hear the test sound. If macOS asked, click Allow and try again. Otherwise "
+    "turn Choralink on in System Settings → Privacy & Security → Screen & System Audio Recording.",
+    "Choralink couldn't hear the test sound. Check that the sound server (PipeWire) is running "
+    "and that Choralink's capture is not muted in your sound settings, then try again."};
+
+// The feedback sheet's footnote, around the service's domain and the
+// processor architecture.
+inline constexpr Text kFeedbackFootnoteMiddle{
+    " with the app version, macOS version and Mac type (",
+    " with the app version, system version and computer type ("};
+
 // Every entry, for review and tests.
-inline constexpr std::array<Text, 20> kAll{kCaptureBlockedStatus,
+inline constexpr std::array<Text, 27> kAll{kCaptureBlockedStatus,
                                            kChooseDevicesStatus,
                                            kCaptureSilentStatus,
                                            kPrivacySettingsURL,
@@ -130,6 +167,13 @@ inline constexpr std::array<Text, 20> kAll{kCaptureBlockedStatus,
                                            kAboutTitle,
                                            kPrivacyOpening,
                                            kUpdatesDisabledLine,
-                                           kUpdatesDownloadHint};
+                                           kUpdatesDownloadHint,
+                                           kOnboardingWelcome,
+                                           kOnboardingCaptureTitle,
+                                           kOnboardingCaptureButton,
+                                           kOnboardingCaptureIntro,
+                                           kOnboardingCaptureHeard,
+                                           kOnboardingCaptureNotHeard,
+                                           kFeedbackFootnoteMiddle};
 
 }  // namespace choralink::PlatformTexts

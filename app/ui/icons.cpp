@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 
+#include "app/ui/palette.h"
+
 namespace choralink::ui {
 namespace {
 
@@ -71,6 +73,9 @@ std::span<const SymbolIcon> symbolTable() {
 }
 
 QIcon icon(std::string_view symbol) {
+  if (symbol == "MenuBarOn" || symbol == "MenuBarOff") {
+    return trayIcon(symbol == "MenuBarOn", currentScheme() == Scheme::dark);
+  }
   const SymbolIcon* entry = find(symbol);
   if (entry == nullptr) return {};
   QIcon bundled(resourceFor(symbol));

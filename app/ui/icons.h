@@ -22,8 +22,9 @@ struct SymbolIcon {
 // ":/icons/<symbol>.svg".
 std::span<const SymbolIcon> symbolTable();
 
-// The icon for `symbol`: the theme's when it has one, else ours. Unknown
-// symbols give a null icon.
+// The icon for `symbol`: the theme's when it has one, else ours; for
+// "MenuBarOn" and "MenuBarOff" the tray artwork of the current scheme.
+// Unknown symbols give a null icon.
 QIcon icon(std::string_view symbol);
 
 // Our own artwork for `symbol` in one colour, `size` pixels square (at the

@@ -79,6 +79,10 @@ void QtExecutor::rearm() {
 }
 
 void QtExecutor::runDue() {
+  // A task that spins a nested event loop (a modal dialog) must not have
+  // other tasks run inside it: they wait for it to return, as on a queue.
+  if (running_) return;
+  running_ = true;
   for (;;) {
     std::optional<TimedTaskQueue::Entry> entry;
     {
@@ -88,6 +92,7 @@ void QtExecutor::runDue() {
     if (!entry) break;
     runUnlessCancelled(entry->cancelled, entry->task);
   }
+  running_ = false;
   rearm();
 }
 

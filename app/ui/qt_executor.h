@@ -57,6 +57,7 @@ class QtExecutor final : public Executor {
   mutable std::mutex mutex_;
   TimedTaskQueue queue_;
   bool rearmRequested_ = false;
+  bool running_ = false;  // owning thread only
   // Qt objects, on the owning thread.
   std::unique_ptr<QObject> context_;
   QTimer* timer_ = nullptr;

@@ -42,6 +42,23 @@ TEST(QtExecutorTest, RunsByDueTimeThenPostingOrderAndSkipsCancelledWork) {
       ran, (std::vector<std::string>{"first", "second", "second done", "nested", "early", "late"}));
 }
 
+TEST(QtExecutorTest, ANestedEventLoopInsideATaskRunsNoOtherTask) {
+  QtExecutor executor("main");
+  std::vector<std::string> ran;
+  executor.post([&] {
+    ran.push_back("modal begins");
+    // As a modal dialog would: the loop runs while the task waits.
+    QElapsedTimer spin;
+    spin.start();
+    while (spin.elapsed() < 30)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ran.push_back("modal ends");
+  });
+  executor.post([&] { ran.push_back("next"); });
+  ASSERT_TRUE(spinUntil([&] { return ran.size() == 3; }));
+  EXPECT_EQ(ran, (std::vector<std::string>{"modal begins", "modal ends", "next"}));
+}
+
 TEST(QtExecutorTest, DelaysAreMeasuredOnTheMonotonicClock) {
   QtExecutor executor("main");
   const double posted = executor.now();

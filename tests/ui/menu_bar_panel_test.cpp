@@ -1,0 +1,121 @@
+// The tray panel against a real app model on the fake router: the share
+// switch, the device rows and the commands.
+#include "app/ui/panel/menu_bar_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include "app/ui/panel/menu_item.h"
+#include "app/ui/widgets.h"
+#include "tests/ui/ui_fixture.h"
+
+namespace choralink::test {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+class MenuBarPanelTest : public UiTest {
+ protected:
+  ui::MenuBarPanel& open(const AppSettings& settings) {
+    panel.reset();
+    show(settings, {speakers, tv, den});
+    panel = std::make_unique<ui::MenuBarPanel>(*model, *bridge);
+    panel->showAt(QRect(1500, 4, 24, 24));
+    settle();
+    return *panel;
+  }
+  ui::MenuItem* row(const QString& accessibleName) {
+    return named<ui::MenuItem>(accessibleName, panel.get());
+  }
+  void TearDown() override {
+    panel.reset();
+    UiTest::TearDown();
+  }
+
+  AudioDeviceInfo speakers = device("spk", "Speakers", Transport::builtIn, true);
+  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
+  AudioDeviceInfo den = device("den", "Den", Transport::airPlay);
+  std::unique_ptr<ui::MenuBarPanel> panel;
+};
+
+TEST_F(MenuBarPanelTest, ShareSwitchWithoutAPlayableDeviceStaysOffAndSaysWhy) {
+  struct Case {
+    BroadcastMode mode;
+    bool speakersOn;  // the default output, which mirror mode leaves out
+    QString status;
+  };
+  for (const Case& c :
+       {Case{BroadcastMode::synced, false, u"Turn on at least one device"_s},
+        Case{BroadcastMode::mirror, true, u"Pick at least one other device to mirror to"_s}}) {
+    AppSettings settings = settingsWith({"spk"}, c.mode);
+    settings.devices.at("spk").enabled = c.speakersOn;
+    open(settings);
+    panel->shareSwitch()->click();
+    settle();
+    EXPECT_FALSE(panel->shareSwitch()->isChecked()) << c.status.toStdString();
+    EXPECT_EQ(panel->statusLabel()->text(), c.status);
+    EXPECT_TRUE(router->starts.empty());
+  }
+}
+
+TEST_F(MenuBarPanelTest, RowsSwitchDevicesAndTheLastOneOffStopsTheBroadcast) {
+  open(settingsWith({"tv"}));
+  panel->shareSwitch()->click();
+  send(EngineEvent::started({"tv"}));
+  settle();
+  ASSERT_TRUE(panel->shareSwitch()->isChecked());
+
+  ASSERT_NE(row(u"Den, off"_s), nullptr);
+  EXPECT_FALSE(row(u"Den, off"_s)->isEnabled());
+  QSlider* volume = named<QSlider>(u"TV volume"_s, panel.get());
+  ASSERT_NE(volume, nullptr);
+  EXPECT_TRUE(volume->isVisible());
+  volume->setValue(37);
+  settle();
+  EXPECT_EQ(model->deviceSettings("tv").volume, 37);
+
+  row(u"TV, on"_s)->click();
+  settle();
+  EXPECT_EQ(model->engineState(), EngineState::off());
+  EXPECT_EQ(router->stops, 1);
+  EXPECT_FALSE(panel->shareSwitch()->isChecked());
+  ASSERT_NE(row(u"TV, off"_s), nullptr);
+  EXPECT_FALSE(named<QSlider>(u"TV volume"_s, panel.get())->isVisible());
+}
+
+TEST_F(MenuBarPanelTest, CommandsShowTheirShortcutsAndActLikeAMenu) {
+  open(settingsWith({"tv"}));
+  int opened = 0;
+  model->setOpenMainWindow([&] { ++opened; });
+  QSignalSpy settings(panel.get(), &ui::MenuBarPanel::settingsRequested);
+  QSignalSpy quit(panel.get(), &ui::MenuBarPanel::quitRequested);
+
+  for (const QString& shortcut : {u"Ctrl+O"_s, u"Ctrl+,"_s, u"Ctrl+Q"_s}) {
+    bool shown = false;
+    for (QLabel* label : panel->findChildren<QLabel*>())
+      shown |= label->text() == shortcut;
+    EXPECT_TRUE(shown) << shortcut.toStdString();
+  }
+  row(u"Open Choralink…"_s)->click();
+  EXPECT_EQ(opened, 1);
+  EXPECT_FALSE(panel->isVisible());  // a command closes the panel, as a menu does
+
+  panel->showAt({});
+  QTest::keyClick(panel.get(), Qt::Key_Comma, Qt::ControlModifier);
+  EXPECT_EQ(settings.count(), 1);
+  panel->showAt({});
+  QTest::keyClick(panel.get(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_EQ(quit.count(), 1);
+
+  panel->showAt({});
+  QTest::keyClick(panel.get(), Qt::Key_Escape);
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_EQ(panel->width(), ui::MenuBarPanel::kWidth);
+}
+
+}  // namespace
+}  // namespace choralink::test

@@ -1,0 +1,60 @@
+// The onboarding sheet over the main window, shown and taken away by its
+// controller as the model says, against the fake router.
+#include "app/ui/onboarding/onboarding_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/ui/widgets.h"
+#include "tests/ui/ui_fixture.h"
+
+namespace choralink::test {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+TEST_F(UiTest, OnboardingSheetEndsOnlyThroughItsButtonsAndStartsSharingOnThePickedSpeakers) {
+  AppSettings firstRun = settingsWith({"spk"});
+  firstRun.onboardingDone = false;
+  firstRun.devices.at("spk").enabled = false;
+  show(firstRun, {device("spk", "Speakers", Transport::builtIn, true),
+                  device("tv", "TV", Transport::hdmi), device("den", "Den", Transport::airPlay)});
+  ui::OnboardingController controller(*model, *bridge, *window);
+  settle();
+  ui::OnboardingView* sheet = controller.view();
+  ASSERT_NE(sheet, nullptr);
+  QTest::keyClick(sheet, Qt::Key_Escape);
+  sheet->close();
+  settle();
+  EXPECT_EQ(controller.view(), sheet);
+  EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
+
+  router->callbackRan = true;
+  sound->onPlay = [this] { router->inputPeak = 0.5f; };
+  auto press = [&] {
+    sheet->primaryButton()->click();
+    settle();
+  };
+  press();  // welcome → capture
+  press();  // the check
+  EXPECT_TRUE(sheet->listening()->isVisible());
+  ASSERT_TRUE(clock.runUntil([&] { return !sheet->flow().checking(); }, 10.0));
+  settle();
+  EXPECT_EQ(sheet->captureTitle()->text(), u"Sound is flowing"_s);
+  press();                                                       // capture → speakers
+  EXPECT_EQ(named<ui::ToggleSwitch>(u"Den"_s, sheet), nullptr);  // unsupported: no switch
+  named<ui::ToggleSwitch>(u"TV"_s, sheet)->click();
+  settle();
+  EXPECT_EQ(sheet->primaryButton()->text(), u"Start Sharing"_s);
+  press();
+  settle();
+  EXPECT_EQ(controller.view(), nullptr);
+  ASSERT_EQ(router->starts.size(), 1u);
+  EXPECT_EQ(router->starts[0].devices.at(0).uid, "tv");
+}
+
+}  // namespace
+}  // namespace choralink::test

@@ -1,0 +1,52 @@
+// The settings window and its Sync tab against a real app model on the fake
+// router (the General and About panes have their own suite).
+#include "app/ui/settings/settings_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "app/ui/settings/sync_pane.h"
+#include "tests/ui/ui_fixture.h"
+
+namespace choralink::test {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+TEST_F(UiTest, SettingsWindowIsOneWindowOfThreeTabsAndTestSyncWaitsForARunningBroadcast) {
+  const AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
+  show(settingsWith({"tv"}), {tv});
+  ui::SettingsWindow settings(*model, *bridge);
+  settings.present();
+  settings.present();  // raises the same window
+  settle();
+  EXPECT_TRUE(settings.isVisible());
+  EXPECT_EQ(settings.width(), ui::SettingsView::kWidth);
+  QTabWidget& tabs = *settings.view()->tabs();
+  ASSERT_EQ(tabs.count(), 3);
+  EXPECT_EQ(QStringList({tabs.tabText(0), tabs.tabText(1), tabs.tabText(2)}),
+            QStringList({u"General"_s, u"Sync"_s, u"About"_s}));
+
+  ui::SyncPane& sync = *settings.view()->sync();
+  router->completeAtOnce = false;
+  const std::vector<std::pair<const char*, std::function<void()>>> states{
+      {"off", [] {}},
+      {"starting", [&] { model->startSharing(); }},
+      {"running", [&] { send(EngineEvent::started({"tv"})); }},
+      {"rebuilding", [&] { send(EngineEvent::rebuilding()); }},
+      {"failed", [&] { send(EngineEvent::error("Device vanished")); }},
+  };
+  for (const auto& [state, reach] : states) {
+    reach();
+    settle();
+    EXPECT_EQ(sync.testSync()->isEnabled(), std::string_view(state) == "running") << state;
+  }
+  model->setOffset(tv, 40);
+  sync.resetDelays()->click();
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 0);
+}
+
+}  // namespace
+}  // namespace choralink::test
