@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -23,7 +24,8 @@ namespace choralink {
 
 namespace {
 
-std::mutex gRunMutex;  // guards MicCalibration::run_ across threads
+std::mutex gRunMutex;
+constexpr int kShiftSteps = 100;  // guards MicCalibration::run_ across threads
 
 std::string deviceName(AudioSystem& system, const std::string& uid) {
   if (auto id = findDevice(system, uid)) {
@@ -316,12 +318,33 @@ class MicCalibration::Run : public std::enable_shared_from_this<Run> {
       wanted[uid] = ms;
       smallest = std::min(smallest, ms);
     }
+    // Offsets are whole milliseconds: shift every wanted offset by the same
+    // fraction of one before rounding, the fraction whose rounding errors
+    // lie closest together, so rounding costs as little spread as it can.
+    double bestShift = 0, bestSpread = 1e300;
+    for (int step = 0; step < kShiftSteps; ++step) {
+      const double shift = static_cast<double>(step) / kShiftSteps;
+      double lo = 1e300, hi = -1e300;
+      for (const auto& [uid, ms] : wanted) {
+        const double error = std::round(ms - smallest + shift) - (ms - smallest + shift);
+        lo = std::min(lo, error);
+        hi = std::max(hi, error);
+      }
+      if (hi - lo < bestSpread) {
+        bestSpread = hi - lo;
+        bestShift = shift;
+      }
+    }
+    std::int64_t least = std::numeric_limits<std::int64_t>::max();
+    for (const auto& [uid, ms] : wanted)
+      least = std::min<std::int64_t>(least, std::llround(ms - smallest + bestShift));
     proposal_.clear();
     for (DeviceCalibration& device : result_.devices) {
       if (device.status != DeviceCalibrationStatus::heard) continue;
       device.measuredOffsetMs = (latest - measured.at(device.uid).heardSeconds) * 1000;
-      device.newOffsetMs = std::clamp<std::int64_t>(std::llround(wanted[device.uid] - smallest), 0,
-                                                    AudioRouter::kMaxOffsetMs);
+      device.newOffsetMs =
+          std::clamp<std::int64_t>(std::llround(wanted[device.uid] - smallest + bestShift) - least,
+                                   0, AudioRouter::kMaxOffsetMs);
       proposal_[device.uid] = device.newOffsetMs;
     }
     beginRound(CalibrationProgress::Phase::verifying);
