@@ -414,6 +414,10 @@ void MicCalibration::start(std::string microphoneUID, CalibrationCallbacks callb
   });
 }
 
+std::vector<InputDeviceInfo> MicCalibration::microphones() {
+  return listInputDevices(env_.system);
+}
+
 void MicCalibration::cancel() {
   std::shared_ptr<Run> run;
   {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/calibration/calibration_control.h"
 #include "engine/control/audio_router.h"
 #include "engine/dispatch/executor.h"
 #include "engine/hal/audio_system.h"
@@ -27,45 +28,7 @@
 
 namespace choralink {
 
-enum class DeviceCalibrationStatus { heard, notHeard, vanished };
-
-struct DeviceCalibration {
-  std::string uid;
-  std::string name;
-  DeviceCalibrationStatus status = DeviceCalibrationStatus::notHeard;
-  // Peak of the correlation against the rest of its window.
-  double confidenceDb = 0;
-  // How much earlier than the latest device this one sounded with the
-  // delays in use (heard devices only).
-  double measuredOffsetMs = 0;
-  std::int64_t currentOffsetMs = 0;
-  // The proposal; the current offset for a device not heard.
-  std::int64_t newOffsetMs = 0;
-  // For a device left alone: its name and what to do (CalibrationTexts).
-  std::string note;
-};
-
-struct CalibrationResult {
-  std::vector<DeviceCalibration> devices;  // in slot order
-  // Spread of the heard arrivals with the delays in use, and with the
-  // proposed ones as the verifying measurement heard them.
-  double spreadBeforeMs = 0;
-  double spreadAfterMs = 0;
-};
-
-struct CalibrationProgress {
-  enum class Phase { measuring, verifying } phase = Phase::measuring;
-  double fraction = 0;  // of the whole run, 0…1
-};
-
-struct CalibrationCallbacks {
-  std::function<void(const CalibrationProgress&)> progress;
-  std::function<void(const CalibrationResult&)> finished;
-  // A CalibrationTexts message.
-  std::function<void(const std::string&)> failed;
-};
-
-class MicCalibration {
+class MicCalibration final : public CalibrationControl {
  public:
   // Timing of one measurement: silence, then one sweep per device.
   static constexpr double kLeadSeconds = 0.4;
@@ -91,15 +54,16 @@ class MicCalibration {
   };
 
   explicit MicCalibration(Environment environment);
-  ~MicCalibration();
+  ~MicCalibration() override;
   MicCalibration(const MicCalibration&) = delete;
   MicCalibration& operator=(const MicCalibration&) = delete;
 
   // Starts a run on the queue with the input device of this UID, replacing a
   // run in progress (which then calls nothing more). Any thread.
-  void start(std::string microphoneUID, CalibrationCallbacks callbacks);
+  void start(std::string microphoneUID, CalibrationCallbacks callbacks) override;
   // Ends a run; the program plays again and nothing changes. Any thread.
-  void cancel();
+  void cancel() override;
+  std::vector<InputDeviceInfo> microphones() override;
 
   class Run;
 
