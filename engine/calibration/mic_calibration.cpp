@@ -24,8 +24,8 @@ namespace choralink {
 
 namespace {
 
-std::mutex gRunMutex;
-constexpr int kShiftSteps = 100;  // guards MicCalibration::run_ across threads
+// Fractions of a millisecond tried when rounding the offsets.
+constexpr int kShiftSteps = 100;
 
 std::string deviceName(AudioSystem& system, const std::string& uid) {
   if (auto id = findDevice(system, uid)) {
@@ -404,7 +404,7 @@ void MicCalibration::start(std::string microphoneUID, CalibrationCallbacks callb
   auto run = std::make_shared<Run>(env_, std::move(microphoneUID), std::move(callbacks));
   std::shared_ptr<Run> previous;
   {
-    std::lock_guard lock(gRunMutex);
+    std::lock_guard lock(runMutex_);
     previous = std::exchange(run_, run);
   }
   std::weak_ptr<Run> weak = run;
@@ -421,7 +421,7 @@ std::vector<InputDeviceInfo> MicCalibration::microphones() {
 void MicCalibration::cancel() {
   std::shared_ptr<Run> run;
   {
-    std::lock_guard lock(gRunMutex);
+    std::lock_guard lock(runMutex_);
     run = std::exchange(run_, nullptr);
   }
   if (!run) return;

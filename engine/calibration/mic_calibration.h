@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,7 @@ class MicCalibration final : public CalibrationControl {
 
  private:
   Environment env_;
+  std::mutex runMutex_;  // start and cancel may come from any thread
   std::shared_ptr<Run> run_;
 };
 

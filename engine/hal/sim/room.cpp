@@ -37,6 +37,9 @@ void SimAudioSystem::clearRoom() {
 void SimAudioSystem::Impl::renderMicrophone(DeviceRun& run, double period) {
   auto device = devices.find(run.device);
   if (device == devices.end() || device->second.spec.uid != room->microphoneUID) return;
+  // The default output's direct playback is otherwise rendered at the end
+  // of a pass; the room must hear it as it happens.
+  renderDirect(run.cycleStart + period);
   const std::uint32_t frames = run.layout.frames;
   const double step = period / frames;
   const double inputLatency = device->second.spec.inputLatencyFrames / run.layout.rate;
