@@ -352,12 +352,18 @@ class MicCalibration::Run : public std::enable_shared_from_this<Run> {
 
   void verify(const std::map<std::string, Measured>& measured) {
     double latest = -1e300, earliest = 1e300;
+    bool anyLoud = false;
     for (const auto& [uid, m] : measured) {
-      if (m.confidenceDb < kMinConfidenceDb) continue;
+      anyLoud = anyLoud || m.level >= kQuietLevel;
+      if (m.confidenceDb < kMinConfidenceDb || m.level < kQuietLevel) continue;
       latest = std::max(latest, m.heardSeconds);
       earliest = std::min(earliest, m.heardSeconds);
     }
-    result_.spreadAfterMs = latest >= earliest ? (latest - earliest) * 1000 : 0;
+    // A verification that heard nothing verifies nothing.
+    if (latest < earliest) {
+      return fail(anyLoud ? CalibrationTexts::kTooNoisy : CalibrationTexts::kTooQuiet);
+    }
+    result_.spreadAfterMs = (latest - earliest) * 1000;
     cancelled_ = true;
     log_.info(fmt::format("Calibration by microphone: spread {:.2f} ms before, {:.2f} ms after",
                           result_.spreadBeforeMs, result_.spreadAfterMs));
