@@ -72,8 +72,14 @@ class MicCalibration::Run : public std::enable_shared_from_this<Run> {
     beginRound(CalibrationProgress::Phase::measuring);
   }
 
+  // Any thread: no step of the run starts after this.
+  void stopSteps() { cancelled_ = true; }
+
+  // Queue only: ends what the run holds, unless it has ended by itself
+  // (then the signal playing may be a later run's).
   void cancel() {
-    if (cancelled_.exchange(true)) return;
+    cancelled_ = true;
+    if (std::exchange(ended_, true)) return;
     endRound();
   }
 
@@ -99,6 +105,7 @@ class MicCalibration::Run : public std::enable_shared_from_this<Run> {
     if (!live()) return;
     endRound();
     cancelled_ = true;
+    ended_ = true;
     log_.warn("Calibration by microphone failed: " + message);
     if (callbacks_.failed) callbacks_.failed(message);
   }
@@ -365,6 +372,7 @@ class MicCalibration::Run : public std::enable_shared_from_this<Run> {
     }
     result_.spreadAfterMs = (latest - earliest) * 1000;
     cancelled_ = true;
+    ended_ = true;
     log_.info(fmt::format("Calibration by microphone: spread {:.2f} ms before, {:.2f} ms after",
                           result_.spreadBeforeMs, result_.spreadAfterMs));
     if (callbacks_.finished) callbacks_.finished(result_);
@@ -375,6 +383,7 @@ class MicCalibration::Run : public std::enable_shared_from_this<Run> {
   std::string microphoneUID_;
   CalibrationCallbacks callbacks_;
   std::atomic<bool> cancelled_{false};
+  bool ended_ = false;  // queue only
 
   std::vector<std::string> targets_;
   std::map<std::string, std::string> names_;
@@ -413,6 +422,7 @@ void MicCalibration::start(std::string microphoneUID, CalibrationCallbacks callb
     std::lock_guard lock(runMutex_);
     previous = std::exchange(run_, run);
   }
+  if (previous) previous->stopSteps();
   std::weak_ptr<Run> weak = run;
   env_.queue.post([previous, weak] {
     if (previous) previous->cancel();
@@ -431,6 +441,7 @@ void MicCalibration::cancel() {
     run = std::exchange(run_, nullptr);
   }
   if (!run) return;
+  run->stopSteps();
   if (env_.queue.isCurrent()) {
     run->cancel();
   } else {

@@ -11,7 +11,8 @@
 //
 // Lives on the engine's queue (the router's executor): every step runs there,
 // every callback is called there. cancel() and destruction end a run at once
-// and call nothing more.
+// and call nothing more; off the queue, the cleanup (the capture, the
+// router's signal) is posted to it, so destroy this before the router.
 #pragma once
 
 #include <cstdint>
