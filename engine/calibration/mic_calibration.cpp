@@ -153,7 +153,12 @@ class MicCalibration::Run : public std::enable_shared_from_this<Run> {
       signalRate_ = rate;
     }
     leadFrames_ = static_cast<std::int32_t>(std::llround(kLeadSeconds * rate));
-    spacingFrames_ = static_cast<std::int32_t>(std::llround(kSpacingSeconds * rate));
+    std::int64_t slowest = 0;
+    for (const AudioRouter::MeasuredDevice& device : view_.devices)
+      slowest = std::max(slowest, device.latencyFrames);
+    const double spacing =
+        std::max(kSpacingSeconds, static_cast<double>(slowest) / rate + kLatencyMarginSeconds);
+    spacingFrames_ = static_cast<std::int32_t>(std::llround(spacing * rate));
     totalFrames_ = leadFrames_ + static_cast<std::int64_t>(uids_.size()) * spacingFrames_;
     const double seconds = static_cast<double>(totalFrames_) / rate;
     const auto capacity =

@@ -35,6 +35,9 @@ class MicCalibration final : public CalibrationControl {
   // Timing of one measurement: silence, then one sweep per device.
   static constexpr double kLeadSeconds = 0.4;
   static constexpr double kSpacingSeconds = 1.0;
+  // A device's sweep must arrive before the next one starts: slower devices
+  // than about 0.75 s widen the spacing to their reported latency plus this.
+  static constexpr double kLatencyMarginSeconds = 0.25;
   static constexpr double kPollSeconds = 0.05;
   // Arrivals found earlier than their schedule by up to this much still
   // count (the schedule starts with the render's next cycle).

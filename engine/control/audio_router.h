@@ -155,6 +155,8 @@ class AudioRouter final : public RouterControl {
   struct MeasuredDevice {
     std::string uid;
     std::int32_t delayFrames = 0;
+    // The latency the device reports, in broadcast frames.
+    std::int64_t latencyFrames = 0;
   };
   struct MeasurementView {
     double rate = 0;

@@ -1,6 +1,7 @@
 // The router's part of a measurement: a signal played through the running
 // broadcast's render slots, one device at a time, beside the program.
 #include <algorithm>
+#include <cmath>
 
 #include "engine/control/audio_router_impl.h"
 #include "render/cl_render.h"
@@ -16,8 +17,16 @@ std::optional<AudioRouter::MeasurementView> AudioRouter::measurementView() {
   const auto delays = impl_->computeDelaysLocked();
   for (const auto& [uid, slot] : live.slots) {
     const auto delay = delays.find(uid);
+    std::int64_t latency = 0;
+    if (const auto info = live.devices.find(uid); info != live.devices.end()) {
+      const AudioDeviceInfo& device = info->second;
+      latency = device.nominalRate > 0
+                    ? std::llround(live.rate * device.latencyFrames / device.nominalRate)
+                    : device.latencyFrames;
+    }
     view.devices.push_back(MeasuredDevice{
-        uid, delay == delays.end() ? 0 : static_cast<std::int32_t>(delay->second.totalFrames)});
+        uid, delay == delays.end() ? 0 : static_cast<std::int32_t>(delay->second.totalFrames),
+        latency});
   }
   std::sort(view.devices.begin(), view.devices.end(), [&](const auto& a, const auto& b) {
     return live.slots.at(a.uid) < live.slots.at(b.uid);

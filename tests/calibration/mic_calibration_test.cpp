@@ -19,6 +19,8 @@ constexpr double kNoise10dBBelow = 0.1 / 1.41421356 / 4.0 / 3.16227766;
 struct AlignmentCase {
   const char* name;
   double noiseRms;
+  // The headphones' reported latency instead of the fixture's; 0: as is.
+  std::uint32_t headphonesFrames = 0;
 };
 
 class CalibrationAlignmentTest : public RoomTest,
@@ -27,6 +29,9 @@ class CalibrationAlignmentTest : public RoomTest,
 TEST_P(CalibrationAlignmentTest, AppliedResultLinesUpWhatTheListenerHears) {
   plug(microphoneSpec());
   system().setRoom(standardRoom().withNoise(GetParam().noiseRms));
+  if (const std::uint32_t frames = GetParam().headphonesFrames) {
+    system().modifyDevice("Room-Headphones", [&](sim::DeviceSpec& s) { s.latencyFrames = frames; });
+  }
   startBroadcast();
   const double before = spreadMs(heardSeconds());
   ASSERT_GE(before, 30.0);
@@ -61,7 +66,9 @@ TEST_P(CalibrationAlignmentTest, AppliedResultLinesUpWhatTheListenerHears) {
 
 INSTANTIATE_TEST_SUITE_P(Rooms, CalibrationAlignmentTest,
                          ::testing::Values(AlignmentCase{"Quiet", 0.0},
-                                           AlignmentCase{"Noise10dBBelowSignal", kNoise10dBBelow}),
+                                           AlignmentCase{"Noise10dBBelowSignal", kNoise10dBBelow},
+                                           // Truly heard a second late: past one second apart.
+                                           AlignmentCase{"HeadphonesOverASecondLate", 0.0, 44640}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RoomTest, DeviceUnpluggedDuringRunIsNamedAndOthersAreCalibrated) {
