@@ -175,6 +175,8 @@ int main(int argc, char** argv) {
   ui::ModelBridge bridge(model);
   ui::MainWindow window(model, bridge);
   ui::TrayIcon tray(model, bridge);
+  // Calibration by microphone from the Sync page.
+  window.setCalibration(&wiring->calibration());
 
   const auto openMainWindow = [&window] {
     window.show();
