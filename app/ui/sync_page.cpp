@@ -12,6 +12,7 @@
 #include "app/model/platform_texts.h"
 #include "app/ui/calibration/calibration_sheet.h"
 #include "app/ui/devices_page.h"
+#include "app/ui/icons.h"
 #include "app/ui/palette.h"
 #include "app/ui/widgets.h"
 #include "engine/calibration/calibration_texts.h"
@@ -99,6 +100,9 @@ SyncPage::SyncPage(AppModel& model, ModelBridge& bridge, QWidget* parent)
       new PageHeader(QStringLiteral("Sync"), QStringLiteral("How devices are kept together"), this);
   calibrate_ = new QPushButton(QStringLiteral("Calibrate with Microphone…"), header);
   calibrate_->setAccessibleName(QStringLiteral("Calibrate with Microphone…"));
+  calibrate_->setIcon(icon("waveform.badge.mic"));
+  calibrate_->setIconSize({16, 16});
+  calibrate_->setMinimumHeight(34);
   connect(calibrate_, &QPushButton::clicked, this, &SyncPage::openCalibration);
   header->trailing()->addWidget(calibrate_);
   syncTest_ = new SyncTestButton(model, bridge, header);

@@ -7,25 +7,10 @@
 
 #include "engine/calibration/calibration_texts.h"
 #include "tests/app/app_fixture.h"
+#include "tests/app/fake_calibration.h"
 
 namespace choralink::test {
 namespace {
-
-// Hands each run's callbacks to the test, which plays the engine.
-class FakeCalibration final : public CalibrationControl {
- public:
-  std::vector<InputDeviceInfo> microphones() override { return mics; }
-  void start(std::string uid, CalibrationCallbacks callbacks) override {
-    started.push_back(uid);
-    current = std::move(callbacks);
-  }
-  void cancel() override { ++cancels; }
-
-  std::vector<InputDeviceInfo> mics{{7, "mic-1", "Desk Mic", 1, 0, 48000}};
-  std::vector<std::string> started;
-  CalibrationCallbacks current;
-  int cancels = 0;
-};
 
 DeviceCalibration proposal(const std::string& uid, DeviceCalibrationStatus status,
                            std::int64_t ms) {

@@ -159,7 +159,7 @@ void CalibrationSheet::refresh() {
     microphones_->setCurrentIndex(
         microphones_->findData(QString::fromStdString(calibration_.microphoneUID())));
   }
-  microphones_->setEnabled(!running && microphones_->count() > 1);
+  microphones_->setEnabled(!running && microphones_->count() > 0);
 
   step_->setVisible(running);
   progress_->setVisible(running);
@@ -185,7 +185,8 @@ void CalibrationSheet::refresh() {
                                              [](const DeviceCalibration& d) {
                                                return d.status == DeviceCalibrationStatus::heard;
                                              }));
-  adjustSize();
+  if (phase != shownPhase_) adjustSize();
+  shownPhase_ = phase;
 }
 
 void CalibrationSheet::showResult() {

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 #include "app/model/app_model.h"
 #include "app/model/calibration_model.h"
@@ -82,6 +83,7 @@ class CalibrationSheet : public QDialog {
   QPushButton* apply_ = nullptr;
   QPushButton* cancel_ = nullptr;
   bool resultShown_ = false;
+  std::optional<CalibrationModel::Phase> shownPhase_;
 };
 
 }  // namespace choralink::ui
