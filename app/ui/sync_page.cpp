@@ -92,7 +92,7 @@ void ModeCard::paintEvent(QPaintEvent*) {
 }
 
 SyncPage::SyncPage(AppModel& model, ModelBridge& bridge, QWidget* parent)
-    : QWidget(parent), model_(model) {
+    : QWidget(parent), model_(model), bridge_(bridge) {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(28, 24, 28, 24);
   column->setSpacing(10);
@@ -187,7 +187,7 @@ void SyncPage::setCalibration(CalibrationModel* calibration) {
 void SyncPage::openCalibration() {
   if (!calibration_ || sheet_) return;
   calibration_->calibration().refreshMicrophones();
-  sheet_ = new CalibrationSheet(model_, *calibration_, window());
+  sheet_ = new CalibrationSheet(model_, bridge_, *calibration_, window());
   sheet_->setAttribute(Qt::WA_DeleteOnClose);
   sheet_->open();
 }

@@ -74,6 +74,7 @@ class SyncPage : public QWidget {
   void refreshCalibrate();
   void refreshDelays();
   AppModel& model_;
+  ModelBridge& bridge_;
   ModeCard* synced_;
   ModeCard* mirror_;
   PercentSlider* master_;

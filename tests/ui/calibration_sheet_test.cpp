@@ -171,6 +171,11 @@ TEST_F(CalibrationSheetTest, AFailureSaysWhatToDoAndAllowsAnotherTry) {
   settle();
   EXPECT_EQ(control.started.size(), 2u);
   EXPECT_FALSE(sheet.messageText()->isVisible());
+
+  deliver([](CalibrationCallbacks& c) { c.failed(CalibrationTexts::kBroadcastStopped); });
+  send(EngineEvent::stopped(StopReason::user()));
+  settle();
+  EXPECT_FALSE(sheet.startButton()->isEnabled()) << "another try needs the broadcast";
 }
 
 class CalibrationSnapshots : public CalibrationSheetTest,

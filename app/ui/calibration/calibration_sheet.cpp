@@ -60,7 +60,8 @@ QString calibrationStepText(bool verifying, double fraction, int devices) {
   return QStringLiteral("%1 device %2 of %3…").arg(what).arg(step).arg(devices);
 }
 
-CalibrationSheet::CalibrationSheet(AppModel& model, CalibrationBridge& bridge, QWidget* host)
+CalibrationSheet::CalibrationSheet(AppModel& model, ModelBridge& modelBridge,
+                                   CalibrationBridge& bridge, QWidget* host)
     : QDialog(host), model_(model), calibration_(bridge.calibration()) {
   setObjectName(QStringLiteral("calibration"));
   setWindowTitle(QStringLiteral("Calibrate with Microphone"));
@@ -138,6 +139,7 @@ CalibrationSheet::CalibrationSheet(AppModel& model, CalibrationBridge& bridge, Q
   });
 
   connect(&bridge, &CalibrationBridge::changed, this, &CalibrationSheet::refresh);
+  connect(&modelBridge, &ModelBridge::changed, this, &CalibrationSheet::refresh);
   refresh();
 }
 

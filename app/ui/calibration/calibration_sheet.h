@@ -12,6 +12,7 @@
 
 #include "app/model/app_model.h"
 #include "app/model/calibration_model.h"
+#include "app/ui/model_bridge.h"
 
 class QComboBox;
 class QGridLayout;
@@ -49,7 +50,8 @@ class CalibrationSheet : public QDialog {
 
  public:
   // Starts from a clean sheet unless a run is going on.
-  CalibrationSheet(AppModel& model, CalibrationBridge& bridge, QWidget* host);
+  CalibrationSheet(AppModel& model, ModelBridge& modelBridge, CalibrationBridge& bridge,
+                   QWidget* host);
 
   QComboBox* microphoneChooser() const { return microphones_; }
   QLabel* stepText() const { return step_; }
