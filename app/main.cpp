@@ -242,6 +242,8 @@ int main(int argc, char** argv) {
   ui::SettingsWindow settingsWindow(model, bridge);
   ui::OnboardingController onboarding(model, bridge, window);
   ui::FeedbackController feedback(model, bridge, window);
+  // Calibration by microphone from the Sync page.
+  window.setCalibration(&wiring->calibration());
 
   const auto openMainWindow = [&window] {
     window.show();

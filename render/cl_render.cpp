@@ -23,6 +23,29 @@ constexpr int32_t kMaxDelayLimit = INT32_MAX - CL_MAX_CYCLE_FRAMES - 1;
 
 }  // namespace
 
+// A measurement schedule as the controls publish it: a sequence lock around
+// word-sized fields, so the IO thread takes a consistent copy without a lock.
+struct cl_probe_schedule {
+  std::atomic<uint32_t> sequence;  // odd while being written
+  std::atomic<const float*> signal;
+  std::atomic<int32_t> length;
+  std::atomic<int32_t> count;  // 0: no probe
+  std::atomic<int32_t> lead;
+  std::atomic<int32_t> spacing;
+  std::atomic<int32_t> slots[CL_MAX_SLOTS];
+};
+
+// The IO thread's copy of the schedule in force.
+struct cl_probe_play {
+  uint32_t sequence;
+  const float* signal;
+  int32_t length;
+  int32_t count;
+  int32_t lead;
+  int32_t spacing;
+  int32_t slots[CL_MAX_SLOTS];
+};
+
 // Per-slot state. The first four words are shared with the controls; the rest
 // belong to the IO thread.
 struct cl_slot_state {
@@ -57,6 +80,9 @@ struct cl_render {
   std::atomic<float> input_peak;
   std::atomic<uint64_t> heartbeat;
   std::atomic<uint64_t> silent_frames;
+  cl_probe_schedule probe;
+  cl_probe_play probe_play;             // IO thread only
+  std::atomic<int64_t> probe_position;  // -1: none
   // One cycle's rendered (l, r) pairs of the slot being processed; IO thread only.
   float scratch[2 * CL_MAX_CYCLE_FRAMES];
 };
@@ -295,6 +321,77 @@ void renderSlot(cl_render* r, int32_t index, cl_audio_buffer_list* output, uint3
   }
 }
 
+void publishProbe(cl_render* r, const float* signal, int32_t length, const int32_t* slots,
+                  int32_t count, int32_t lead, int32_t spacing) {
+  cl_probe_schedule& p = r->probe;
+  const uint32_t seq = p.sequence.load(std::memory_order_relaxed);
+  p.sequence.store(seq + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  p.signal.store(signal, std::memory_order_relaxed);
+  p.length.store(length < 0 ? 0 : length, std::memory_order_relaxed);
+  if (count < 0) count = 0;
+  if (count > CL_MAX_SLOTS) count = CL_MAX_SLOTS;
+  if (slots == nullptr || signal == nullptr) count = 0;
+  for (int32_t k = 0; k < count; ++k)
+    p.slots[k].store(slots[k], std::memory_order_relaxed);
+  p.count.store(count, std::memory_order_relaxed);
+  p.lead.store(lead < 0 ? 0 : lead, std::memory_order_relaxed);
+  p.spacing.store(spacing < 0 ? 0 : spacing, std::memory_order_relaxed);
+  p.sequence.store(seq + 2, std::memory_order_release);
+}
+
+// Takes a newly published schedule; false while none is in force.
+bool followProbe(cl_render* r, bool active) {
+  cl_probe_schedule& p = r->probe;
+  cl_probe_play& q = r->probe_play;
+  const uint32_t before = p.sequence.load(std::memory_order_acquire);
+  if (before == q.sequence || (before & 1u) != 0) return active;
+  cl_probe_play copy;
+  copy.sequence = before;
+  copy.signal = p.signal.load(std::memory_order_relaxed);
+  copy.length = p.length.load(std::memory_order_relaxed);
+  copy.count = p.count.load(std::memory_order_relaxed);
+  copy.lead = p.lead.load(std::memory_order_relaxed);
+  copy.spacing = p.spacing.load(std::memory_order_relaxed);
+  for (int32_t k = 0; k < copy.count && k < CL_MAX_SLOTS; ++k)
+    copy.slots[k] = p.slots[k].load(std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (p.sequence.load(std::memory_order_relaxed) != before) return active;  // torn: next cycle
+  q = copy;
+  // The sequence starts at 0 with no schedule, so a first "end" is a no-op.
+  r->probe_position.store(q.count > 0 ? 0 : -1, std::memory_order_relaxed);
+  return q.count > 0;
+}
+
+// Writes this cycle's part of the schedule: the signal on each scheduled
+// slot's stereo pair (its one channel for a mono device).
+void renderProbe(cl_render* r, cl_audio_buffer_list* output, int32_t frames) {
+  const cl_probe_play& q = r->probe_play;
+  const int64_t position = r->probe_position.load(std::memory_order_relaxed);
+  for (int32_t k = 0; k < q.count; ++k) {
+    const int32_t slot = q.slots[k];
+    if (!slotInRange(r, slot)) continue;
+    const int64_t start = q.lead + static_cast<int64_t>(k) * q.spacing - position;
+    if (start >= frames || start + q.length <= 0) continue;
+    float* v = r->scratch;
+    for (int32_t n = 0; n < frames; ++n) {
+      const int64_t i = n - start;
+      v[n] = i >= 0 && i < q.length ? q.signal[i] : 0.0f;
+    }
+    const cl_slot_layout& y = r->layouts[slot];
+    if (y.channel_count <= 0) continue;
+    if (y.channel_count == 1) {
+      writeSpan(resolve(output, y.channels[0], frames), v, 1);
+      continue;
+    }
+    if (y.left >= 0 && y.left < y.channel_count)
+      writeSpan(resolve(output, y.channels[y.left], frames), v, 1);
+    if (y.right >= 0 && y.right < y.channel_count && y.right != y.left)
+      writeSpan(resolve(output, y.channels[y.right], frames), v, 1);
+  }
+  r->probe_position.store(position + frames, std::memory_order_relaxed);
+}
+
 // Number of leading frames of `frames` for which sample n * stride + lane lies
 // inside the buffer.
 int32_t readableFrames(const cl_audio_buffer& buf, int64_t stride, int64_t lane, int32_t frames) {
@@ -357,6 +454,7 @@ cl_render* cl_render_create(int32_t slot_count, const cl_slot_layout* layouts,
   r->tone_spacing = static_cast<int32_t>(std::trunc(toneRate * kClickSpacingSeconds));
   r->tone_total = (kClickCount - 1) * static_cast<int64_t>(r->tone_spacing) + r->tone_len;
   r->tone_pos = -1;
+  r->probe_position.store(-1, std::memory_order_relaxed);
   return r;
 }
 
@@ -390,6 +488,21 @@ void cl_render_set_enabled(cl_render* render, int32_t slot, int32_t flag) {
 void cl_render_trigger_test_tone(cl_render* render) {
   if (render == nullptr) return;
   render->tone_trigger.store(1, std::memory_order_release);
+}
+
+void cl_render_start_probe(cl_render* render, const float* signal, int32_t length,
+                           const int32_t* slots, int32_t count, int32_t lead, int32_t spacing) {
+  if (render == nullptr) return;
+  publishProbe(render, signal, length, slots, count, lead, spacing);
+}
+
+void cl_render_end_probe(cl_render* render) {
+  if (render == nullptr) return;
+  publishProbe(render, nullptr, 0, nullptr, 0, 0, 0);
+}
+
+int64_t cl_render_probe_position(const cl_render* render) {
+  return render == nullptr ? 0 : render->probe_position.load(std::memory_order_relaxed);
 }
 
 float cl_render_take_peak(cl_render* render, int32_t slot) {
@@ -575,8 +688,12 @@ int32_t cl_ioproc(uint32_t /*device*/, const cl_audio_timestamp* /*now*/,
     r->silent_frames.store(0, std::memory_order_relaxed);
   }
 
-  for (int32_t i = 0; i < r->slot_count; ++i)
-    renderSlot(r, i, output, writeStart, F);
+  if (followProbe(r, r->probe_position.load(std::memory_order_relaxed) >= 0)) {
+    renderProbe(r, output, F);
+  } else {
+    for (int32_t i = 0; i < r->slot_count; ++i)
+      renderSlot(r, i, output, writeStart, F);
+  }
 
   r->write_pos = (writeStart + static_cast<uint32_t>(F)) & mask;
   return 0;

@@ -120,6 +120,29 @@ void cl_render_set_enabled(cl_render* render, int32_t slot, int32_t flag);
  * already playing. Any thread; real-time safe. */
 void cl_render_trigger_test_tone(cl_render* render);
 
+/* A measurement signal played on one slot at a time: from the cycle after
+ * this call on, every slot is silent except that slots[k] (k < count, at most
+ * CL_MAX_SLOTS) plays signal[0..length) once, starting at frame
+ * lead + k * spacing of the probe's own timeline, which begins at 0 in the
+ * first cycle that sees the call. The signal bypasses the delay line, gain
+ * and enable flag: it measures the device, not the settings. The delay line
+ * keeps being fed, so the program resumes seamlessly after
+ * cl_render_end_probe. Starting again replaces the schedule.
+ * `signal` must stay readable until the render state is destroyed (the IO
+ * thread may still be inside a cycle when a later call returns). Negative
+ * lengths, leads and spacings count as 0.
+ * Any thread, one caller at a time; real-time safe. */
+void cl_render_start_probe(cl_render* render, const float* signal, int32_t length,
+                           const int32_t* slots, int32_t count, int32_t lead, int32_t spacing);
+
+/* Ends the measurement signal from the next cycle on; the program plays
+ * again. Any thread, one caller at a time; real-time safe. */
+void cl_render_end_probe(cl_render* render);
+
+/* Frames of the probe timeline played so far, or -1 when no probe plays.
+ * Any thread; real-time safe. */
+int64_t cl_render_probe_position(const cl_render* render);
+
 /* Largest absolute output sample of a slot since the previous take; resets it.
  * Any thread; real-time safe. */
 float cl_render_take_peak(cl_render* render, int32_t slot);

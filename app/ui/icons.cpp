@@ -42,6 +42,7 @@ constexpr std::array kSymbols{
     SymbolIcon{"checkmark.circle.fill", ""},
     SymbolIcon{"waveform", ""},
     SymbolIcon{"wave.3.right", ""},
+    SymbolIcon{"waveform.badge.mic", ""},
     // Controls.
     SymbolIcon{"speaker.fill", ""},
     SymbolIcon{"speaker.wave.1.fill", ""},

@@ -81,6 +81,10 @@ MainWindow::MainWindow(AppModel& model, ModelBridge& bridge, QWidget* parent)
   refresh();
 }
 
+void MainWindow::setCalibration(CalibrationModel* calibration) {
+  static_cast<SyncPage*>(page(AppSection::sync))->setCalibration(calibration);
+}
+
 QWidget* MainWindow::currentPage() const {
   return pages_->currentWidget();
 }

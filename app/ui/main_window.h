@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include "app/model/app_model.h"
+#include "app/model/calibration_model.h"
 #include "app/ui/model_bridge.h"
 
 class QStackedWidget;
@@ -35,6 +36,8 @@ class MainWindow : public QMainWindow {
   Sidebar* sidebar() const { return sidebar_; }
   // The menu command with this text, if any.
   QAction* action(const QString& text) const;
+  // Calibration by microphone for the Sync page; null: there is none.
+  void setCalibration(CalibrationModel* calibration);
 
  Q_SIGNALS:
   void settingsRequested();

@@ -17,7 +17,9 @@ AppWiring::AppWiring(Executor& main, Parts parts)
   AudioRouter::Environment environment(backend_->system());
   environment.log = &log_;
   AppModel::Parts modelParts;
-  modelParts.router = std::make_unique<AudioRouter>(environment);
+  auto router = std::make_unique<AudioRouter>(environment);
+  AudioRouter& engine = *router;
+  modelParts.router = std::move(router);
   modelParts.log = &log_;
   modelParts.loginItem = std::make_unique<XdgAutostartEntry>();
   modelParts.presence =
@@ -26,10 +28,17 @@ AppWiring::AppWiring(Executor& main, Parts parts)
   modelParts.captureSound = std::make_unique<BackendCaptureCheckSound>(*backend_);
   modelParts.updater = parts.updater ? std::move(parts.updater) : std::make_unique<NoUpdater>();
   model_ = std::make_unique<AppModel>(main_, std::move(modelParts));
+
+  MicCalibration::Environment listening(backend_->system(), engine, engine.queue());
+  listening.log = &log_;
+  calibration_ = std::make_unique<MicCalibration>(listening);
+  calibrationModel_ = std::make_unique<CalibrationModel>(main_, *calibration_, *model_);
 }
 
 AppWiring::~AppWiring() {
   autostart_.cancel();
+  calibrationModel_.reset();
+  calibration_.reset();
   model_.reset();
 }
 
@@ -52,6 +61,7 @@ void AppWiring::willTerminate() {
   if (terminated_) return;
   terminated_ = true;
   autostart_.cancel();
+  calibrationModel_->cancel();
   model_->shutdown();
   log_.info("Choralink quit");
   log_.flush();

@@ -14,8 +14,10 @@
 
 #include "app/model/app_model.h"
 #include "app/model/app_presence.h"
+#include "app/model/calibration_model.h"
 #include "app/model/updater_control.h"
 #include "app/wiring/frame_rules.h"
+#include "engine/calibration/mic_calibration.h"
 #include "engine/dispatch/executor.h"
 #include "engine/hal/audio_backend.h"
 #include "support/log.h"
@@ -45,6 +47,9 @@ class AppWiring {
 
   AppModel& model() { return *model_; }
   AudioBackend& backend() { return *backend_; }
+  // Calibration by microphone on the backend's input devices, for the Sync
+  // page's sheet.
+  CalibrationModel& calibration() { return *calibrationModel_; }
   // What the user should be told about the devices ("Devices are
   // simulated: …"); empty on a real sound server.
   const std::string& backendNote() const { return backend_->note(); }
@@ -72,6 +77,9 @@ class AppWiring {
   // storing the setting again.
   AppPresence* presence_ = nullptr;
   std::unique_ptr<AppModel> model_;
+  // Listen through the router the model owns: they go before it.
+  std::unique_ptr<MicCalibration> calibration_;
+  std::unique_ptr<CalibrationModel> calibrationModel_;
   TaskHandle autostart_;
   bool terminated_ = false;
 };

@@ -143,6 +143,7 @@ void AudioRouter::Impl::clearLiveLocked() {
   live.render = nullptr;
   live.slots.clear();
   live.probe = false;
+  measuredRender = nullptr;
 }
 
 // ---------------------------------------------------------------------------

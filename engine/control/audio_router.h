@@ -148,6 +148,36 @@ class AudioRouter final : public RouterControl {
   void playTestTone() override;
   std::map<std::string, LatencyModel::Output> delayBreakdown() override;
 
+  // ---- Measurement signal (router_measurement.cpp) -------------------------------
+
+  // One device of the broadcast as a measurement sees it: its render slot and
+  // the delay it gets now (latency pad plus the user's offset), in frames.
+  struct MeasuredDevice {
+    std::string uid;
+    std::int32_t delayFrames = 0;
+    // The latency the device reports, in broadcast frames.
+    std::int64_t latencyFrames = 0;
+  };
+  struct MeasurementView {
+    double rate = 0;
+    std::vector<MeasuredDevice> devices;  // in slot order
+  };
+  // The running broadcast's devices; none while no broadcast plays.
+  std::optional<MeasurementView> measurementView();
+  // Plays `signal` on the listed devices one after another, the k-th from
+  // frame lead + k * spacing on, every device silent otherwise, until
+  // endMeasurementSignal (cl_render_start_probe). The router keeps the signal
+  // alive for as long as the broadcast's render state may read it. False
+  // when no broadcast plays or a UID is not one of its devices.
+  bool startMeasurementSignal(std::shared_ptr<const std::vector<float>> signal,
+                              const std::vector<std::string>& uids, std::int32_t leadFrames,
+                              std::int32_t spacingFrames);
+  // Frames of the schedule played so far; none when the broadcast it was
+  // started on has ended or been rebuilt since, or none was started.
+  std::optional<std::int64_t> measurementPosition();
+  // Back to the program. Does nothing when no signal plays.
+  void endMeasurementSignal();
+
   // ---- Capture probe -----------------------------------------------------------------
 
   // A silent session on one output device that shows whether capture works.

@@ -121,6 +121,10 @@ class AudioRouter::Impl : public std::enable_shared_from_this<Impl> {
 
   std::mutex liveMutex;
   Live live;
+  // The render state a measurement signal was started on (cleared with the
+  // live handle) and every signal handed to a render state still alive.
+  cl_render* measuredRender = nullptr;
+  std::vector<std::shared_ptr<const std::vector<float>>> measurementSignals;
 };
 
 // `config` with every value in its range: volumes 0…1 (NaN gives 0), offsets

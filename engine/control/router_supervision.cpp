@@ -138,6 +138,11 @@ void AudioRouter::Impl::teardown() {
   }
   session->teardown();
   session.reset();
+  {
+    // The render state that could read them is gone.
+    std::lock_guard lock(liveMutex);
+    measurementSignals.clear();
+  }
   sessionStartedAt.reset();
   if (silentReported) send(EngineEvent::captureSilent(false));
   silentReported = false;

@@ -19,6 +19,7 @@ class SimulatedBackend final : public AudioBackend {
  public:
   explicit SimulatedBackend(std::string note) : AudioBackend(std::move(note)) {
     sim::presets::addStandardMachine(system_);
+    sim::presets::addStandardRoom(system_);
     system_.setIODriver(sim::IODriver::realtime);
   }
   AudioBackendKind kind() const override { return AudioBackendKind::simulated; }

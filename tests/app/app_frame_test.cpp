@@ -10,6 +10,7 @@
 #include "app/wiring/app_wiring.h"
 #include "app/wiring/frame_rules.h"
 #include "engine/dispatch/virtual_executor.h"
+#include "engine/hal/sim/presets.h"
 #include "support/paths.h"
 #include "tests/app/app_fixture.h"
 #include "tests/common/log_capture.h"
@@ -152,6 +153,14 @@ TEST_F(AppWiringTest, LaunchFinishedRunsInOrderAndAutostartsTwoSecondsLater) {
   clock.advanceBy(0.2);
   EXPECT_EQ(wiring.model().engineState(), EngineState::failed("Turn on at least one device"));
   EXPECT_FALSE(std::filesystem::exists(home / "config/Choralink/settings.json.bad"));
+}
+
+TEST_F(AppWiringTest, TheSimulatedMachineOffersItsMicrophoneForCalibration) {
+  AppWiring& wiring = build();
+  const std::vector<InputDeviceInfo>& microphones = wiring.calibration().microphones();
+  ASSERT_EQ(microphones.size(), 1u);
+  EXPECT_EQ(microphones[0].uid, sim::presets::kMicrophoneUID);
+  EXPECT_FALSE(wiring.calibration().canCalibrate()) << "not broadcasting yet";
 }
 
 }  // namespace

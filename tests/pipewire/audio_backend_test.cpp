@@ -47,8 +47,10 @@ std::string errorOf(const char* request, const std::string& remote) {
   return "(no error)";
 }
 
+// The standard machine and the microphone of its room.
 const std::set<std::string> kStandardMachine{sim::presets::kSpeakersUID, sim::presets::kAirPodsUID,
-                                             sim::presets::kTVUID, sim::presets::kAirPlayUID};
+                                             sim::presets::kTVUID, sim::presets::kAirPlayUID,
+                                             sim::presets::kMicrophoneUID};
 
 TEST(AudioBackendRequest, OnlyPipewireAndSimNameABackend) {
   EXPECT_EQ(parseAudioBackendRequest(nullptr), AudioBackendRequest::automatic);

@@ -23,6 +23,7 @@ struct DeviceSpec {
   std::vector<ValueRange> availableRates;
   std::vector<std::uint32_t> outputStreams{2};  // channels per output stream ("slay" outp)
   std::vector<std::uint32_t> inputStreams;      // channels per input stream ("slay" inpt)
+  std::uint32_t inputLatencyFrames = 0;         // "ltnc" (input scope)
   // "dch2" (output scope), exposed verbatim; empty makes the property unknown.
   std::vector<std::uint32_t> preferredStereo{1, 2};
   std::uint32_t latencyFrames = 0;        // "ltnc" (output scope)

@@ -137,6 +137,21 @@ DeviceSpec userAggregate() {
   return d;
 }
 
+DeviceSpec builtInMicrophone() {
+  DeviceSpec d;
+  d.uid = kMicrophoneUID;
+  d.name = "MacBook Pro Microphone";
+  d.transport = kTransportBuiltIn;
+  d.nominalRate = 48000;
+  d.availableRates = discreteRates({44100, 48000});
+  d.outputStreams = {};
+  d.preferredStereo = {};
+  d.inputStreams = {1};
+  d.inputLatencyFrames = 240;
+  d.bufferFrameSize = 512;
+  return d;
+}
+
 StandardMachine addStandardMachine(SimAudioSystem& system) {
   StandardMachine m;
   m.speakers = system.addDevice(builtInSpeakers());
@@ -145,6 +160,14 @@ StandardMachine addStandardMachine(SimAudioSystem& system) {
   m.airPlay = system.addDevice(airPlaySpeaker());
   system.setDefaultOutput(kSpeakersUID);
   return m;
+}
+
+void addStandardRoom(SimAudioSystem& system) {
+  system.addDevice(builtInMicrophone());
+  system.setRoom(
+      Room::around(kMicrophoneUID,
+                   {{kSpeakersUID, 0.5, 0}, {kAirPodsUID, 1.0, 45, 0.5}, {kTVUID, 3.0, 28}})
+          .withNoise(0.002));
 }
 
 }  // namespace choralink::sim::presets

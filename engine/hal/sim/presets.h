@@ -24,6 +24,7 @@ inline constexpr const char* kUSBHeadsetUID = "USB-Headset-0A12";
 inline constexpr const char* kDisplayUID = "DP-StudioDisplay-77";
 inline constexpr const char* kVirtualUID = "VirtualOutputDevice";
 inline constexpr const char* kUserAggregateUID = "com.example.user-aggregate";
+inline constexpr const char* kMicrophoneUID = "BuiltInMicrophoneDevice";
 
 // Built-in speakers: 48 kHz (44.1–96 kHz), stereo, 676 frames of latency.
 DeviceSpec builtInSpeakers();
@@ -53,8 +54,17 @@ struct StandardMachine {
   AudioObjectID airPlay = kUnknownObject;
 };
 
+// The built-in microphone: 48 kHz, mono input, no output.
+DeviceSpec builtInMicrophone();
+
 // Plugs in built-in speakers (the default output), AirPods-like headphones,
 // an HDMI TV and an AirPlay speaker, in that order.
 StandardMachine addStandardMachine(SimAudioSystem& system);
+
+// Adds the built-in microphone to a standard machine and a room around it
+// in which the speakers, the earbuds and the TV sound at a distance and a
+// little later than they report (as real ones do), over faint noise: enough
+// to try a calibration by microphone on the simulator.
+void addStandardRoom(SimAudioSystem& system);
 
 }  // namespace choralink::sim::presets

@@ -414,7 +414,7 @@ HALStatus SimAudioSystem::Impl::read(AudioObjectID object, const PropertyAddress
       case kPropLatency:
       case kPropSafetyOffset: {
         if (scope == kScopeInput) {
-          out = fixed(std::uint32_t{0});
+          out = fixed(sel == kPropLatency ? spec.inputLatencyFrames : std::uint32_t{0});
           return kStatusOK;
         }
         if (scope != kScopeOutput) return kStatusUnknownProperty;

@@ -59,6 +59,7 @@
 #include "engine/hal/sim/device_spec.h"
 #include "engine/hal/sim/fault_plan.h"
 #include "engine/hal/sim/recording.h"
+#include "engine/hal/sim/room.h"
 #include "engine/hal/sim/signal_source.h"
 
 namespace choralink::sim {
@@ -149,6 +150,12 @@ class SimAudioSystem final : public AudioSystem {
   std::optional<TapDescription> tapDescription(AudioObjectID tap) const;
   // Whether a tap currently keeps the system mix off the default output.
   bool systemOutputMuted() const;
+
+  // ---- The room (room.h) ---------------------------------------------------
+
+  // What the microphone device hears from now on; replaces an earlier room.
+  void setRoom(Room room);
+  void clearRoom();
 
   // ---- Aggregates -----------------------------------------------------------
 

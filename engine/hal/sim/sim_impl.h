@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -204,6 +205,8 @@ class SimAudioSystem::Impl : public std::enable_shared_from_this<SimAudioSystem:
   double realOrigin = 0;   // steady seconds at ioTime 0 (real-time driver)
   TaskHandle clockTick;
   std::optional<double> clockTickDue;
+  std::optional<Room> room;
+  std::mt19937 roomNoise;
 
   // ---- IO driving ----
   std::mutex ioMutex;
@@ -251,8 +254,10 @@ class SimAudioSystem::Impl : public std::enable_shared_from_this<SimAudioSystem:
   double driverNow() const;                     // mutex held: the driver's current IO time
   bool prepareCycle(DeviceRun& run);            // mutex held
   void routeCycle(DeviceRun& run);              // mutex held
-  void wakeDriver();                            // mutex held
-  void scheduleClockTick();                     // mutex held
+  // What the room's microphone hears during this cycle (room.cpp).
+  void renderMicrophone(DeviceRun& run, double period);  // mutex held
+  void wakeDriver();                                     // mutex held
+  void scheduleClockTick();                              // mutex held
   void onClockTick();
   void startRealtime();
   void stopRealtime();

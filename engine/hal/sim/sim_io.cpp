@@ -232,6 +232,7 @@ bool SimAudioSystem::Impl::prepareCycle(DeviceRun& run) {
   run.input.assign(inSamples, 0.0f);
   const Aggregate* aggregate = nullptr;
   if (auto it = aggregates.find(run.device); it != aggregates.end()) aggregate = &it->second;
+  if (!aggregate && room) renderMicrophone(run, period);
   if (aggregate && aggregate->tapAutoStart && !layout.taps.empty()) {
     run.scratch.resize(2 * std::size_t{frames});
     systemMix.render(run.cycleStart, period / frames, frames, run.scratch.data());

@@ -1,0 +1,89 @@
+// The calibration sheet's model: enabled only while broadcasting with a
+// microphone, carries a run's outcome to the model's thread, and applies
+// proposals as the user's own offsets, or nothing.
+#include "app/model/calibration_model.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/calibration/calibration_texts.h"
+#include "tests/app/app_fixture.h"
+#include "tests/app/fake_calibration.h"
+
+namespace choralink::test {
+namespace {
+
+DeviceCalibration proposal(const std::string& uid, DeviceCalibrationStatus status,
+                           std::int64_t ms) {
+  DeviceCalibration device;
+  device.uid = uid;
+  device.status = status;
+  device.newOffsetMs = ms;
+  return device;
+}
+
+class CalibrationModelTest : public AppModelTest {
+ protected:
+  void SetUp() override {
+    storeSettings(settingsWith({"spk", "tv"}));
+    build();
+    publish({device("spk", "Speakers"), device("tv", "TV", Transport::hdmi)});
+    startRunning({"spk", "tv"});
+    sheet = std::make_unique<CalibrationModel>(clock, control, *model);
+  }
+  void finishWith(CalibrationResult result) {
+    control.current.finished(result);
+    advance(0);
+  }
+
+  FakeCalibration control;
+  std::unique_ptr<CalibrationModel> sheet;
+};
+
+TEST_F(CalibrationModelTest, EnabledOnlyWhileBroadcastingWithAMicrophone) {
+  EXPECT_TRUE(sheet->canCalibrate());
+  EXPECT_EQ(sheet->microphoneUID(), "mic-1");
+  control.mics.clear();
+  sheet->refreshMicrophones();
+  EXPECT_FALSE(sheet->canCalibrate());
+  sheet->start();
+  EXPECT_EQ(sheet->phase(), CalibrationModel::Phase::failed);
+  EXPECT_EQ(sheet->message(), CalibrationTexts::kNoMicrophone);
+  EXPECT_TRUE(control.started.empty());
+}
+
+TEST_F(CalibrationModelTest, ApplySetsHeardDevicesOffsetsAndLeavesTheOthers) {
+  sheet->start();
+  ASSERT_EQ(control.started, std::vector<std::string>{"mic-1"});
+  control.current.progress({CalibrationProgress::Phase::verifying, 0.75});
+  advance(0);
+  EXPECT_TRUE(sheet->verifying());
+  EXPECT_DOUBLE_EQ(sheet->progress(), 0.75);
+
+  CalibrationResult result;
+  result.devices = {proposal("spk", DeviceCalibrationStatus::heard, 23),
+                    proposal("tv", DeviceCalibrationStatus::vanished, 99)};
+  finishWith(result);
+  ASSERT_EQ(sheet->phase(), CalibrationModel::Phase::finished);
+  EXPECT_EQ(model->deviceSettings("spk").offsetMs, 0) << "nothing changes before apply";
+
+  EXPECT_TRUE(sheet->apply());
+  EXPECT_EQ(model->deviceSettings("spk").offsetMs, 23);
+  EXPECT_TRUE(model->deviceSettings("spk").offsetUserSet);
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 0);
+  EXPECT_FALSE(sheet->apply()) << "a result applies once";
+}
+
+TEST_F(CalibrationModelTest, CancelStopsTheRunAndDropsItsLateResult) {
+  sheet->start();
+  sheet->cancel();
+  EXPECT_EQ(control.cancels, 1);
+  CalibrationResult result;
+  result.devices = {proposal("spk", DeviceCalibrationStatus::heard, 40)};
+  finishWith(result);
+  EXPECT_EQ(sheet->phase(), CalibrationModel::Phase::idle);
+  EXPECT_FALSE(sheet->apply());
+  EXPECT_EQ(model->deviceSettings("spk").offsetMs, 0);
+}
+
+}  // namespace
+}  // namespace choralink::test
