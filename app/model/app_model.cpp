@@ -379,6 +379,9 @@ void AppModel::handleStopped(const StopReason& reason) {
     case StopReason::Kind::failed:
       setEngineState(EngineState::failed("Stopped: " + reason.message()));
       break;
+    case StopReason::Kind::serviceGone:
+      setEngineState(EngineState::failed(reason.message()));
+      break;
   }
 }
 
