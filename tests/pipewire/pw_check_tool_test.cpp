@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,9 @@
 #include <vector>
 
 #include "engine/hal/pipewire/pw_default_output.h"
+#include "engine/hal/pipewire/pw_link.h"
+#include "engine/hal/pipewire/pw_ports.h"
+#include "engine/hal/pipewire/pw_recorder.h"
 #include "tests/common/temp_folder.h"
 #include "tests/pipewire/pw_daemon.h"
 
@@ -152,6 +156,57 @@ TEST_F(PwCheckToolTest, ASignalMidBroadcastLosesNothingOfTheUsersSetup) {
   }
   restoreDefaultOutput(graph(), {});
   forceQuantum(graph(), 0);
+}
+
+std::vector<std::string> row(const std::string& out, const std::string& uid);
+
+// The process stopped for 0.1 s while the broadcast settles: what reaches
+// the sinks, heard by a recorder of this (unstalled) process, is in step,
+// and the tool, whose own recorder stalled with it, reports it so.
+TEST_F(PwCheckToolTest, AShortStallMidBroadcastLeavesItInStep) {
+  for (int run = 0; run < 6; ++run) {
+    SCOPED_TRACE(run);
+    PwRecorder ours(loop(), "choralink.test.witness", {{"usb", "FL"}, {"hdmi", "FL"}}, 48000 * 6);
+    ASSERT_TRUE(ours.filter().waitForNode(5.0));
+    const uint32_t node = ours.filter().nodeId();
+    ASSERT_TRUE(graph().waitFor([&] { return graph().ports(node).size() == 2; }, 5.0));
+    PwLinks links;
+    for (const auto& [sink, input] : {std::pair{kUsb, "usb"}, std::pair{kHdmi, "hdmi"}}) {
+      auto more = linkPairs(loop(), pairPorts({monitorPorts(graph().ports(sinkId(sink))).front()},
+                                              inputPorts(graph().ports(node), input)));
+      for (auto& link : more)
+        links.push_back(std::move(link));
+    }
+    ASSERT_TRUE(waitActive(loop(), links, 5.0));
+    test::TempFolder scratch;
+    const pid_t child = startBroadcast(daemon_->socketPath(), scratch, graph());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 * run));
+    ::kill(child, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(child, SIGCONT);
+    ours.arm();
+    const int status = exitOf(child, 20.0);
+    const std::string out = test::readFile(scratch / "out");
+    // The witness: each sink's first click less the delay the tool printed,
+    // the driving sink's monitor taken back one cycle.
+    std::vector<long> bases;
+    for (const auto& [index, uid] : {std::pair{0, kUsb}, std::pair{1, kHdmi}}) {
+      const auto words = row(out, uid);
+      ASSERT_EQ(words.size(), 10u) << out;
+      const auto samples = ours.channel(static_cast<size_t>(index));
+      long at = -1;
+      for (size_t i = 0; i < samples.size() && at < 0; ++i)
+        if (std::fabs(samples[i]) > 1e-4f) at = static_cast<long>(i);
+      ASSERT_GE(at, 0) << uid << " heard nothing";
+      if (ours.driverAt(static_cast<size_t>(at)) == sinkId(uid)) {
+        at -= ours.quantumAt(static_cast<size_t>(at));
+      }
+      bases.push_back(at - std::stol(words[5]));
+    }
+    EXPECT_EQ(bases[0], bases[1]) << "the sound is out of step\n" << out;
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("user delays taken out): 0.00 frames"), std::string::npos) << out;
+  }
 }
 
 TEST_F(PwCheckToolTest, ADaemonThatDiesMidBroadcastEndsTheRunWithinASecond) {

@@ -250,6 +250,15 @@ int list(PwGraph& graph) {
 
 long firstClick(const std::vector<float>& samples);
 
+// Whether the sink `uid` drove the graph in the cycle that recorded `frame`.
+// Asked per frame: after a stall the graph may pick another driver while
+// the recording runs, and the one at the end says nothing about the click.
+bool drivingSink(PwGraph& graph, const PwRecorder& recorder, const std::string& uid, long frame) {
+  PwLock lock(graph.loop());
+  const auto node = graph.nodeByName(uid);
+  return node && node->id == recorder.driverAt(static_cast<size_t>(frame));
+}
+
 // The aggregate of `clicks` and what runs on it, undone on every way out.
 struct ClickRun {
   choralink::PipeWireAudioSystem& system;
@@ -381,14 +390,13 @@ int clicks(choralink::PipeWireAudioSystem& system, Watch& watch,
   watch.check();
   // The sink that drives the graph hands its monitor what it was given one
   // cycle later than the others do; take that cycle back out.
-  const uint32_t driver = recorder.filter().lastDriverId();
-  const long quantum = static_cast<long>(recorder.filter().lastFrames());
   std::vector<long> arrivals;
+  std::vector<bool> drove;
   long earliest = -1;
   for (size_t d = 0; d < joinedUIDs.size(); ++d) {
     long at = firstClick(recorder.channel(d));
-    const auto node = graph.nodeByName(joinedUIDs[d]);
-    if (at >= 0 && node && node->id == driver) at -= quantum;
+    drove.push_back(at >= 0 && drivingSink(graph, recorder, joinedUIDs[d], at));
+    if (drove.back()) at -= recorder.quantumAt(static_cast<size_t>(at));
     arrivals.push_back(at);
     if (at >= 0 && (earliest < 0 || at < earliest)) earliest = at;
   }
@@ -402,10 +410,8 @@ int clicks(choralink::PipeWireAudioSystem& system, Watch& watch,
     }
     const long lag = arrivals[d] - earliest;
     heard.push_back(arrivals[d] - wantedFrames[d]);
-    const auto node = graph.nodeByName(joinedUIDs[d]);
     std::printf("%s: first click +%ld frames (%.1f ms)%s\n", joinedUIDs[d].c_str(), lag,
-                1000.0 * static_cast<double>(lag) / rate,
-                node && node->id == driver ? " [drives the graph]" : "");
+                1000.0 * static_cast<double>(lag) / rate, drove[d] ? " [drives the graph]" : "");
   }
   if (status == kExitOK && !heard.empty()) {
     const auto [lo, hi] = std::minmax_element(heard.begin(), heard.end());
@@ -538,8 +544,6 @@ int broadcast(choralink::PipeWireAudioSystem& system, Watch& watch,
   watch.check();
 
   // As in `clicks`: the driving sink's monitor runs one cycle late.
-  const uint32_t driver = recorder.filter().lastDriverId();
-  const long quantum = static_cast<long>(recorder.filter().lastFrames());
   std::printf("broadcast at %.0f Hz, %zu sink(s)\n", broadcastRate, playing.size());
   std::printf("%-22s %14s %8s %8s %12s %12s\n", "sink", "latency", "offset", "delay", "at sink",
               "heard");
@@ -548,8 +552,9 @@ int broadcast(choralink::PipeWireAudioSystem& system, Watch& watch,
   for (size_t d = 0; d < playing.size(); ++d) {
     const std::string& uid = playing[d];
     long at = firstClick(recorder.channel(d));
-    const auto node = graph.nodeByName(uid);
-    if (at >= 0 && node && node->id == driver) at -= quantum;
+    if (at >= 0 && drivingSink(graph, recorder, uid, at)) {
+      at -= recorder.quantumAt(static_cast<size_t>(at));
+    }
     const auto info = devices.find(uid);
     const double latency =
         info == devices.end() || info->second.nominalRate <= 0
