@@ -1,4 +1,4 @@
-// The soak: a synced broadcast on a private daemon of its own while, at
+// pw_soak: a synced broadcast on a private daemon of its own while, at
 // random, a USB-like sink is plugged and unplugged, the user picks another
 // default output and back, the process stalls for 0.1 s (SIGSTOP/SIGCONT from
 // a helper process) and the daemon is killed and started again (the engine
