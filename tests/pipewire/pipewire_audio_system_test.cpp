@@ -210,8 +210,6 @@ TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListen
             kStatusOK);
   queue.runDue();
   EXPECT_GE(*list.count, 1);
-  EXPECT_EQ(*service.count, 1);
-  EXPECT_EQ(HAL::get<uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1u), 0u);
 
   const int before = *list.count;
   plugged.reset();
@@ -349,8 +347,11 @@ TEST_F(PipeWireAudioSystemTest, ADefaultLeftOnOurVanishedSinkFallsBackToARealSin
     }
     setDefault("Choralink");
     system_ = std::make_unique<PipeWireAudioSystem>(options());
+    EXPECT_TRUE(eventually([&] {
+      return graph().defaultSinkName() != "Choralink" &&
+             graph().configuredDefaultSinkName() != "Choralink";
+    }));
     const std::string now = graph().defaultSinkName();
-    EXPECT_NE(now, "Choralink");
     EXPECT_TRUE(graph().nodeByName(now).has_value()) << now;
     EXPECT_EQ(graph().configuredDefaultSinkName(), now);
     EXPECT_EQ(defaultOutput(), device(now.c_str()));
