@@ -201,12 +201,21 @@ class Soak {
     backend_.reset();
     plugged_.reset();
     PwGraph& g = *graph_;
-    return g.waitFor(
+    const bool clean = g.waitFor(
         [&] {
           return !g.nodeByName("Choralink") && !g.nodeByName("choralink.aggregate") &&
                  g.links().size() == linksBefore_ && defaultOutputIs(g, baseline_);
         },
         kTimeout);
+    if (!clean) {
+      PwLock lock(*loop_);
+      std::printf(
+          "soak: left: sink %d, aggregate %d, %zu links (%zu before), default %s (%s before)\n",
+          g.nodeByName("Choralink").has_value(), g.nodeByName("choralink.aggregate").has_value(),
+          g.links().size(), linksBefore_, g.defaultSinkName().c_str(),
+          baseline_.current.value_or("none").c_str());
+    }
+    return clean;
   }
 
  private:
