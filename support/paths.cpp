@@ -76,6 +76,10 @@ fs::path rateRestoreFile() {
   return appSupport() / "rate-restore.json";
 }
 
+fs::path defaultOutputJournalFile() {
+  return appSupport() / "default-output.json";
+}
+
 fs::path logs() {
   return ensure(stateHome() / kAppFolder / "logs");
 }

@@ -17,6 +17,9 @@ std::filesystem::path appSupport();
 std::filesystem::path settingsFile();
 // rate-restore.json in appSupport(): the sample-rate journal.
 std::filesystem::path rateRestoreFile();
+// default-output.json in appSupport(): the output the system had before our
+// muted tap took the default, kept while it holds it.
+std::filesystem::path defaultOutputJournalFile();
 
 // $XDG_STATE_HOME/Choralink/logs (default ~/.local/state/Choralink/logs);
 // created on use.

@@ -57,19 +57,38 @@ AppSettings SettingsStore::load() {
   } catch (const SettingsDecodeError& error) {
     std::filesystem::path aside = url_;
     aside += ".bad";
-    std::error_code ignored;
-    std::filesystem::remove(aside, ignored);
-    std::filesystem::rename(url_, aside, ignored);
+    std::error_code failure;
+    // Only a file of that name is an older copy to replace; anything else
+    // (a folder, say) is not ours to delete and makes the move fail below.
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(aside, failure))) {
+      std::filesystem::remove(aside, failure);
+    }
+    failure.clear();
+    std::filesystem::rename(url_, aside, failure);
+    extra_ = nlohmann::json::object();
+    if (failure) {
+      log_.warn("settings.json was corrupt (" + std::string(error.what()) +
+                ") and could not be moved aside (" + failure.message() + "); it is kept at " +
+                url_.string() + " and nothing is saved over it");
+      warning_ = "Your settings file could not be read and is kept as it was at " + url_.string() +
+                 ". Changes are not saved until it is moved away.";
+      return AppSettings();
+    }
     log_.warn(std::string("settings.json was corrupt; moved to settings.json.bad (") +
               error.what() + ")");
-    extra_ = nlohmann::json::object();
     return AppSettings();
   }
+}
+
+std::string SettingsStore::warning() const {
+  std::lock_guard guard(lock_);
+  return warning_;
 }
 
 void SettingsStore::save(const AppSettings& settings) noexcept {
   try {
     std::lock_guard guard(lock_);
+    if (!warning_.empty()) return;
     Paths::writeAtomically(url_, SettingsCodec::encode(settings, extra_));
   } catch (const std::exception& error) {
     log_.error(std::string("Could not save settings: ") + error.what());

@@ -22,6 +22,8 @@ std::string describe(const StopReason& reason) {
       return "noDevices";
     case StopReason::Kind::captureBlocked:
       return "captureBlocked";
+    case StopReason::Kind::serviceGone:
+      return "serviceGone";
   }
   return "?";
 }

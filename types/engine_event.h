@@ -10,9 +10,12 @@
 
 namespace choralink {
 
+// What a stop for the loss of the sound server tells the user.
+inline constexpr const char* kSoundServerStoppedMessage = "The sound server stopped";
+
 class StopReason {
  public:
-  enum class Kind { failed, user, sleep, noDevices, captureBlocked };
+  enum class Kind { failed, user, sleep, noDevices, captureBlocked, serviceGone };
 
   // A failure with a message for the user.
   static StopReason failed(std::string message) { return {Kind::failed, std::move(message)}; }
@@ -20,9 +23,12 @@ class StopReason {
   static StopReason sleep() { return {Kind::sleep, {}}; }
   static StopReason noDevices() { return {Kind::noDevices, {}}; }
   static StopReason captureBlocked() { return {Kind::captureBlocked, {}}; }
+  // The platform's sound server went away under the broadcast.
+  static StopReason serviceGone() { return {Kind::serviceGone, kSoundServerStoppedMessage}; }
 
   Kind kind() const { return kind_; }
-  // The failure's message; empty for every other case.
+  // The failure's message, kSoundServerStoppedMessage for serviceGone; empty
+  // for every other case.
   const std::string& message() const { return message_; }
 
   friend bool operator==(const StopReason& a, const StopReason& b) {

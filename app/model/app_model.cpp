@@ -66,6 +66,7 @@ AppModel::AppModel(Executor& main, Parts parts)
   if (!router_) throw std::invalid_argument("AppModel needs a router");
 
   settings_ = store_.load();
+  settingsWarning_ = store_.warning();
   showOnboarding_ = !settings_.onboardingDone;
   log_.info("Choralink " + std::string(AppInfo::version()) +
             std::string(PlatformTexts::shown(PlatformTexts::kStartLineSystem)) +
@@ -243,6 +244,7 @@ std::string AppModel::statusLine() const {
   }
   switch (engineState_.kind()) {
     case Kind::off:
+      if (!settingsWarning_.empty()) return settingsWarning_;
       return enabledDevices().empty()
                  ? std::string(PlatformTexts::shown(PlatformTexts::kChooseDevicesStatus))
                  : "Off";
@@ -264,6 +266,7 @@ std::string AppModel::statusLine() const {
 
 bool AppModel::statusIsWarning() const {
   if (captureBlocked_ && !isSharing()) return true;
+  if (engineState_.is(Kind::off) && !settingsWarning_.empty()) return true;
   if (engineState_.is(Kind::failed)) return true;
   if (engineState_.is(Kind::running)) return lostNotice() ? true : captureSilent_;
   return false;
@@ -378,6 +381,9 @@ void AppModel::handleStopped(const StopReason& reason) {
       break;
     case StopReason::Kind::failed:
       setEngineState(EngineState::failed("Stopped: " + reason.message()));
+      break;
+    case StopReason::Kind::serviceGone:
+      setEngineState(EngineState::failed(reason.message()));
       break;
   }
 }

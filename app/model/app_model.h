@@ -121,6 +121,9 @@ class AppModel {
   // The engine's per-device delays, for display.
   const std::map<std::string, LatencyModel::Output>& delays() const { return delays_; }
   const AppSettings& settings() const { return settings_; }
+  // Why settings are not saved this run (a corrupt file the store could not
+  // move aside, and where it is); empty normally. Fixed at start.
+  const std::string& settingsWarning() const { return settingsWarning_; }
   UpdaterControl& updater() { return *updater_; }
 
   AppSection section() const { return section_; }
@@ -250,6 +253,7 @@ class AppModel {
   std::map<std::string, LatencyModel::Output> delays_;
   AppSettings settings_;
   SettingsStore store_;
+  std::string settingsWarning_;
   TaskHandle saveTask_;
   std::unique_ptr<UpdaterControl> updater_;
   // The updater's changes, forwarded as ModelField::updater.

@@ -157,6 +157,10 @@ void AudioRouter::Impl::initialize() {
       [](Impl& self) {
         RateJournal::restoreAll(self.system, self.log, self.rateJournal);
         BroadcastSession::destroyLeftoverAggregates(self.system, self.log);
+        self.serviceListener.emplace(self.system, kSystemObject, kPropServiceIsAlive, kScopeGlobal,
+                                     self.queue, [weak = self.weak_from_this()] {
+                                       if (auto router = weak.lock()) router->serviceChanged();
+                                     });
         self.catalog->start();
         self.snapshots.send(self.catalog->devices());
       },

@@ -67,6 +67,8 @@ class AudioRouter::Impl : public std::enable_shared_from_this<Impl> {
   void watchdogTick();
   bool allowAutomaticRebuild();
   void fail(const std::string& message);
+  // The sound server's "srvl" changed: a loss ends the broadcast at once.
+  void serviceChanged();
   void willSleep();
   // `due`: when the restart may run, on the queue's clock.
   void didWake(double due);
@@ -112,6 +114,8 @@ class AudioRouter::Impl : public std::enable_shared_from_this<Impl> {
   bool silentReported = false;
   std::vector<PropertyListener> aliveListeners;
   std::optional<PropertyListener> overloadListener;
+  // For the router's whole life (installed by initialize, removed at the end).
+  std::optional<PropertyListener> serviceListener;
   bool sleeping = false;
   std::set<std::string> previousPresent;
   std::optional<std::string> lastDefaultUID;

@@ -325,6 +325,31 @@ void AudioRouter::Impl::fail(const std::string& message) {
   send(EngineEvent::stopped(StopReason::failed(message)));
 }
 
+// Without its sound server nothing can play and every rebuild would fail
+// one by one, device by device, for seconds: the broadcast ends now, and the
+// user hears why. A server that does not say (no such property) is alive.
+void AudioRouter::Impl::serviceChanged() {
+  std::uint32_t alive = 1;
+  try {
+    alive = HAL::get<std::uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1);
+  } catch (const HALError&) {
+    return;
+  }
+  if (alive != 0) {
+    log.info("The sound server is back");
+    catalog->scheduleRefresh();
+    return;
+  }
+  const bool broadcasting = wantRunning || (session && !probeRunning());
+  log.error(std::string(kSoundServerStoppedMessage) + (broadcasting ? "; broadcast ended" : ""));
+  wantRunning = false;
+  resumeAfterWake = false;
+  rebuildWork.cancel();
+  wakeWork.cancel();
+  teardown();
+  if (broadcasting) send(EngineEvent::stopped(StopReason::serviceGone()));
+}
+
 void AudioRouter::Impl::willSleep() {
   sleeping = true;
   rebuildWork.cancel();
@@ -359,6 +384,7 @@ void AudioRouter::Impl::didWake(double due) {
 void AudioRouter::Impl::shutdownStep() {
   wantRunning = false;
   teardown();
+  if (serviceListener) serviceListener->remove();
   catalog->stop();
 }
 
@@ -368,6 +394,7 @@ void AudioRouter::Impl::finalCleanup() noexcept {
   wakeWork.cancel();
   try {
     teardown();
+    if (serviceListener) serviceListener->remove();
     catalog->stop();
   } catch (...) {
     // Out of memory while ending: nothing more can be done here.

@@ -100,7 +100,19 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
       expectedChannels += device.outputChannels;
     std::vector<AudioObjectID> active;
     std::vector<int> outputStreams;
+    // An aggregate that died meanwhile (its sound server went away) gains no
+    // member any more: waiting out the deadline would only hold up the
+    // queue, and with it the stop that the loss calls for.
+    const auto dead = [&] {
+      try {
+        return HAL::get<std::uint32_t>(env_.system, aggregate, kPropDeviceIsAlive, kScopeGlobal,
+                                       1) == 0;
+      } catch (const HALError&) {
+        return false;
+      }
+    };
     boundedPoll(env_.queue, kJoinPollInterval, kJoinTimeout, [&] {
+      if (dead()) return true;
       try {
         active = HAL::getArray<std::uint32_t>(env_.system, aggregate, kPropActiveSubDevices,
                                               kScopeGlobal);
@@ -110,6 +122,7 @@ void BroadcastSession::build(const std::vector<AudioDeviceInfo>& devices, bool m
       outputStreams = HAL::streamChannels(env_.system, aggregate, kScopeOutput);
       return sum(outputStreams) >= expectedChannels && active.size() >= devices.size();
     });
+    if (dead()) throw HALError(kStatusBadDevice, "aggregate device died while its devices joined");
 
     try {
       const double aggregateRate =

@@ -6,6 +6,7 @@
 #include "engine/dispatch/serial_queue.h"
 #include "engine/hal/sim/presets.h"
 #include "engine/hal/sim/sim_audio_system.h"
+#include "support/paths.h"
 
 #ifdef CHORALINK_HAVE_PIPEWIRE
 #include "engine/hal/pipewire/pipewire_audio_system.h"
@@ -72,7 +73,8 @@ std::unique_ptr<AudioBackend> openAudioBackend(const AudioBackendOptions& option
 #ifdef CHORALINK_HAVE_PIPEWIRE
   PipeWireAudioSystem::Options pw;
   pw.remoteName = options.pipewireRemote;
-  pw.defaultJournalPath = options.defaultJournalPath;
+  pw.defaultJournalPath = options.defaultJournalPath ? *options.defaultJournalPath
+                                                     : Paths::defaultOutputJournalFile().string();
   pw.timeoutSeconds = options.timeoutSeconds;
   try {
     return std::make_unique<PipeWireBackend>(std::move(pw));

@@ -48,8 +48,11 @@ struct AudioBackendOptions {
   std::optional<std::string> request;
   // The PipeWire daemon; empty: the session's (PIPEWIRE_REMOTE or default).
   std::string pipewireRemote;
-  // Where the PipeWire system journals the default output (empty: nowhere).
-  std::string defaultJournalPath;
+  // Where the PipeWire system journals the default output. None: the
+  // application-support folder (Paths::defaultOutputJournalFile()), which
+  // every composition root uses so that a run after a crash finds it; empty:
+  // nowhere (only tests that look at the journal themselves choose that).
+  std::optional<std::string> defaultJournalPath;
   // Bound on waiting for a daemon that accepted the connection.
   double timeoutSeconds = 2.0;
 };
@@ -76,7 +79,9 @@ class AudioBackend {
   std::string note_;
 };
 
-// Opens the backend the request and the machine call for. The simulated
+// Opens the backend the request and the machine call for. On PipeWire a
+// default output left journaled (or left naming our own sink) by a run that
+// ended uncleanly is put back before this returns. The simulated
 // machine has the standard four output devices and runs its IO in real time
 // on a thread of its own. Throws AudioBackendError (see above).
 std::unique_ptr<AudioBackend> openAudioBackend(const AudioBackendOptions& options = {});

@@ -29,6 +29,9 @@ inline constexpr std::uint32_t kPropDevices = fourCharCode("dev#");             
 inline constexpr std::uint32_t kPropDefaultOutputDevice = fourCharCode("dOut");  // uint32
 // Qualifier: a process id (int32); value: that process's audio object (uint32).
 inline constexpr std::uint32_t kPropProcessObjectForPID = fourCharCode("id2p");
+// Whether the sound server answers (uint32, 1 or 0); its listeners hear when
+// it goes away and when it is back.
+inline constexpr std::uint32_t kPropServiceIsAlive = fourCharCode("srvl");
 
 // Devices.
 inline constexpr std::uint32_t kPropDeviceUID = fourCharCode("uid ");          // StringRef

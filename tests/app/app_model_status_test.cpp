@@ -110,6 +110,23 @@ TEST_F(StatusTest, FailuresShowTheirMessageAsAWarning) {
   expectStatus("No selected device is connected", true);
   send(EngineEvent::stopped(StopReason::failed("HAL gone")));
   expectStatus("Stopped: HAL gone", true);
+  send(EngineEvent::stopped(StopReason::serviceGone()));
+  expectStatus("The sound server stopped", true);
+}
+
+TEST_F(StatusTest, SettingsThatCannotBeSavedAreAWarningUntilSharing) {
+  test::writeFile(settingsFile(), "not JSON");
+  std::filesystem::create_directory(folder / "settings.json.bad");
+  build();
+  publish({spk, desk});
+  EXPECT_NE(model->settingsWarning().find(settingsFile().string()), std::string::npos)
+      << model->settingsWarning();
+  expectStatus(model->settingsWarning(), true);
+  model->setEnabled(desk, true);
+  advance(5);
+  EXPECT_EQ(test::readFile(settingsFile()), "not JSON") << "never saved over";
+  startRunning({"desk"});
+  expectStatus("Sharing to 1 device · In sync", false);
 }
 
 TEST_F(StatusTest, BlockedCaptureAsksForPermissionUntilTheNextStart) {

@@ -149,7 +149,8 @@ TEST_F(AudioRouterTest, StopTearsEverythingDownAndReportsTheUser) {
   EXPECT_THAT(router->levels(), IsEmpty());
   EXPECT_FALSE(system().systemOutputMuted());
   expectNothingLeft();
-  EXPECT_EQ(system().liveObjects().listeners, 2u) << "only the catalog's two listeners remain";
+  EXPECT_EQ(system().liveObjects().listeners, 3u)
+      << "only the catalog's two listeners and the sound server's remain";
 }
 
 TEST_F(AudioRouterTest, StopWhileIdleStillReportsStoppedByUser) {

@@ -417,6 +417,48 @@ TEST_F(RouterSupervisionTest, EndingASilentBroadcastClearsTheSilenceReport) {
                   EngineEvent::captureSilent(false), EngineEvent::stopped(StopReason::user())));
 }
 
+// ---- The sound server going away ------------------------------------------------------------
+
+TEST_F(RouterSupervisionTest, LossOfTheSoundServerEndsTheBroadcastAtOnceAndForGood) {
+  startBoth();
+  takeEvents();
+  const double lost = now();
+  system().setServiceAlive(false);
+  advance(1.0);
+  const auto events = takeTimedEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].event, EngineEvent::stopped(StopReason::serviceGone()));
+  EXPECT_LT(events[0].time - lost, 0.1) << "at once, not after the device debounces";
+  EXPECT_TRUE(logs.contains(LogLevel::error, "The sound server stopped; broadcast ended"));
+  expectNothingLeft();
+  // Nothing restarts by itself: not the devices' changes, not the server's
+  // return (the catalog only reads the devices anew).
+  unplug(kTV);
+  system().setServiceAlive(true);
+  advance(30);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_FALSE(router->isRunning());
+}
+
+TEST_F(RouterSupervisionTest, LossOfTheSoundServerWhileIdleOrPendingARestart) {
+  // Idle: only the log hears of it.
+  system().setServiceAlive(false);
+  settle();
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  system().setServiceAlive(true);
+  settle();
+  // A rebuild pending after an unplug is dropped, and the stop is told.
+  startBoth();
+  takeEvents();
+  unplug(kTV);
+  advance(0.31);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV")));
+  system().setServiceAlive(false);
+  advance(5);
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::serviceGone())));
+  expectNothingLeft();
+}
+
 // ---- Sleep and wake -----------------------------------------------------------------------------
 
 TEST_F(RouterSupervisionTest, SleepAndWakeWhileIdleDoNothing) {

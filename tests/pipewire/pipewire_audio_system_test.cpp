@@ -332,6 +332,34 @@ TEST_F(PipeWireAudioSystemTest, JournalLeftByACrashPutsTheDefaultBack) {
   restoreDefaultOutput(graph(), {});
 }
 
+// A run that died while its sink held the default, with a journal naming
+// that sink (a run that itself started on a stale default) or with no
+// journal at all: the default must end up on a sink that exists.
+TEST_F(PipeWireAudioSystemTest, ADefaultLeftOnOurVanishedSinkFallsBackToARealSink) {
+  for (const bool journaled : {true, false}) {
+    SCOPED_TRACE(journaled ? "journal names our sink" : "no journal");
+    system_.reset();
+    if (journaled) {
+      std::ofstream out(journalPath());
+      out << nlohmann::json{{"current", metadataNameValue("Choralink")},
+                            {"configured", metadataNameValue("Choralink")}}
+                 .dump();
+    }
+    setDefault("Choralink");
+    system_ = std::make_unique<PipeWireAudioSystem>(options());
+    EXPECT_TRUE(eventually([&] {
+      return graph().defaultSinkName() != "Choralink" &&
+             graph().configuredDefaultSinkName() != "Choralink";
+    }));
+    const std::string now = graph().defaultSinkName();
+    EXPECT_TRUE(graph().nodeByName(now).has_value()) << now;
+    EXPECT_EQ(graph().configuredDefaultSinkName(), now);
+    EXPECT_EQ(defaultOutput(), device(now.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(journalPath()));
+  }
+  restoreDefaultOutput(graph(), {});
+}
+
 TEST_F(PipeWireAudioSystemTest, JournalDoesNotOverrideANewerChoice) {
   system_.reset();
   {
@@ -624,6 +652,11 @@ TEST(PipeWireAudioSystemLifetime, DaemonGoingAwayEndsEverythingAndNothingHangs) 
   ASSERT_EQ(
       system.addPropertyListener(kSystemObject, HAL::address(kPropDevices), queue, list.block),
       kStatusOK);
+  ListenerCount service;
+  ASSERT_EQ(system.addPropertyListener(kSystemObject, HAL::address(kPropServiceIsAlive), queue,
+                                       service.block),
+            kStatusOK);
+  EXPECT_EQ(HAL::get<uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal), 1u);
   AudioObjectID aggregate = 0;
   ASSERT_EQ(system.createAggregateDevice(aggregateDescription({kUsb}, ""), aggregate), kStatusOK);
 
@@ -632,6 +665,8 @@ TEST(PipeWireAudioSystemLifetime, DaemonGoingAwayEndsEverythingAndNothingHangs) 
   queue.runDue();
   EXPECT_EQ(*alive.count, 1);
   EXPECT_GE(*list.count, 1);
+  EXPECT_EQ(*service.count, 1);
+  EXPECT_EQ(HAL::get<uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1u), 0u);
   EXPECT_TRUE(HAL::getArray<uint32_t>(system, kSystemObject, kPropDevices, kScopeGlobal).empty());
   EXPECT_EQ(HAL::get<uint32_t>(system, aggregate, kPropDeviceIsAlive, kScopeGlobal, 1u), 0u);
   AudioObjectID tap = 0;

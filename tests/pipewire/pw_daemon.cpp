@@ -199,6 +199,8 @@ void PipeWireTest::SetUpTestSuite() {
   }
   try {
     daemon_ = std::make_unique<PipeWireDaemon>();
+    ::setenv("XDG_CONFIG_HOME", (daemon_->folder() + "/config").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (daemon_->folder() + "/state").c_str(), 1);
   } catch (const std::exception& e) {
     startError_ = e.what();
   }

@@ -57,6 +57,8 @@ class PipeWireDaemon {
   void stop();
   bool running() const { return pid_ > 0; }
   const std::string& socketPath() const { return socket_; }
+  // The daemon's private folder (removed with it).
+  const std::string& folder() const { return dir_; }
   std::string log() const;
 
  private:
@@ -67,7 +69,10 @@ class PipeWireDaemon {
 };
 
 // Base fixture: one daemon per test program (started with the first test),
-// and a fresh connection and graph model per test. Reports the test as
+// and a fresh connection and graph model per test. XDG_CONFIG_HOME and
+// XDG_STATE_HOME point into the daemon's folder, so the default-output and
+// rate journals of everything the tests open (and of the tools they run) stay
+// away from the user's own. Reports the test as
 // skipped when PipeWire is not installed, and fails it when the daemon is
 // installed but does not come up.
 class PipeWireTest : public ::testing::Test {

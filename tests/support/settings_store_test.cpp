@@ -130,6 +130,25 @@ TEST_F(SettingsStoreTest, CorruptFileIsMovedAsideAndLogged) {
                                     .size());
 }
 
+TEST_F(SettingsStoreTest, CorruptFileThatCannotBeMovedAsideIsKeptAndNeverSavedOver) {
+  writeFile(file(), "this is not JSON");
+  fs::create_directory(badFile());
+  writeFile(badFile() / "inside", "someone's");
+  EXPECT_EQ(store.load(), AppSettings());
+  EXPECT_EQ(readFile(file()), "this is not JSON");
+  EXPECT_EQ(readFile(badFile() / "inside"), "someone's");
+  const std::vector<std::string> messages = logged();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("could not be moved aside"), std::string::npos) << messages[0];
+  EXPECT_NE(messages[0].find("kept at " + file().string()), std::string::npos) << messages[0];
+  EXPECT_NE(store.warning().find(file().string()), std::string::npos) << store.warning();
+
+  AppSettings settings;
+  settings.onboardingDone = true;
+  store.save(settings);
+  EXPECT_EQ(readFile(file()), "this is not JSON");
+}
+
 TEST_F(SettingsStoreTest, CorruptFileReplacesAnOlderBadFileAndIsNeverOverwritten) {
   writeFile(badFile(), "older corruption");
   writeFile(file(), "[\"top level is an array\"]");

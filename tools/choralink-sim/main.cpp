@@ -8,93 +8,144 @@
 //   choralink-sim                               built-in, USB, HDMI, Bluetooth
 //   choralink-sim --devices builtin,hdmi --mode mirror
 //   choralink-sim --offset hdmi=20 --unplug usb
+//
+// Exit status: 0 in step, 3 not in step, 2 usage error, 1 failure (--help).
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 
+#include "support/termination_signals.h"
 #include "tools/choralink-sim/sim_scenario.h"
+#include "tools/common/tool_args.h"
 
 namespace {
 
 using choralink::simtool::Options;
+using choralink::tools::UsageError;
+namespace exits = choralink::tools;
+
+// The largest spread of the first click, with the user's offsets taken out,
+// that still counts as in step.
+constexpr double kInStepFrames = 1.0;
 
 void usage(std::FILE* out) {
   std::fputs(
       "usage: choralink-sim [--devices KEY,KEY,...] [--mode synced|mirror]\n"
       "                     [--offset KEY=MS]... [--unplug KEY] [--list]\n"
       "\n"
-      "  --devices  the output devices to plug in and broadcast to, in order\n"
-      "             (default: builtin,usb,hdmi,bluetooth)\n"
+      "  --devices  the output devices to plug in and broadcast to, in order,\n"
+      "             each once (default: builtin,usb,hdmi,bluetooth)\n"
       "  --mode     synced (every device from the broadcast) or mirror (the\n"
       "             default output plays directly and is left out)\n"
-      "  --offset   an extra delay for one device, in whole milliseconds (0-500)\n"
+      "  --offset   an extra delay for one device of the set, in whole\n"
+      "             milliseconds from 0 to 500, at most once per device\n"
       "  --unplug   after the tone, unplug this device and report how long the\n"
       "             broadcast takes to play again on the others\n"
-      "  --list     the device keys\n",
+      "  --list     the device keys\n"
+      "\n"
+      "Exit status: 0 when the devices played in step (within one frame, the\n"
+      "offsets taken out), 3 when they did not, 2 for a usage error (nothing\n"
+      "run), 1 when the broadcast failed or the run was interrupted.\n",
       out);
 }
 
-std::vector<std::string> splitList(const std::string& text) {
+bool knownKey(const std::string& key) {
+  const auto& choices = choralink::simtool::deviceChoices();
+  return std::any_of(choices.begin(), choices.end(),
+                     [&](const auto& choice) { return choice.key == key; });
+}
+
+std::string requireKnown(const std::string& key, const std::string& option) {
+  if (!knownKey(key)) {
+    throw UsageError(option + " names \"" + key + "\", which is no device key (see --list)");
+  }
+  return key;
+}
+
+std::vector<std::string> deviceList(const std::string& text) {
   std::vector<std::string> items;
   std::stringstream in(text);
   for (std::string item; std::getline(in, item, ',');) {
-    if (!item.empty()) items.push_back(item);
+    if (item.empty()) throw UsageError("--devices has an empty name in \"" + text + "\"");
+    requireKnown(item, "--devices");
+    if (std::find(items.begin(), items.end(), item) != items.end()) {
+      throw UsageError("--devices names \"" + item + "\" twice");
+    }
+    items.push_back(item);
   }
+  if (items.empty()) throw UsageError("--devices needs at least one device key");
   return items;
 }
 
-// Parses the arguments; false (after a message) when they make no sense.
+// Parses the arguments; throws UsageError saying what was wrong. Returns
+// false when --help was asked for.
 bool parse(int argc, char** argv, Options& options, bool& list) {
+  std::set<std::string> seen;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const auto value = [&]() -> const char* {
-      if (i + 1 >= argc) return nullptr;
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw UsageError(arg + " needs a value");
       return argv[++i];
     };
+    const auto once = [&] {
+      if (!seen.insert(arg).second) throw UsageError(arg + " is given twice");
+    };
     if (arg == "--help" || arg == "-h") {
-      usage(stdout);
-      std::exit(0);
+      return false;
     } else if (arg == "--list") {
       list = true;
     } else if (arg == "--devices") {
-      const char* v = value();
-      if (!v) return false;
-      options.devices = splitList(v);
-      if (options.devices.empty()) return false;
+      once();
+      options.devices = deviceList(value());
     } else if (arg == "--mode") {
-      const char* v = value();
-      if (!v) return false;
+      once();
+      const std::string v = value();
       const auto mode = choralink::broadcastModeFromRaw(v);
-      if (!mode) {
-        std::fprintf(stderr, "choralink-sim: unknown mode \"%s\"\n", v);
-        return false;
-      }
+      if (!mode) throw UsageError("--mode is \"" + v + "\"; it must be synced or mirror");
       options.mode = *mode;
     } else if (arg == "--offset") {
-      const char* v = value();
-      if (!v) return false;
-      const std::string text = v;
-      const auto eq = text.find('=');
-      if (eq == std::string::npos || eq == 0) return false;
-      try {
-        std::size_t used = 0;
-        const long long ms = std::stoll(text.substr(eq + 1), &used);
-        if (used != text.size() - eq - 1) return false;
-        options.offsetsMs[text.substr(0, eq)] = ms;
-      } catch (const std::exception&) {
-        return false;
-      }
+      const auto [key, ms] = exits::keyValue(value(), "--offset");
+      requireKnown(key, "--offset");
+      if (options.offsetsMs.count(key) != 0) throw UsageError("--offset for " + key + " twice");
+      options.offsetsMs[key] = exits::wholeNumber(ms, 0, 500, "the offset of " + key);
     } else if (arg == "--unplug") {
-      const char* v = value();
-      if (!v) return false;
-      options.unplug = v;
+      once();
+      options.unplug = requireKnown(value(), "--unplug");
     } else {
-      std::fprintf(stderr, "choralink-sim: unknown argument \"%s\"\n", arg.c_str());
-      return false;
+      throw UsageError("unknown argument \"" + arg + "\"");
     }
   }
+  // Names must be of the set that runs (checked once the set is known).
+  for (const auto& [key, ms] : options.offsetsMs) {
+    if (std::find(options.devices.begin(), options.devices.end(), key) == options.devices.end()) {
+      throw UsageError("--offset for \"" + key + "\", which is not in the device set");
+    }
+  }
+  if (options.unplug && std::find(options.devices.begin(), options.devices.end(),
+                                  *options.unplug) == options.devices.end()) {
+    throw UsageError("--unplug names \"" + *options.unplug + "\", which is not in the device set");
+  }
   return true;
+}
+
+// The spread of the first click across the playing devices with each
+// device's offset taken out, in frames; none when a device heard nothing.
+std::optional<double> spreadWithoutOffsets(const choralink::simtool::ToneResult& tone,
+                                           double rate) {
+  std::vector<double> heard;
+  for (const auto& device : tone.devices) {
+    if (!device.playing) continue;
+    if (device.clicks.empty()) return std::nullopt;
+    heard.push_back((device.clicks.front() - static_cast<double>(device.offsetMs) / 1000.0) * rate);
+  }
+  if (heard.empty()) return std::nullopt;
+  const auto [lo, hi] = std::minmax_element(heard.begin(), heard.end());
+  return *hi - *lo;
 }
 
 }  // namespace
@@ -102,23 +153,42 @@ bool parse(int argc, char** argv, Options& options, bool& list) {
 int main(int argc, char** argv) {
   Options options;
   bool list = false;
-  if (!parse(argc, argv, options, list)) {
-    usage(stderr);
-    return 2;
+  try {
+    if (!parse(argc, argv, options, list)) {
+      usage(stdout);
+      return exits::kExitOK;
+    }
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "choralink-sim: %s\n(choralink-sim --help shows the usage)\n",
+                 error.what());
+    return exits::kExitUsage;
   }
   if (list) {
     for (const auto& choice : choralink::simtool::deviceChoices()) {
       std::printf("%-12s %s\n", choice.key.c_str(), choice.description.c_str());
     }
-    return 0;
+    return exits::kExitOK;
   }
   try {
+    // A signal waits for the run (a fraction of a second of real time) to
+    // end normally, so that its scratch folder goes with it.
+    choralink::TerminationSignals signals;
     const auto report = choralink::simtool::run(options);
+    if (const auto signal = signals.received()) {
+      std::fprintf(stderr, "choralink-sim: interrupted (signal %d)\n", *signal);
+      return exits::kExitFailure;
+    }
     std::fputs(choralink::simtool::format(report, options).c_str(), stdout);
-    const bool inStep = report.tone.firstClickSpreadFrames.has_value();
-    return inStep ? 0 : 1;
+    const auto spread = spreadWithoutOffsets(report.tone, report.rate);
+    if (!spread || *spread > kInStepFrames) {
+      std::fprintf(
+          stderr, "choralink-sim: not in step (%s)\n",
+          spread ? (std::to_string(*spread) + " frames apart").c_str() : "a device heard no click");
+      return exits::kExitNotInStep;
+    }
+    return exits::kExitOK;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "choralink-sim: %s\n", error.what());
-    return 1;
+    return exits::kExitFailure;
   }
 }

@@ -21,9 +21,18 @@
 // choice of the simulated machine ends the check (choralink-sim is the tool
 // for that). Everything goes through the platform seam.
 //
-// Exit status: 0 on success, 1 on a usage error (including an unknown
-// CHORALINK_AUDIO_BACKEND), 2 when the daemon or the graph did not do what was
-// asked, or when the backend is not PipeWire.
+// Every UID must name a sink of the graph, at most once; delays are whole
+// milliseconds from 0 to 500, at most one per sink, for sinks that play.
+// SIGINT, SIGTERM and SIGHUP end a run through its normal teardown (the
+// default output is put back, nothing of ours stays in the graph). The
+// default-output and rate journals live in the application-support folder,
+// as the application keeps them, so a run after a crash puts both back.
+//
+// Exit status: 0 when everything was in step (within one frame, the delays
+// taken out); 3 when it ran but was not in step; 2 on a usage error
+// (including an unknown CHORALINK_AUDIO_BACKEND or UID), nothing done; 1 when
+// the daemon or the graph did not do what was asked, the sound server
+// stopped, the run was interrupted, or the backend is not PipeWire.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -50,12 +59,147 @@
 #include "engine/hal/pipewire/pw_ports.h"
 #include "engine/hal/pipewire/pw_recorder.h"
 #include "render/cl_render.h"
+#include "support/paths.h"
+#include "support/termination_signals.h"
+#include "tools/common/tool_args.h"
 
 namespace {
 
 using namespace choralink::pipewire;
+using choralink::tools::kExitFailure;
+using choralink::tools::kExitNotInStep;
+using choralink::tools::kExitOK;
+using choralink::tools::kExitUsage;
+using choralink::tools::UsageError;
 
 constexpr double kTimeout = 5.0;
+// Heard further apart than this (frames, the delays taken out) is not in step.
+constexpr double kInStepFrames = 1.0;
+constexpr int kMaxDelayMs = 500;
+
+// A run that must end before it is done, with the sentence to print and the
+// exit status. Thrown from the waits; everything made so far is undone by
+// its owner on the way out.
+struct Abort {
+  int status;
+  std::string message;
+};
+
+// What ends a run early: a termination signal, the sound server going away
+// (the platform's "srvl"), or the broadcast stopping under the router.
+class Watch {
+ public:
+  Watch(choralink::TerminationSignals& signals, choralink::AudioSystem& system, PwThreadLoop& loop)
+      : signals_(signals), system_(system), loop_(loop) {}
+
+  void follow(choralink::AudioRouter* router) { router_ = router; }
+
+  // Throws Abort when the run must end.
+  void check() {
+    using namespace choralink;
+    if (const auto signal = signals_.received()) {
+      throw Abort{kExitFailure, "interrupted by signal " + std::to_string(*signal)};
+    }
+    if (router_ != nullptr) {
+      for (const EngineEvent& event : router_->events().takeBuffered()) {
+        const auto* stopped = event.as<EngineEvent::Stopped>();
+        if (stopped == nullptr) continue;
+        if (stopped->reason.kind() == StopReason::Kind::serviceGone) {
+          throw Abort{kExitFailure, kSoundServerStoppedMessage};
+        }
+        throw Abort{kExitFailure, "the broadcast stopped: " + describe(stopped->reason)};
+      }
+    }
+    if (HAL::get<std::uint32_t>(system_, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1) ==
+        0) {
+      throw Abort{kExitFailure, kSoundServerStoppedMessage};
+    }
+  }
+
+  // Polls `done` (with the loop lock held) until it holds or `seconds` have
+  // passed, checking between polls; false on time-out.
+  bool waitFor(const std::function<bool()>& done, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+      check();
+      {
+        PwLock lock(loop_);
+        if (done()) return true;
+      }
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+ private:
+  choralink::TerminationSignals& signals_;
+  choralink::AudioSystem& system_;
+  PwThreadLoop& loop_;
+  choralink::AudioRouter* router_ = nullptr;
+};
+
+// What the command line asked for.
+struct Request {
+  std::string command;
+  std::vector<std::string> uids;
+  std::map<std::string, int> delaysMs;
+};
+
+Request parseArguments(int argc, char** argv) {
+  Request request;
+  if (argc < 2) throw UsageError("no command given");
+  request.command = argv[1];
+  if (request.command != "list" && request.command != "clicks" && request.command != "broadcast") {
+    throw UsageError("unknown command \"" + request.command + "\"");
+  }
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (request.command == "list") throw UsageError("list takes no arguments");
+    if (arg == "--delay") {
+      if (i + 1 >= argc) throw UsageError("--delay needs UID=MS");
+      const auto [uid, ms] = choralink::tools::keyValue(argv[++i], "--delay");
+      if (request.delaysMs.count(uid) != 0) throw UsageError("--delay for " + uid + " twice");
+      request.delaysMs[uid] = static_cast<int>(
+          choralink::tools::wholeNumber(ms, 0, kMaxDelayMs, "the delay of " + uid));
+    } else if (arg.starts_with("-")) {
+      throw UsageError("unknown option \"" + arg + "\"");
+    } else {
+      if (std::find(request.uids.begin(), request.uids.end(), arg) != request.uids.end()) {
+        throw UsageError("sink " + arg + " is named twice");
+      }
+      request.uids.push_back(arg);
+    }
+  }
+  if (!request.uids.empty()) {
+    for (const auto& [uid, ms] : request.delaysMs) {
+      if (std::find(request.uids.begin(), request.uids.end(), uid) == request.uids.end()) {
+        throw UsageError("--delay for " + uid + ", which is not among the sinks named");
+      }
+    }
+  }
+  return request;
+}
+
+// Every UID the request names must be a sink of the graph (not one of ours).
+void checkNamesExist(PwGraph& graph, const Request& request) {
+  std::vector<std::string> sinks;
+  {
+    PwLock lock(graph.loop());
+    const GraphClock clock = graphClock(graph);
+    for (const auto& node : graph.sinks()) {
+      const SinkFacts f = describeSink(node, clock);
+      if (!f.ours) sinks.push_back(f.uid);
+    }
+  }
+  std::vector<std::string> named = request.uids;
+  for (const auto& [uid, ms] : request.delaysMs)
+    named.push_back(uid);
+  for (const auto& uid : named) {
+    if (std::find(sinks.begin(), sinks.end(), uid) == sinks.end()) {
+      throw UsageError("there is no sink " + uid + " (choralink-pw list shows them)");
+    }
+  }
+}
 constexpr double kRecordSeconds = 3.5;  // the six clicks take 2.53 s
 constexpr float kClickThreshold = 1e-4f;
 
@@ -104,23 +248,53 @@ int list(PwGraph& graph) {
   return 0;
 }
 
-int clicks(choralink::PipeWireAudioSystem& system, const std::vector<std::string>& uids,
-           const std::map<std::string, int>& delaysMs) {
+long firstClick(const std::vector<float>& samples);
+
+// Whether the sink `uid` drove the graph in the cycle that recorded `frame`.
+// Asked per frame: after a stall the graph may pick another driver while
+// the recording runs, and the one at the end says nothing about the click.
+bool drivingSink(PwGraph& graph, const PwRecorder& recorder, const std::string& uid, long frame) {
+  PwLock lock(graph.loop());
+  const auto node = graph.nodeByName(uid);
+  return node && node->id == recorder.driverAt(static_cast<size_t>(frame));
+}
+
+// The aggregate of `clicks` and what runs on it, undone on every way out.
+struct ClickRun {
+  choralink::PipeWireAudioSystem& system;
+  choralink::AudioObjectID aggregate = 0;
+  choralink::IOProcID proc = choralink::kNoIOProc;
+  cl_render* render = nullptr;
+  ~ClickRun() {
+    if (proc != choralink::kNoIOProc) {
+      system.stopDevice(aggregate, proc);
+      system.destroyIOProcID(aggregate, proc);
+    }
+    if (aggregate != 0) system.destroyAggregateDevice(aggregate);
+    if (render != nullptr) cl_render_destroy(render);
+  }
+};
+
+int clicks(choralink::PipeWireAudioSystem& system, Watch& watch,
+           const std::vector<std::string>& uids, const std::map<std::string, int>& delaysMs) {
   using namespace choralink;
   PwGraph& graph = system.graph();
   PwThreadLoop& loop = system.loop();
-  const GraphClock clock = graphClock(graph);
   std::vector<SinkFacts> chosen;
-  for (const auto& node : graph.sinks()) {
-    const SinkFacts f = describeSink(node, clock);
-    const bool named = std::find(uids.begin(), uids.end(), f.uid) != uids.end();
-    if (f.ours || (uids.empty() ? f.transport == kTransportVirtual : !named)) continue;
-    chosen.push_back(f);
+  {
+    PwLock lock(loop);
+    const GraphClock clock = graphClock(graph);
+    for (const auto& node : graph.sinks()) {
+      const SinkFacts f = describeSink(node, clock);
+      const bool named = std::find(uids.begin(), uids.end(), f.uid) != uids.end();
+      if (f.ours || (uids.empty() ? f.transport == kTransportVirtual : !named)) continue;
+      chosen.push_back(f);
+    }
   }
   if (chosen.empty() || chosen.size() > CL_MAX_SLOTS) {
     std::fprintf(stderr, "choralink-pw: %zu sinks chosen (1 to %d needed)\n", chosen.size(),
                  CL_MAX_SLOTS);
-    return 2;
+    return kExitFailure;
   }
 
   // Through the seam, as a broadcast builds it: an aggregate of the chosen
@@ -137,15 +311,16 @@ int clicks(choralink::PipeWireAudioSystem& system, const std::vector<std::string
   for (const auto& f : chosen)
     description[kAggregateSubDevicesKey].push_back(
         {{kSubDeviceUIDKey, f.uid}, {kSubDeviceDriftKey, 1}});
-  AudioObjectID aggregate = 0;
-  if (const HALStatus status = system.createAggregateDevice(description, aggregate)) {
+  ClickRun run{system};
+  if (const HALStatus status = system.createAggregateDevice(description, run.aggregate)) {
     std::fprintf(stderr, "choralink-pw: create aggregate: %s\n", fourCC(status).c_str());
-    return 2;
+    return kExitFailure;
   }
   std::vector<uint32_t> joined;
-  graph.waitFor(
+  watch.waitFor(
       [&] {
-        joined = HAL::getArray<uint32_t>(system, aggregate, kPropActiveSubDevices, kScopeGlobal);
+        joined =
+            HAL::getArray<uint32_t>(system, run.aggregate, kPropActiveSubDevices, kScopeGlobal);
         return joined.size() == chosen.size();
       },
       kTimeout);
@@ -170,24 +345,22 @@ int clicks(choralink::PipeWireAudioSystem& system, const std::vector<std::string
       std::printf("%s: did not join\n", f.uid.c_str());
     }
   }
-  if (joined.empty()) {
-    system.destroyAggregateDevice(aggregate);
-    return 2;
-  }
+  if (joined.empty()) return kExitFailure;
 
-  const double rate = HAL::get<double>(system, aggregate, kPropNominalSampleRate, kScopeGlobal);
-  cl_render* render = cl_render_create(static_cast<int32_t>(layouts.size()), layouts.data(),
-                                       cl_input_layout{-1, 0}, static_cast<int32_t>(rate), rate);
-  if (render == nullptr) return 2;
+  const double rate = HAL::get<double>(system, run.aggregate, kPropNominalSampleRate, kScopeGlobal);
+  run.render = cl_render_create(static_cast<int32_t>(layouts.size()), layouts.data(),
+                                cl_input_layout{-1, 0}, static_cast<int32_t>(rate), rate);
+  if (run.render == nullptr) return kExitFailure;
+  std::vector<long> wantedFrames;
   for (size_t d = 0; d < joinedUIDs.size(); ++d) {
     const auto it = delaysMs.find(joinedUIDs[d]);
     const int ms = it != delaysMs.end() ? it->second : 0;
-    cl_render_set_delay_frames(render, static_cast<int32_t>(d),
-                               static_cast<int32_t>(std::lround(rate * ms / 1000.0)));
+    wantedFrames.push_back(std::lround(rate * ms / 1000.0));
+    cl_render_set_delay_frames(run.render, static_cast<int32_t>(d),
+                               static_cast<int32_t>(wantedFrames.back()));
   }
-  IOProcID proc = kNoIOProc;
-  system.createIOProcID(aggregate, cl_ioproc_ptr, render, proc);
-  system.startDevice(aggregate, proc);
+  system.createIOProcID(run.aggregate, cl_ioproc_ptr, run.render, run.proc);
+  system.startDevice(run.aggregate, run.proc);
 
   // What each sink was given, from its monitor (the left channel only).
   std::vector<PwDspPort> recorderPorts;
@@ -195,62 +368,59 @@ int clicks(choralink::PipeWireAudioSystem& system, const std::vector<std::string
     recorderPorts.push_back({uid, "FL"});
   PwRecorder recorder(loop, "choralink.check.recorder", recorderPorts,
                       static_cast<size_t>(rate * kRecordSeconds));
-  int status = 0;
   PwLinks links = linkMonitors(loop, graph, recorder, joinedUIDs);
-  if (!waitActive(loop, links, kTimeout)) {
+  if (!watch.waitFor([&] { return allActive(links) && links.size() == joinedUIDs.size(); },
+                     kTimeout)) {
     std::fprintf(stderr, "choralink-pw: the monitors could not be recorded\n");
-    status = 2;
-  } else {
-    // A quarter second of rendered cycles lets gains and delays settle.
-    const uint64_t start = cl_render_heartbeat(render);
-    graph.waitFor(
-        [&] {
-          const uint64_t frames = recorder.filter().lastFrames();
-          return frames > 0 && (cl_render_heartbeat(render) - start) * frames >= rate / 4;
-        },
-        kTimeout);
-    recorder.arm();
-    graph.waitFor([&] { return recorder.frames() > 0; }, kTimeout);
-    cl_render_trigger_test_tone(render);
-    graph.waitFor([&] { return recorder.full(); }, kRecordSeconds + kTimeout);
-    // The sink that drives the graph hands its monitor what it was given one
-    // cycle later than the others do; take that cycle back out.
-    const uint32_t driver = recorder.filter().lastDriverId();
-    const long quantum = static_cast<long>(recorder.filter().lastFrames());
-    std::vector<long> arrivals;
-    long earliest = -1;
-    for (size_t d = 0; d < joinedUIDs.size(); ++d) {
-      const auto samples = recorder.channel(d);
-      long at = -1;
-      for (size_t i = 0; i < samples.size(); ++i) {
-        if (std::fabs(samples[i]) > kClickThreshold) {
-          at = static_cast<long>(i);
-          break;
-        }
-      }
-      const auto node = graph.nodeByName(joinedUIDs[d]);
-      if (at >= 0 && node && node->id == driver) at -= quantum;
-      arrivals.push_back(at);
-      if (at >= 0 && (earliest < 0 || at < earliest)) earliest = at;
+    return kExitFailure;
+  }
+  // A quarter second of rendered cycles lets gains and delays settle.
+  const uint64_t start = cl_render_heartbeat(run.render);
+  watch.waitFor(
+      [&] {
+        const uint64_t frames = recorder.filter().lastFrames();
+        return frames > 0 && (cl_render_heartbeat(run.render) - start) * frames >= rate / 4;
+      },
+      kTimeout);
+  recorder.arm();
+  watch.waitFor([&] { return recorder.frames() > 0; }, kTimeout);
+  cl_render_trigger_test_tone(run.render);
+  watch.waitFor([&] { return recorder.full(); }, kRecordSeconds + kTimeout);
+  // Nothing measured after a loss counts.
+  watch.check();
+  // The sink that drives the graph hands its monitor what it was given one
+  // cycle later than the others do; take that cycle back out.
+  std::vector<long> arrivals;
+  std::vector<bool> drove;
+  long earliest = -1;
+  for (size_t d = 0; d < joinedUIDs.size(); ++d) {
+    long at = firstClick(recorder.channel(d));
+    drove.push_back(at >= 0 && drivingSink(graph, recorder, joinedUIDs[d], at));
+    if (drove.back()) at -= recorder.quantumAt(static_cast<size_t>(at));
+    arrivals.push_back(at);
+    if (at >= 0 && (earliest < 0 || at < earliest)) earliest = at;
+  }
+  int status = kExitOK;
+  std::vector<long> heard;
+  for (size_t d = 0; d < joinedUIDs.size(); ++d) {
+    if (arrivals[d] < 0) {
+      std::printf("%s: no click recorded\n", joinedUIDs[d].c_str());
+      status = kExitFailure;
+      continue;
     }
-    for (size_t d = 0; d < joinedUIDs.size(); ++d) {
-      if (arrivals[d] < 0) {
-        std::printf("%s: no click recorded\n", joinedUIDs[d].c_str());
-        status = 2;
-        continue;
-      }
-      const long lag = arrivals[d] - earliest;
-      const auto node = graph.nodeByName(joinedUIDs[d]);
-      std::printf("%s: first click +%ld frames (%.1f ms)%s\n", joinedUIDs[d].c_str(), lag,
-                  1000.0 * static_cast<double>(lag) / rate,
-                  node && node->id == driver ? " [drives the graph]" : "");
+    const long lag = arrivals[d] - earliest;
+    heard.push_back(arrivals[d] - wantedFrames[d]);
+    std::printf("%s: first click +%ld frames (%.1f ms)%s\n", joinedUIDs[d].c_str(), lag,
+                1000.0 * static_cast<double>(lag) / rate, drove[d] ? " [drives the graph]" : "");
+  }
+  if (status == kExitOK && !heard.empty()) {
+    const auto [lo, hi] = std::minmax_element(heard.begin(), heard.end());
+    if (static_cast<double>(*hi - *lo) > kInStepFrames) {
+      std::fprintf(stderr, "choralink-pw: not in step: %ld frames apart, the delays taken out\n",
+                   *hi - *lo);
+      status = kExitNotInStep;
     }
   }
-  system.stopDevice(aggregate, proc);
-  system.destroyIOProcID(aggregate, proc);
-  system.destroyAggregateDevice(aggregate);
-  links.clear();
-  cl_render_destroy(render);
   return status;
 }
 
@@ -262,43 +432,41 @@ long firstClick(const std::vector<float>& samples) {
   return -1;
 }
 
-// Polls `done` until it holds or `seconds` have passed; for conditions that
-// follow the engine's queue rather than the PipeWire loop.
-bool pollFor(const std::function<bool()>& done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-int broadcast(choralink::PipeWireAudioSystem& system, const std::vector<std::string>& uids,
-              const std::map<std::string, int>& delaysMs) {
+int broadcast(choralink::PipeWireAudioSystem& system, Watch& watch,
+              const std::vector<std::string>& uids, const std::map<std::string, int>& delaysMs) {
   using namespace choralink;
   PwGraph& graph = system.graph();
   PwThreadLoop& loop = system.loop();
 
-  // The engine's log and rate journal go to a scratch folder; its warnings
-  // and errors to standard error.
-  char pattern[] = "/tmp/choralink-pw-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) return 2;
-  const std::filesystem::path scratch = pattern;
-  int status = 0;
-  {
-    Log log(scratch / "engine.log", [](LogLevel level, std::string_view message) {
-      if (level != LogLevel::info) {
-        std::fprintf(stderr, "choralink-pw: engine: %.*s\n", static_cast<int>(message.size()),
-                     message.data());
-      }
-    });
-    AudioRouter::Environment environment(system);
-    environment.log = &log;
-    environment.rateJournal = scratch / "rate-restore.json";
-    environment.isLaptop = false;
-    AudioRouter router(environment);
+  // The engine's log goes to a scratch folder that goes with the run (its
+  // warnings and errors also to standard error); the rate journal is the
+  // application's own, so that a run after a crash finds it.
+  tools::ScratchFolder scratch("choralink-pw");
+  Log log(scratch.path() / "engine.log", [](LogLevel level, std::string_view message) {
+    if (level != LogLevel::info) {
+      std::fprintf(stderr, "choralink-pw: engine: %.*s\n", static_cast<int>(message.size()),
+                   message.data());
+    }
+  });
+  AudioRouter::Environment environment(system);
+  environment.log = &log;
+  environment.rateJournal = Paths::rateRestoreFile();
+  environment.isLaptop = false;
+  AudioRouter router(environment);
+  watch.follow(&router);
+  // However this ends, the router goes before the log and the scratch folder.
+  struct Unfollow {
+    Watch& watch;
+    AudioRouter& router;
+    ~Unfollow() {
+      watch.follow(nullptr);
+      router.shutdownSync(kTimeout);
+    }
+  } unfollow{watch, router};
 
-    BroadcastConfig config;
+  BroadcastConfig config;
+  {
+    PwLock lock(loop);
     const GraphClock clock = graphClock(graph);
     for (const auto& node : graph.sinks()) {
       const SinkFacts f = describeSink(node, clock);
@@ -308,162 +476,182 @@ int broadcast(choralink::PipeWireAudioSystem& system, const std::vector<std::str
       config.devices.push_back(
           DeviceConfig{f.uid, 1.0f, delay != delaysMs.end() ? delay->second : 0, false});
     }
-    auto started = router.start(config);
-    if (started.wait_for(std::chrono::duration<double>(kTimeout)) != std::future_status::ready) {
-      std::fprintf(stderr, "choralink-pw: the broadcast did not start in time\n");
-      router.shutdownSync(kTimeout);
-      return 2;
-    }
-    try {
-      started.get();
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "choralink-pw: the broadcast did not start: %s\n", e.what());
-      return 2;
-    }
-    const auto delays = router.delayBreakdown();
-    if (!router.isRunning() || delays.empty()) {
-      std::fprintf(stderr, "choralink-pw: nothing to broadcast to (%zu sinks chosen)\n",
-                   config.devices.size());
-      router.shutdownSync(kTimeout);
-      return 2;
-    }
-    std::map<std::string, AudioDeviceInfo> devices;
-    for (const auto& list : router.deviceSnapshots().takeBuffered()) {
-      for (const auto& d : list)
-        devices[d.uid] = d;
-    }
-    std::vector<std::string> playing;
-    int64_t longest = 0;
-    for (const auto& [uid, delay] : delays) {
-      playing.push_back(uid);
-      longest = std::max(longest, delay.totalFrames);
-    }
-    // The aggregate runs at the graph's rate.
-    const double broadcastRate = graphClock(graph).rate;
-
-    std::vector<PwDspPort> recorderPorts;
-    for (const auto& uid : playing)
-      recorderPorts.push_back({uid, "FL"});
-    PwRecorder recorder(loop, "choralink.check.recorder", recorderPorts,
-                        static_cast<size_t>(broadcastRate / 2) + static_cast<size_t>(longest));
-    PwLinks links = linkMonitors(loop, graph, recorder, playing);
-    if (!waitActive(loop, links, kTimeout)) {
-      std::fprintf(stderr, "choralink-pw: the monitors could not be recorded\n");
-      status = 2;
-    } else {
-      // A quarter second of rendered cycles lets gains and delays settle.
-      const uint64_t start = router.heartbeat();
-      pollFor(
-          [&] {
-            const uint64_t frames = recorder.filter().lastFrames();
-            return frames > 0 && (router.heartbeat() - start) * frames >= broadcastRate / 4;
-          },
-          kTimeout);
-      recorder.arm();
-      graph.waitFor([&] { return recorder.frames() > 0; }, kTimeout);
-      router.playTestTone();
-      graph.waitFor([&] { return recorder.full(); }, kTimeout + 2.0);
-
-      // As in `clicks`: the driving sink's monitor runs one cycle late.
-      const uint32_t driver = recorder.filter().lastDriverId();
-      const long quantum = static_cast<long>(recorder.filter().lastFrames());
-      std::printf("broadcast at %.0f Hz, %zu sink(s)\n", broadcastRate, playing.size());
-      std::printf("%-22s %14s %8s %8s %12s %12s\n", "sink", "latency", "offset", "delay", "at sink",
-                  "heard");
-      std::vector<double> heard;
-      for (size_t d = 0; d < playing.size(); ++d) {
-        const std::string& uid = playing[d];
-        long at = firstClick(recorder.channel(d));
-        const auto node = graph.nodeByName(uid);
-        if (at >= 0 && node && node->id == driver) at -= quantum;
-        const auto info = devices.find(uid);
-        const double latency =
-            info == devices.end() || info->second.nominalRate <= 0
-                ? 0.0
-                : info->second.latencyFrames * broadcastRate / info->second.nominalRate;
-        const auto offset = delaysMs.find(uid);
-        const double offsetFrames =
-            offset == delaysMs.end() ? 0.0 : std::round(broadcastRate * offset->second / 1000.0);
-        if (at < 0) {
-          std::printf("%-22s no click recorded\n", uid.c_str());
-          status = 2;
-          continue;
-        }
-        std::printf("%-22s %11.0f fr %5.0f ms %8lld %9ld fr %9.0f fr\n", uid.c_str(), latency,
-                    1000.0 * offsetFrames / broadcastRate,
-                    static_cast<long long>(delays.at(uid).totalFrames), at,
-                    static_cast<double>(at) + latency);
-        heard.push_back(static_cast<double>(at) + latency - offsetFrames);
-      }
-      if (!heard.empty()) {
-        const auto [lo, hi] = std::minmax_element(heard.begin(), heard.end());
-        std::printf(
-            "spread of the heard first click (user delays taken out): %.2f frames (%.3f ms)\n",
-            *hi - *lo, 1000.0 * (*hi - *lo) / broadcastRate);
-      }
-    }
-    links.clear();
-    router.shutdownSync(kTimeout);
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(scratch, ignored);
+  auto started = router.start(config);
+  const auto startDeadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(kTimeout);
+  while (started.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+    watch.check();
+    if (std::chrono::steady_clock::now() > startDeadline) {
+      std::fprintf(stderr, "choralink-pw: the broadcast did not start in time\n");
+      return kExitFailure;
+    }
+  }
+  try {
+    started.get();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "choralink-pw: the broadcast did not start: %s\n", e.what());
+    return kExitFailure;
+  }
+  const auto delays = router.delayBreakdown();
+  if (!router.isRunning() || delays.empty()) {
+    std::fprintf(stderr, "choralink-pw: nothing to broadcast to (%zu sinks chosen)\n",
+                 config.devices.size());
+    return kExitFailure;
+  }
+  std::map<std::string, AudioDeviceInfo> devices;
+  for (const auto& list : router.deviceSnapshots().takeBuffered()) {
+    for (const auto& d : list)
+      devices[d.uid] = d;
+  }
+  std::vector<std::string> playing;
+  int64_t longest = 0;
+  for (const auto& [uid, delay] : delays) {
+    playing.push_back(uid);
+    longest = std::max(longest, delay.totalFrames);
+  }
+  // The aggregate runs at the graph's rate.
+  double broadcastRate = 0;
+  {
+    PwLock lock(loop);
+    broadcastRate = graphClock(graph).rate;
+  }
+
+  std::vector<PwDspPort> recorderPorts;
+  for (const auto& uid : playing)
+    recorderPorts.push_back({uid, "FL"});
+  PwRecorder recorder(loop, "choralink.check.recorder", recorderPorts,
+                      static_cast<size_t>(broadcastRate / 2) + static_cast<size_t>(longest));
+  PwLinks links = linkMonitors(loop, graph, recorder, playing);
+  if (!watch.waitFor([&] { return allActive(links) && links.size() == playing.size(); },
+                     kTimeout)) {
+    std::fprintf(stderr, "choralink-pw: the monitors could not be recorded\n");
+    return kExitFailure;
+  }
+  // A quarter second of rendered cycles lets gains and delays settle.
+  const uint64_t start = router.heartbeat();
+  watch.waitFor(
+      [&] {
+        const uint64_t frames = recorder.filter().lastFrames();
+        return frames > 0 && (router.heartbeat() - start) * frames >= broadcastRate / 4;
+      },
+      kTimeout);
+  recorder.arm();
+  watch.waitFor([&] { return recorder.frames() > 0; }, kTimeout);
+  router.playTestTone();
+  watch.waitFor([&] { return recorder.full(); }, kTimeout + 2.0);
+  // Nothing measured after a loss (or a stop) counts.
+  watch.check();
+
+  // As in `clicks`: the driving sink's monitor runs one cycle late.
+  std::printf("broadcast at %.0f Hz, %zu sink(s)\n", broadcastRate, playing.size());
+  std::printf("%-22s %14s %8s %8s %12s %12s\n", "sink", "latency", "offset", "delay", "at sink",
+              "heard");
+  int status = kExitOK;
+  std::vector<double> heard;
+  for (size_t d = 0; d < playing.size(); ++d) {
+    const std::string& uid = playing[d];
+    long at = firstClick(recorder.channel(d));
+    if (at >= 0 && drivingSink(graph, recorder, uid, at)) {
+      at -= recorder.quantumAt(static_cast<size_t>(at));
+    }
+    const auto info = devices.find(uid);
+    const double latency =
+        info == devices.end() || info->second.nominalRate <= 0
+            ? 0.0
+            : info->second.latencyFrames * broadcastRate / info->second.nominalRate;
+    const auto offset = delaysMs.find(uid);
+    const double offsetFrames =
+        offset == delaysMs.end() ? 0.0 : std::round(broadcastRate * offset->second / 1000.0);
+    if (at < 0) {
+      std::printf("%-22s no click recorded\n", uid.c_str());
+      status = kExitFailure;
+      continue;
+    }
+    std::printf("%-22s %11.0f fr %5.0f ms %8lld %9ld fr %9.0f fr\n", uid.c_str(), latency,
+                1000.0 * offsetFrames / broadcastRate,
+                static_cast<long long>(delays.at(uid).totalFrames), at,
+                static_cast<double>(at) + latency);
+    heard.push_back(static_cast<double>(at) + latency - offsetFrames);
+  }
+  if (!heard.empty()) {
+    const auto [lo, hi] = std::minmax_element(heard.begin(), heard.end());
+    std::printf("spread of the heard first click (user delays taken out): %.2f frames (%.3f ms)\n",
+                *hi - *lo, 1000.0 * (*hi - *lo) / broadcastRate);
+    if (status == kExitOK && *hi - *lo > kInStepFrames) {
+      std::fprintf(stderr, "choralink-pw: not in step\n");
+      status = kExitNotInStep;
+    }
+  }
   return status;
 }
 
-int usage() {
-  std::fprintf(stderr,
+void usage(std::FILE* out) {
+  std::fprintf(out,
                "usage: choralink-pw list\n"
                "       choralink-pw clicks [--delay UID=MS]... [UID]...\n"
-               "       choralink-pw broadcast [--delay UID=MS]... [UID]...\n");
-  return 1;
+               "       choralink-pw broadcast [--delay UID=MS]... [UID]...\n"
+               "\n"
+               "UIDs are sink names as `list` shows them, each at most once; MS is a\n"
+               "whole number of milliseconds from 0 to %d, at most once per sink.\n"
+               "\n"
+               "Exit status: 0 in step (within one frame, the delays taken out), 3 not\n"
+               "in step, 2 usage error (nothing done), 1 runtime failure (no daemon,\n"
+               "the sound server stopped, interrupted, or the backend is not PipeWire).\n",
+               kMaxDelayMs);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  const std::string command = argv[1];
-  std::vector<std::string> uids;
-  std::map<std::string, int> delays;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--delay" && i + 1 < argc) {
-      const std::string spec = argv[++i];
-      const size_t eq = spec.find('=');
-      if (eq == std::string::npos) return usage();
-      delays[spec.substr(0, eq)] = std::atoi(spec.c_str() + eq + 1);
-    } else {
-      uids.push_back(arg);
-    }
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    usage(stdout);
+    return kExitOK;
   }
-  if (command != "list" && command != "clicks" && command != "broadcast") return usage();
-  std::unique_ptr<choralink::AudioBackend> backend;
+  Request request;
   try {
+    request = parseArguments(argc, argv);
     choralink::parseAudioBackendRequest(std::getenv(choralink::kAudioBackendVariable));
-  } catch (const choralink::AudioBackendError& e) {
+  } catch (const std::exception& e) {
     std::fprintf(stderr, "choralink-pw: %s\n", e.what());
-    return 1;
+    usage(stderr);
+    return kExitUsage;
   }
   try {
-    backend = choralink::openAudioBackend();
-  } catch (const choralink::AudioBackendError& e) {
+    // Installed before anything of ours is in the graph: from here on a
+    // signal ends the run through the normal teardown.
+    choralink::TerminationSignals signals;
+    std::unique_ptr<choralink::AudioBackend> backend = choralink::openAudioBackend();
+    choralink::PipeWireAudioSystem* system = backend->pipewire();
+    if (system == nullptr) {
+      std::fprintf(
+          stderr,
+          "choralink-pw: %s Nothing to check here (choralink-sim runs the simulated machine).\n",
+          backend->note().c_str());
+      return kExitFailure;
+    }
+    try {
+      checkNamesExist(system->graph(), request);
+    } catch (const UsageError& e) {
+      std::fprintf(stderr, "choralink-pw: %s\n", e.what());
+      return kExitUsage;
+    }
+    Watch watch(signals, *system, system->loop());
+    try {
+      if (request.command == "list") {
+        PwLock lock(system->loop());
+        return list(system->graph());
+      }
+      if (request.command == "clicks") {
+        return clicks(*system, watch, request.uids, request.delaysMs);
+      }
+      return broadcast(*system, watch, request.uids, request.delaysMs);
+    } catch (const Abort& abort) {
+      std::fprintf(stderr, "choralink-pw: %s\n", abort.message.c_str());
+      return abort.status;
+    }
+  } catch (const std::exception& e) {
     std::fprintf(stderr, "choralink-pw: %s\n", e.what());
-    return 2;
-  }
-  choralink::PipeWireAudioSystem* system = backend->pipewire();
-  if (system == nullptr) {
-    std::fprintf(
-        stderr,
-        "choralink-pw: %s Nothing to check here (choralink-sim runs the simulated machine).\n",
-        backend->note().c_str());
-    return 2;
-  }
-  try {
-    if (command == "list") return list(system->graph());
-    if (command == "clicks") return clicks(*system, uids, delays);
-    return broadcast(*system, uids, delays);
-  } catch (const PwError& e) {
-    std::fprintf(stderr, "choralink-pw: %s\n", e.what());
-    return 2;
+    return kExitFailure;
   }
 }

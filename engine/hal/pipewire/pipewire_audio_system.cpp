@@ -302,10 +302,17 @@ struct PipeWireAudioSystem::Impl {
   std::string defaultSinkName() const {
     const std::string named = graph->defaultSinkName();
     if (!named.empty() && graph->nodeByName(named)) return named;
+    return bestOtherSink();
+  }
+
+  // The sink a session manager would pick among those not of ours (nor
+  // named as ours: another instance's sink); empty when there is none.
+  std::string bestOtherSink() const {
     std::string best;
     std::pair<int64_t, int64_t> bestPriority{INT64_MIN, INT64_MIN};
     for (const auto& node : graph->sinks()) {
       if (node.prop(pipewire::kOwnedNodeProperty) == "true") continue;
+      if (node.name() == kVirtualSinkName) continue;
       const std::pair<int64_t, int64_t> priority{
           pipewire::parseInteger(node.prop("priority.session")).value_or(0),
           pipewire::parseInteger(node.prop("priority.driver")).value_or(0)};
@@ -461,6 +468,7 @@ struct PipeWireAudioSystem::Impl {
         for (auto& [id, a] : aggregates)
           notify(id, kPropDeviceIsAlive);
         syncDevices();
+        notify(kSystemObject, kPropServiceIsAlive);
         break;
     }
   }
@@ -517,24 +525,40 @@ struct PipeWireAudioSystem::Impl {
 
   // After a crash our virtual sink is gone but the default may still name
   // it: put back what the journal kept, unless the user chose anew since.
+  //
+  // Without a journal (or with one that names our sink) a default that names
+  // our sink while no such sink exists points at the best remaining sink: a
+  // run without a journal died there, and nobody else hears anything until
+  // the default is a real sink again. A sink of that name that is present
+  // belongs to another running instance and is left alone.
   void restoreFromJournal() {
-    if (options.defaultJournalPath.empty()) return;
-    std::ifstream in(options.defaultJournalPath);
-    if (!in) return;
-    std::stringstream text;
-    text << in.rdbuf();
-    const auto j = nlohmann::json::parse(text.str(), nullptr, false);
-    if (j.is_object()) {
-      SavedDefaultOutput saved;
-      if (j.contains("current") && j["current"].is_string()) saved.current = j["current"];
-      if (j.contains("configured") && j["configured"].is_string()) {
-        saved.configured = j["configured"];
+    const bool stillOurs = graph->defaultSinkName() == kVirtualSinkName ||
+                           graph->configuredDefaultSinkName() == kVirtualSinkName;
+    std::optional<SavedDefaultOutput> saved;
+    if (!options.defaultJournalPath.empty()) {
+      std::ifstream in(options.defaultJournalPath);
+      if (in) {
+        std::stringstream text;
+        text << in.rdbuf();
+        const auto j = nlohmann::json::parse(text.str(), nullptr, false);
+        if (j.is_object()) {
+          saved.emplace();
+          if (j.contains("current") && j["current"].is_string()) saved->current = j["current"];
+          if (j.contains("configured") && j["configured"].is_string()) {
+            saved->configured = j["configured"];
+          }
+        }
+        removeJournal();
       }
-      const bool stillOurs = graph->defaultSinkName() == kVirtualSinkName ||
-                             graph->configuredDefaultSinkName() == kVirtualSinkName;
-      if (stillOurs) pipewire::restoreDefaultOutput(*graph, saved);
     }
-    removeJournal();
+    if (!stillOurs || graph->nodeByName(kVirtualSinkName)) return;
+    if (!saved) saved = pipewire::saveDefaultOutput(*graph);
+    const SavedDefaultOutput put =
+        pipewire::replacingSink(*saved, kVirtualSinkName, bestOtherSink());
+    if (pipewire::restoreDefaultOutput(*graph, put)) {
+      loop->waitUntil([&] { return pipewire::defaultOutputIs(*graph, put); },
+                      options.timeoutSeconds);
+    }
   }
 
   void destroyTap(Tap& tap) {
@@ -577,6 +601,7 @@ struct PipeWireAudioSystem::Impl {
     if (object == kSystemObject) {
       if (sel == kPropDevices) return put(out, array(deviceList()));
       if (sel == kPropDefaultOutputDevice) return put(out, scalar(defaultDevice));
+      if (sel == kPropServiceIsAlive) return put(out, scalar<uint32_t>(lost ? 0 : 1));
       if (sel == kPropProcessObjectForPID) {
         if (qualifier == nullptr || qualifierSize != sizeof(int32_t)) return kStatusBadPropertySize;
         int32_t pid = 0;
@@ -916,7 +941,10 @@ HALStatus PipeWireAudioSystem::createProcessTap(const TapDescription& descriptio
         s.options.timeoutSeconds);
     if (!ready || tap->sink->failed() || !s.loop->connected()) return kStatusUnspecified;
     tap->sourceName = kVirtualSinkName;
-    tap->saved = pipewire::saveDefaultOutput(*s.graph);
+    // Never our own sink as the one to put back (a run that died while it
+    // held the default may have left its name behind).
+    tap->saved = pipewire::replacingSink(pipewire::saveDefaultOutput(*s.graph), kVirtualSinkName,
+                                         s.bestOtherSink());
     s.writeJournal(*tap->saved);
     // Registered before the switch, so that the default output the engine
     // sees stays the one the user chose while our sink holds the default.

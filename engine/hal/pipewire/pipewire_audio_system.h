@@ -45,8 +45,9 @@
 //   alert sound          a one-shot player node of ours, linked to the
 //                        default output's playback ports
 //   daemon gone          every device and aggregate reads as not alive, the
-//                        device list empties, listeners of "livn", "dev#" and
-//                        "dOut" are notified; operations answer '!dev'
+//                        device list empties, "srvl" reads 0, listeners of
+//                        "livn", "dev#", "dOut" and "srvl" are notified;
+//                        operations answer '!dev'
 //
 // Not mapped: per-process tapping (PipeWire mixes per sink, so the tap takes
 // what is routed to one sink, not "every process but ours"; our own output

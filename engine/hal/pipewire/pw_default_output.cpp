@@ -1,5 +1,7 @@
 #include "engine/hal/pipewire/pw_default_output.h"
 
+#include "engine/hal/pipewire/pw_params.h"
+
 namespace choralink::pipewire {
 
 SavedDefaultOutput saveDefaultOutput(const PwGraph& graph) {
@@ -22,6 +24,21 @@ bool restoreDefaultOutput(PwGraph& graph, const SavedDefaultOutput& saved) {
 
 bool defaultOutputIs(const PwGraph& graph, const SavedDefaultOutput& saved) {
   return saveDefaultOutput(graph) == saved;
+}
+
+SavedDefaultOutput replacingSink(SavedDefaultOutput saved, const std::string& stale,
+                                 const std::string& fallback) {
+  for (std::optional<std::string>* value : {&saved.current, &saved.configured}) {
+    if (!*value || parseMetadataName(**value) != stale) continue;
+    *value =
+        fallback.empty() ? std::nullopt : std::optional<std::string>(metadataNameValue(fallback));
+  }
+  return saved;
+}
+
+bool defaultOutputNames(const SavedDefaultOutput& saved, const std::string& name) {
+  return (saved.current && parseMetadataName(*saved.current) == name) ||
+         (saved.configured && parseMetadataName(*saved.configured) == name);
 }
 
 }  // namespace choralink::pipewire

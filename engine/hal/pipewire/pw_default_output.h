@@ -39,4 +39,13 @@ bool restoreDefaultOutput(PwGraph& graph, const SavedDefaultOutput& saved);
 // Whether the keys already hold what `saved` holds (the echo arrived).
 bool defaultOutputIs(const PwGraph& graph, const SavedDefaultOutput& saved);
 
+// `saved` with every value that names the sink `stale` pointing at
+// `fallback` instead (removed when `fallback` is empty). A run that died while
+// its own sink held the default leaves that name behind; saving or putting it
+// back would point the system at a sink that no longer exists, for good.
+SavedDefaultOutput replacingSink(SavedDefaultOutput saved, const std::string& stale,
+                                 const std::string& fallback);
+// Whether either key names the sink `name`.
+bool defaultOutputNames(const SavedDefaultOutput& saved, const std::string& name);
+
 }  // namespace choralink::pipewire

@@ -7,7 +7,10 @@ namespace choralink::pipewire {
 
 PwRecorder::PwRecorder(PwThreadLoop& loop, std::string nodeName, std::vector<PwDspPort> inputs,
                        size_t capacityFrames)
-    : capacity_(capacityFrames), data_(inputs.size(), std::vector<float>(capacityFrames, 0.0f)) {
+    : capacity_(capacityFrames),
+      data_(inputs.size(), std::vector<float>(capacityFrames, 0.0f)),
+      drivers_(capacityFrames, 0),
+      quanta_(capacityFrames, 0) {
   PwDspFilter::Spec spec;
   spec.nodeName = std::move(nodeName);
   spec.inputs = std::move(inputs);
@@ -28,6 +31,14 @@ std::vector<float> PwRecorder::channel(size_t index) const {
   return std::vector<float>(data_[index].begin(), data_[index].begin() + static_cast<long>(n));
 }
 
+uint32_t PwRecorder::driverAt(size_t frame) const {
+  return frame < frames() ? drivers_[frame] : 0;
+}
+
+uint32_t PwRecorder::quantumAt(size_t frame) const {
+  return frame < frames() ? quanta_[frame] : 0;
+}
+
 void PwRecorder::process(void* user, const PwCycle& cycle, const float* const* inputs,
                          float* const* /*outputs*/) {
   auto* self = static_cast<PwRecorder*>(user);
@@ -41,6 +52,8 @@ void PwRecorder::process(void* user, const PwCycle& cycle, const float* const* i
   const size_t n = std::min<size_t>(frames, self->capacity_ - at);
   for (size_t c = 0; c < self->data_.size(); ++c)
     std::memcpy(self->data_[c].data() + at, inputs[c], n * sizeof(float));
+  std::fill_n(self->drivers_.begin() + static_cast<long>(at), n, cycle.driverId);
+  std::fill_n(self->quanta_.begin() + static_cast<long>(at), n, frames);
   self->frames_.store(at + n, std::memory_order_release);
   if (at + n >= self->capacity_) self->recording_.store(false, std::memory_order_relaxed);
 }

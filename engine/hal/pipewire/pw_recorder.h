@@ -32,6 +32,12 @@ class PwRecorder {
   bool full() const { return frames() >= capacity_; }
   // The recorded frames of one input, in port order.
   std::vector<float> channel(size_t index) const;
+  // The node that drove the cycle in which `frame` was recorded, and that
+  // cycle's length; 0 for a frame not recorded (yet). The driver can change
+  // during a recording (after a stall, say), so a correction that depends
+  // on it must ask about the frame it corrects.
+  uint32_t driverAt(size_t frame) const;
+  uint32_t quantumAt(size_t frame) const;
 
  private:
   static void process(void* user, const PwCycle& cycle, const float* const* inputs,
@@ -39,6 +45,8 @@ class PwRecorder {
 
   size_t capacity_;
   std::vector<std::vector<float>> data_;
+  std::vector<uint32_t> drivers_;  // per frame, as data_
+  std::vector<uint32_t> quanta_;   // per frame, as data_
   std::atomic<bool> armRequest_{false};
   std::atomic<bool> recording_{false};
   std::atomic<size_t> frames_{0};

@@ -365,6 +365,9 @@ HALStatus SimAudioSystem::Impl::read(AudioObjectID object, const PropertyAddress
       case kPropDefaultOutputDevice:
         out = fixed(defaultOutput);
         return kStatusOK;
+      case kPropServiceIsAlive:
+        out = fixed<std::uint32_t>(serviceAlive ? 1 : 0);
+        return kStatusOK;
       case kPropProcessObjectForPID: {
         if (qualifier == nullptr || qualifierSize != sizeof(std::int32_t)) {
           return kStatusBadPropertySize;
@@ -964,6 +967,14 @@ void SimAudioSystem::failProperty(const PropertyFault& fault) {
 void SimAudioSystem::clearFaults() {
   std::lock_guard lock(impl_->mutex);
   impl_->faults.clear();
+}
+
+void SimAudioSystem::setServiceAlive(bool alive) {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->serviceAlive == alive) return;
+  impl_->serviceAlive = alive;
+  impl_->notify(kSystemObject, kPropServiceIsAlive);
+  impl_->flushNotifications();
 }
 
 void SimAudioSystem::setCaptureBlocked(bool blocked) {

@@ -172,6 +172,9 @@ class SimAudioSystem final : public AudioSystem {
   // Blocked capture: aggregates with a tap start without error, but their IO
   // never runs and "goin" reads 0.
   void setCaptureBlocked(bool blocked);
+  // The sound server going away (false) or coming back: "srvl" reads it and
+  // its listeners hear the change. Devices stay as they are.
+  void setServiceAlive(bool alive);
   // A stalled device keeps its clock but calls no IO procedure.
   bool setStalled(AudioObjectID device, bool stalled);
   // Posts the "over" notification of a device.

@@ -196,6 +196,7 @@ class SimAudioSystem::Impl : public std::enable_shared_from_this<SimAudioSystem:
   FaultPlan faults;
   SignalSource systemMix;
   bool captureBlocked = false;
+  bool serviceAlive = true;
   std::set<AudioObjectID> stalled;
   std::map<AudioObjectID, std::uint64_t> procCycleCount;
   double ioTime = 0;
