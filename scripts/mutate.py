@@ -162,15 +162,17 @@ def available(build_dir, programs):
     return out
 
 
-def judge(build_dir, programs, timeout):
+def judge(build_dir, programs, timeout, show=False):
     """The first failing program's name, or None when every program passed."""
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     for exe in available(build_dir, programs):
         try:
             p = subprocess.run(["nice", "-n", "15", str(exe), "--gtest_brief=1"], timeout=timeout,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
-                               cwd=exe.parent)
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                               env=env, cwd=exe.parent)
             if p.returncode != 0:
+                if show:
+                    print(p.stdout[-4000:], file=sys.stderr)
                 return exe.name
         except subprocess.TimeoutExpired:
             return exe.name + " (timeout)"
@@ -185,9 +187,12 @@ def main():
     ap.add_argument("--timeout", type=int, default=180)
     ap.add_argument("--list", action="store_true")
     args = ap.parse_args()
+    args.build = str(Path(args.build).resolve())
 
     chosen = [m for m in MUTANTS if (not args.area or m[1] in args.area) and
               (not args.only or m[0] in args.only.split(","))]
+    if args.area:  # in the order the areas were named
+        chosen.sort(key=lambda m: args.area.index(m[1]))
     if args.list:
         for m in chosen:
             print(f"{m[0]:4} {m[1]:9} {m[2]}")
@@ -211,7 +216,7 @@ def main():
     if rc != 0:
         print(out[-3000:], file=sys.stderr)
         return 2
-    failing = judge(args.build, programs, args.timeout)
+    failing = judge(args.build, programs, args.timeout, show=True)
     if failing:
         print(f"unmutated tree fails: {failing}", file=sys.stderr)
         return 2

@@ -46,14 +46,6 @@ std::optional<Kind> errorOf(F build) {
   return std::nullopt;
 }
 
-TEST(FeedbackError, CarriesTheMessagesShownToTheUser) {
-  EXPECT_STREQ(FeedbackError(Kind::emptyTitle).what(), "Please enter a title.");
-  EXPECT_STREQ(FeedbackError(Kind::unsupportedImageType).what(),
-               "Screenshots must be PNG, JPEG or WebP.");
-  EXPECT_STREQ(FeedbackError(Kind::imageTooLarge).what(), "Screenshots must be 1 MB or smaller.");
-  EXPECT_STREQ(FeedbackError(Kind::imageUnreadable).what(), "Couldn't read that image.");
-}
-
 TEST(FeedbackImage, AcceptsExactlyOneMebibyteWhateverTheExtensionCase) {
   const FeedbackImage image("Screen Shot.PNG", pngBytes(1048576));
   EXPECT_EQ(image.filename(), "Screen Shot.PNG");
