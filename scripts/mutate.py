@@ -38,6 +38,7 @@ AREAS = {
     "support": ["support_tests"],
     "sim": ["sim_tests", "sim_realtime_tests"],
     "pipewire": PW,
+    "net": ["feedback_tests", "feedback_net_tests"],
 }
 
 # (id, area, file, original text (unique in the file), faulty text)
@@ -135,6 +136,15 @@ MUTANTS = [
     ("P5", "pipewire", "engine/hal/pipewire/pipewire_audio_system.cpp",
      "if (node == f.nodeId() || node == f.lastDriverId()) notify",
      "if (node == f.nodeId()) notify"),
+    ("N1", "net", "support/feedback/http_client.cpp",
+     "if (redirects >= maxRedirects) throw", "if (redirects > maxRedirects) throw"),
+    ("N2", "net", "support/feedback/http_client.cpp",
+     "if (sink->body.size() + n > CurlHTTPClient::maxResponseBytes) {",
+     "if (sink->body.size() > CurlHTTPClient::maxResponseBytes) {"),
+    ("N3", "net", "support/feedback/feedback_report.cpp",
+     "if (data.size() > maxBytes) throw", "if (data.size() > maxBytes + 1) throw"),
+    ("N4", "net", "support/feedback/feedback_sanitizer.cpp",
+     "if (feeds <= 2) out.push_back(c);", "if (feeds <= 3) out.push_back(c);"),
 ]
 
 
