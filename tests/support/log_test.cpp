@@ -127,11 +127,14 @@ TEST_F(LogTest, EachLevelGoesToTheFileAndTheSystemLog) {
   EXPECT_EQ(Log::systemLogPriority(LogLevel::error), LOG_ERR);
 }
 
-TEST_F(LogTest, DestroyingTheLogWritesWhatIsQueued) {
+TEST_F(LogTest, TailAndDestructionTakeEveryLineQueuedBeforeThem) {
+  for (int n = 0; n < 500; ++n)
+    log->info("queued");
+  EXPECT_EQ(lines(log->tail(1'000'000)).size(), 500u);
   for (int n = 0; n < 500; ++n)
     log->info("queued");
   log.reset();
-  EXPECT_EQ(lines(readFile(logFile())).size(), 500u);
+  EXPECT_EQ(lines(readFile(logFile())).size(), 1000u);
 }
 
 TEST_F(LogTest, WriterRunsOnItsOwnNamedThread) {
@@ -247,12 +250,6 @@ TEST_F(LogTest, TailReturnsTheEndOfTheFileAndNothingForEmptyRequests) {
   EXPECT_EQ(log->tail(-5), "");
 }
 
-TEST_F(LogTest, TailIncludesEveryLineQueuedBeforeIt) {
-  for (int n = 0; n < 1000; ++n)
-    log->info("queued");
-  EXPECT_EQ(lines(log->tail(1'000'000)).size(), 1000u);
-}
-
 // A tail that starts inside a character begins with one replacement; inside,
 // each maximal invalid subpart becomes one U+FFFD: overlong and surrogate
 // forms byte by byte, a character cut at the end as one.
@@ -294,7 +291,6 @@ TEST_F(LogTest, UnwritableFolderLosesTheFileLineButStillMirrors) {
 
 TEST(SharedLogTest, TestProgramsWriteToTheTemporaryFolder) {
   EXPECT_EQ(Log::shared().file(), fs::temp_directory_path() / "choralink-tests.log");
-  EXPECT_EQ(&Log::shared(), &Log::shared());
 }
 
 }  // namespace
