@@ -44,6 +44,9 @@ struct StreamFormat {
   static StreamFormat float32(double rate, std::uint32_t channels);
 };
 static_assert(sizeof(StreamFormat) == 40);
+static_assert(offsetof(StreamFormat, mFormatID) == 8 &&
+              offsetof(StreamFormat, mChannelsPerFrame) == 28 &&
+              offsetof(StreamFormat, mBitsPerChannel) == 32);
 
 // One entry of "nsr#": a closed range of nominal rates.
 struct ValueRange {
@@ -80,6 +83,8 @@ struct AudioTimeStamp {
   std::uint32_t mReserved = 0;
 };
 static_assert(sizeof(AudioTimeStamp) == 64);
+static_assert(offsetof(AudioTimeStamp, mHostTime) == 8 &&
+              offsetof(AudioTimeStamp, mSMPTETime) == 32 && offsetof(AudioTimeStamp, mFlags) == 56);
 inline constexpr std::uint32_t kTimeStampSampleTimeValid = 1u << 0;
 inline constexpr std::uint32_t kTimeStampHostTimeValid = 1u << 1;
 inline constexpr std::uint32_t kTimeStampRateScalarValid = 1u << 2;

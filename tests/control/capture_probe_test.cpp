@@ -43,17 +43,26 @@ TEST_F(CaptureProbeTest, PrefersBuiltInThenAnyWiredDeviceThenBluetooth) {
   expectNothingLeft();
 }
 
-TEST_F(CaptureProbeTest, FailsWithoutASupportedOutputDevice) {
+// Without a supported output, or when the device will not start, the probe
+// fails and leaves nothing behind.
+TEST_F(CaptureProbeTest, AProbeThatCannotStartLeavesNothing) {
   plug(presets::airPlaySpeaker());
   createRouter();
-  try {
-    startProbe();
-    FAIL() << "the probe should not start";
-  } catch (const HALError& error) {
-    EXPECT_EQ(error.status(), -1);
-    EXPECT_EQ(error.operation(), "No output device");
+  for (const char* operation : {"No output device", "AudioDeviceStart"}) {
+    try {
+      startProbe();
+      ADD_FAILURE() << "the probe should not start";
+    } catch (const HALError& error) {
+      EXPECT_EQ(error.operation(), operation);
+    }
+    EXPECT_FALSE(router->callbackHasRun());
+    EXPECT_THAT(router->levels(), IsEmpty());
+    expectNothingLeft();
+    if (std::string_view(operation) == "No output device") {  // next: a device that fails
+      plug(presets::builtInSpeakers());
+      system().failOperation(sim::Operation::startDevice, kStatusIllegalOperation, 1);
+    }
   }
-  expectNothingLeft();
 }
 
 // ---- What it measures ------------------------------------------------------------------------
@@ -95,21 +104,6 @@ TEST_F(CaptureProbeTest, HasNoWatchdog) {
   EXPECT_THAT(takeEvents(), IsEmpty());
   EXPECT_EQ(system().liveObjects().aggregates, 1u);
   EXPECT_FALSE(router->callbackHasRun());
-}
-
-TEST_F(CaptureProbeTest, AFailedDeviceStartLeavesNothing) {
-  plug(presets::builtInSpeakers());
-  createRouter();
-  system().failOperation(sim::Operation::startDevice, kStatusIllegalOperation, 1);
-  try {
-    startProbe();
-    FAIL() << "the probe should not start";
-  } catch (const HALError& error) {
-    EXPECT_EQ(error.operation(), "AudioDeviceStart");
-  }
-  EXPECT_FALSE(router->callbackHasRun());
-  EXPECT_THAT(router->levels(), IsEmpty());
-  expectNothingLeft();
 }
 
 // ---- Living beside broadcasts ----------------------------------------------------------------

@@ -161,28 +161,19 @@ TEST_F(DeviceCatalogTest, AChangeOfAvailableRatesAloneIsNotRepublished) {
       << "the kept list is the published one";
 }
 
-TEST_F(DeviceCatalogTest, StopEndsListeningAndDropsAPendingRefresh) {
-  auto catalog = makeCatalog();
-  catalog->start();
-  sim.addDevice(presets::builtInSpeakers());
-  catalog->stop();
-  clock.advanceBy(1);
-  EXPECT_THAT(published, IsEmpty());
-  EXPECT_EQ(sim.liveObjects().listeners, 0u);
-  sim.addDevice(presets::hdmiTV());
-  clock.advanceBy(1);
-  EXPECT_THAT(published, IsEmpty());
-}
-
-TEST_F(DeviceCatalogTest, AGoneCatalogIgnoresItsPendingRefresh) {
-  auto catalog = makeCatalog();
-  catalog->start();
-  catalog->scheduleRefresh();
-  catalog.reset();
-  sim.addDevice(presets::builtInSpeakers());
-  clock.advanceBy(1);
-  EXPECT_THAT(published, IsEmpty());
-  EXPECT_EQ(sim.liveObjects().listeners, 0u);
+// Stopped or gone, a catalog stops listening and drops its pending refresh.
+TEST_F(DeviceCatalogTest, StoppingOrDroppingEndsListeningAndAPendingRefresh) {
+  for (bool drop : {false, true}) {
+    auto catalog = makeCatalog();
+    catalog->start();
+    published.clear();
+    catalog->scheduleRefresh();
+    drop ? catalog.reset() : catalog->stop();
+    sim.addDevice(drop ? presets::hdmiTV() : presets::builtInSpeakers());
+    clock.advanceBy(1);
+    EXPECT_THAT(published, IsEmpty());
+    EXPECT_EQ(sim.liveObjects().listeners, 0u);
+  }
 }
 
 TEST_F(DeviceCatalogTest, RefusedListenersAreKeptInactiveAndNotRemoved) {
@@ -287,15 +278,12 @@ TEST_F(DeviceCatalogTest, ARecordCarriesEveryFactOfTheDevice) {
   EXPECT_EQ(d.supportStatus, SupportStatus::supported);
 }
 
-TEST_F(DeviceCatalogTest, BuiltInOutputsAreLaptopsOnALaptop) {
+TEST_F(DeviceCatalogTest, KindFollowsTheComputerAndANamelessDeviceIsCalledByItsUID) {
   sim::DeviceSpec speakers = presets::builtInSpeakers();
   speakers.name = "Speakers";
   sim.addDevice(speakers);
   EXPECT_EQ(describe(presets::kSpeakersUID, true)->kind, DeviceKind::laptop);
   EXPECT_EQ(describe(presets::kSpeakersUID, false)->kind, DeviceKind::desktop);
-}
-
-TEST_F(DeviceCatalogTest, ADeviceWithoutAReadableNameIsCalledByItsUID) {
   sim::DeviceSpec nameless = presets::hdmiTV();
   nameless.name.reset();
   const AudioObjectID id = sim.addDevice(nameless);

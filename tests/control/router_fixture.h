@@ -47,7 +47,7 @@ inline sim::SimOptions routerSimOptions() {
   return options;
 }
 
-inline BroadcastConfig configFor(std::initializer_list<std::string> uids,
+inline BroadcastConfig configFor(const std::vector<std::string>& uids,
                                  BroadcastMode mode = BroadcastMode::synced) {
   BroadcastConfig config;
   config.mode = mode;

@@ -92,6 +92,7 @@ TEST(ChannelMapBuild, StereoPairIsUsedOnlyWhenItNamesTwoDistinctChannels) {
   EXPECT_EQ(pairFor({9, 10}), std::make_pair(0, 1));
   EXPECT_EQ(pairFor({2, 2}), std::make_pair(0, 1));
   EXPECT_EQ(pairFor({8, 9}), std::make_pair(0, 1));
+  EXPECT_EQ(pairFor({9, 2}), std::make_pair(0, 1));
 }
 
 TEST(ChannelMapBuild, MonoAndSilentDevicesPlayOnChannelZero) {

@@ -59,26 +59,37 @@ class SessionFailureTest : public test::GraphTest {
   AudioDeviceInfo speakers, headset, tv;
 };
 
-TEST_F(SessionFailureTest, TapCreation) {
-  sim.failOperation(sim::Operation::createProcessTap, kStatusPermissions);
-  expectUndoneFailure(all(), HALError(kStatusPermissions, "AudioHardwareCreateProcessTap"));
-}
-
-TEST_F(SessionFailureTest, TapUIDRead) {
-  sim.failProperty(
-      {std::nullopt, kPropTapUID, std::nullopt, sim::Access::read, kStatusBadObject, sim::kAlways});
-  expectUndoneFailure(all(), HALError(kStatusBadObject, "get string " + fourCC(kPropTapUID)));
-}
-
-TEST_F(SessionFailureTest, TapFormatRead) {
-  sim.failProperty({std::nullopt, kPropTapFormat, std::nullopt, sim::Access::read, kStatusBadObject,
-                    sim::kAlways});
-  expectUndoneFailure(all(), HALError(kStatusBadObject, "get " + fourCC(kPropTapFormat)));
-}
-
-TEST_F(SessionFailureTest, AggregateCreationAfterARateChange) {
-  sim.failOperation(sim::Operation::createAggregateDevice, kStatusUnspecified);
-  expectUndoneFailure(all(), HALError(kStatusUnspecified, "AudioHardwareCreateAggregateDevice"));
+// Each step of the construction failing on its own.
+TEST_F(SessionFailureTest, PlatformCallFails) {
+  using sim::Access;
+  const struct {
+    std::function<void(sim::SimAudioSystem&)> fault;
+    HALError expected;
+  } cases[] = {
+      {[](auto& s) { s.failOperation(sim::Operation::createProcessTap, kStatusPermissions); },
+       HALError(kStatusPermissions, "AudioHardwareCreateProcessTap")},
+      {[](auto& s) {
+         s.failProperty({std::nullopt, kPropTapUID, std::nullopt, Access::read, kStatusBadObject,
+                         sim::kAlways});
+       },
+       HALError(kStatusBadObject, "get string " + fourCC(kPropTapUID))},
+      {[](auto& s) {
+         s.failProperty({std::nullopt, kPropTapFormat, std::nullopt, Access::read, kStatusBadObject,
+                         sim::kAlways});
+       },
+       HALError(kStatusBadObject, "get " + fourCC(kPropTapFormat))},
+      {[](auto& s) { s.failOperation(sim::Operation::createIOProcID, kStatusUnspecified); },
+       HALError(kStatusUnspecified, "AudioDeviceCreateIOProcID")},
+      // After the headset's rate change: that change is undone too.
+      {[](auto& s) { s.failOperation(sim::Operation::createAggregateDevice, kStatusUnspecified); },
+       HALError(kStatusUnspecified, "AudioHardwareCreateAggregateDevice")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected.what());
+    sim.clearFaults();
+    c.fault(sim);
+    expectUndoneFailure(all(), c.expected);
+  }
   EXPECT_TRUE(logs.contains(LogLevel::info, "Set USB Headset to 48000 Hz (was 44100)"));
 }
 
@@ -136,26 +147,11 @@ TEST_F(SessionFailureTest, DeviceUnreachableDuringCleanupStaysJournalledForTheNe
   EXPECT_EQ(journalEntries(), kEarlierJournal);
 }
 
-// ---------------------------------------------------------------------------
-// A run killed mid-broadcast.
-//
-// The simulator lives inside the process, so "the same machine after the
-// crash" is modelled: parent and child each build the same simulated machine;
-// the child builds a session on its own (which moves the headset from 44100 to
-// 48000 and journals 44100 in the shared folder on disk), reports through a
-// pipe the headset's rate and the aggregate it created as its machine now
-// holds them, and is then killed with SIGKILL — no teardown, no destructors,
-// no exit handlers. The parent applies what the child reported to its own
-// machine (the state a real audio system would keep after the process died)
-// and runs the start-up repair against it.
-//
-// What this proves: the journal is on disk, complete and correct by the time
-// the session's constructor returns, and survives the process being killed
-// outright; a fresh run's restoreAll reads that file, sets the device back to
-// the recorded rate and deletes the journal; the leftover sweep removes the
-// dead run's aggregate. It does not prove that a real audio system keeps the
-// changed rate or the aggregate after the process dies; that is the
-// platform's behaviour, modelled here by the parent applying the report.
+// A run killed mid-broadcast. Parent and child each build the same simulated
+// machine; the child builds a session (journalling the headset's 44100 on
+// disk), reports the headset's rate and its aggregate through a pipe and is
+// killed with SIGKILL. The parent applies that report to its machine, as a
+// real audio system would keep it, and runs the start-up repair against it.
 class CrashRecoveryTest : public test::GraphTest {
  protected:
   static void buildMachine(sim::SimAudioSystem& system) {

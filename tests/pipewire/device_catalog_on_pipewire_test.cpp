@@ -1,6 +1,6 @@
 // The engine's device catalog, unchanged, on the PipeWire backend: the fake
-// sinks become device records, a sink plugged in and out and a change of the
-// default output reach the catalog through the seam's listeners. The catalog
+// sinks become device records and a sink plugged in and out reaches the
+// catalog through the seam's listeners. The catalog
 // lives on a virtual-time queue (its 0.3 s debounce costs no real time); the
 // daemon's notifications reach that queue for real.
 #include <gtest/gtest.h>
@@ -60,27 +60,19 @@ class DeviceCatalogOnPipeWireTest : public PipeWireTest {
   int published_ = 0;
 };
 
+// What the seam reports for each sink is pinned by its own suite; here only
+// what the catalog makes of it: which sinks are devices, and latencies summed
+// from the properties the seam maps.
 TEST_F(DeviceCatalogOnPipeWireTest, FakeSinksBecomeDeviceRecords) {
   // virtual_mix has no device behind it: virtual devices are not listed.
   ASSERT_EQ(catalog_->devices().size(), 4u);
   EXPECT_EQ(find(kVirtualMix), nullptr);
-  const AudioDeviceInfo* speakers = find(kSpeakers);
-  const AudioDeviceInfo* bt = find(kBluetooth);
-  const AudioDeviceInfo* hdmi = find(kHdmi);
-  const AudioDeviceInfo* usb = find(kUsb);
-  ASSERT_TRUE(speakers && bt && hdmi && usb);
-  EXPECT_EQ(speakers->transport, Transport::builtIn);
-  EXPECT_EQ(bt->transport, Transport::bluetooth);
-  EXPECT_EQ(hdmi->transport, Transport::hdmi);
-  EXPECT_EQ(usb->transport, Transport::usb);
-  EXPECT_EQ(bt->name, "Fake Bluetooth (stereo 44.1k)");
-  EXPECT_EQ(bt->nominalRate, 44100);
-  EXPECT_EQ(bt->availableRates, std::vector<double>{44100});
-  EXPECT_EQ(hdmi->outputChannels, 6);
-  EXPECT_EQ(speakers->latencyFrames, 1024);
-  EXPECT_EQ(bt->latencyFrames, 512);
-  EXPECT_EQ(hdmi->latencyFrames, 256);
-  EXPECT_EQ(usb->latencyFrames, 2048);
+  const std::pair<const char*, int> latencies[] = {
+      {kSpeakers, 1024}, {kBluetooth, 512}, {kHdmi, 256}, {kUsb, 2048}};
+  for (const auto& [uid, frames] : latencies) {
+    ASSERT_NE(find(uid), nullptr) << uid;
+    EXPECT_EQ(find(uid)->latencyFrames, frames) << uid;
+  }
   EXPECT_EQ(published_, 1);
   EXPECT_EQ(logs_.startingWith("Devices: ").size(), 1u);
 }
@@ -97,20 +89,6 @@ TEST_F(DeviceCatalogOnPipeWireTest, PluggedAndUnpluggedSinksReachTheCatalog) {
   EXPECT_EQ(find("usb_headset"), nullptr);
   EXPECT_EQ(catalog_->devices().size(), 4u);
   EXPECT_EQ(published_, 3);
-}
-
-TEST_F(DeviceCatalogOnPipeWireTest, DefaultOutputChangesReachTheCatalog) {
-  ASSERT_TRUE(setDefaultOutput(graph(), kHdmi));
-  deliverNotifications();
-  ASSERT_NE(find(kHdmi), nullptr);
-  EXPECT_TRUE(find(kHdmi)->isDefaultOutput);
-  EXPECT_FALSE(find(kUsb)->isDefaultOutput);
-
-  ASSERT_TRUE(setDefaultOutput(graph(), kUsb));
-  deliverNotifications();
-  EXPECT_FALSE(find(kHdmi)->isDefaultOutput);
-  EXPECT_TRUE(find(kUsb)->isDefaultOutput);
-  restoreDefaultOutput(graph(), {});
 }
 
 }  // namespace

@@ -8,16 +8,6 @@
 namespace choralink {
 namespace {
 
-TEST(AppInfoTest, IdentifiesTheApplication) {
-  EXPECT_EQ(AppInfo::bundleID(), "app.choralink.mac");
-  EXPECT_FALSE(AppInfo::serviceHost().empty());
-#if defined(__x86_64__)
-  EXPECT_EQ(AppInfo::arch(), "x86_64");
-#elif defined(__aarch64__)
-  EXPECT_EQ(AppInfo::arch(), "arm64");
-#endif
-}
-
 TEST(AppInfoTest, VersionsHaveThreeNumbers) {
   const std::regex threeNumbers(R"(\d+\.\d+\.\d+)");
   EXPECT_TRUE(std::regex_match(std::string(AppInfo::version()), threeNumbers))
