@@ -21,8 +21,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "app/single_instance.h"
@@ -42,6 +45,7 @@
 #include "app/wiring/app_wiring.h"
 #include "app/wiring/frame_rules.h"
 #include "support/app_info.h"
+#include "support/feedback/http_client.h"
 #include "support/log.h"
 #include "support/termination_signals.h"
 
@@ -148,6 +152,25 @@ bool versionRequested(int argc, char** argv) {
   return false;
 }
 
+// For the end-to-end test of an install: CHORALINK_DEV_UPDATE_PORT and
+// CHORALINK_DEV_UPDATE_CA (a PEM file) send the updater's requests for the
+// service host to that port on 127.0.0.1 and trust only that certificate. The
+// host name, the download veto and the signature check stay as they are, so
+// an update still has to be signed with the build's key. Null: the default.
+std::shared_ptr<HTTPClient> developmentUpdateClient() {
+  const char* port = std::getenv("CHORALINK_DEV_UPDATE_PORT");
+  const char* caFile = std::getenv("CHORALINK_DEV_UPDATE_CA");
+  if (port == nullptr || caFile == nullptr || *port == '\0') return nullptr;
+  std::ifstream in(caFile);
+  CurlHTTPClient::Transport transport;
+  transport.trustedCertificatesPEM.assign(std::istreambuf_iterator<char>(in), {});
+  if (transport.trustedCertificatesPEM.empty()) return nullptr;
+  const std::string host(AppInfo::serviceHost());
+  transport.connectTo.push_back(host + ":443:127.0.0.1:" + port);
+  transport.direct = true;
+  return std::make_shared<CurlHTTPClient>(std::set<std::string>{host}, std::move(transport));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -216,6 +239,7 @@ int main(int argc, char** argv) {
     parts.updater = std::make_unique<AppUpdater>(AppUpdater::Setup{
         .executor = mainQueue,
         .prompter = updateWindows,
+        .http = developmentUpdateClient(),
         .relaunch =
             [&relaunchProgram](const std::filesystem::path& program) {
               relaunchProgram = program;

@@ -121,6 +121,12 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
   };
   const Case cases[] = {
       {"first launch", nullptr, "", {"main", "onboarding"}, {"menuBarPanel", "settings"}, {}},
+      {"tray windows asked for, dark",
+       R"({"onboarding_done": true, "appearance": "dark"})",
+       "panel,settings",
+       {"main", "menuBarPanel", "settings"},
+       {"onboarding"},
+       {{"menuBarPanel", ui::MenuBarPanel::kWidth}, {"settings", ui::SettingsView::kWidth}}},
       {"tray windows asked for",
        R"({"onboarding_done": true})",
        "settings, panel",
