@@ -332,10 +332,9 @@ TEST_F(BroadcastSessionTest, LeftoverAggregatesOfOursAreDestroyedAndOthersLeftAl
   EXPECT_EQ(sim.aggregateIDs(), (std::vector<AudioObjectID>{foreign, lookalike}));
   sim.destroyAggregateDevice(foreign);
   sim.destroyAggregateDevice(lookalike);
-}
 
-TEST_F(BroadcastSessionTest, LeftoverSweepSurvivesUnreadableDevicesAndLists) {
-  const auto speakers = plug(presets::builtInSpeakers());
+  // An unreadable device or device list ends the sweep quietly.
+  logs.clear();
   sim.failProperty({speakers.objectID, kPropDeviceUID, std::nullopt, sim::Access::read,
                     kStatusUnspecified, sim::kAlways});
   BroadcastSession::destroyLeftoverAggregates(sim, logs.log());

@@ -48,25 +48,23 @@ TEST_F(SimTest, TapHasItsUIDAndAFortyByteFormat) {
   EXPECT_EQ(format.mSampleRate, 0.0);
 }
 
-TEST_F(SimTest, TapsRefuseUnknownProcessesAndDuplicateUUIDs) {
-  TapDescription d = TapDescription::stereoGlobalTapButExcludeProcesses({31337});
-  d.uuid = "X";
-  AudioObjectID tap = 0;
-  EXPECT_EQ(sim.createProcessTap(d, tap), kStatusBadObject);
-  makeTap(false, "SAME");
-  d.processes = {ownProcess()};
-  d.uuid = "SAME";
-  EXPECT_EQ(sim.createProcessTap(d, tap), kStatusIllegalOperation);
-}
-
-TEST_F(SimTest, MutingTapKeepsTheSystemMixOffTheSpeakers) {
-  EXPECT_FALSE(sim.systemOutputMuted());
-  const AudioObjectID unmuted = makeTap(false, "A");
+// Only a muting tap keeps the mix off the speakers; taps of unknown processes
+// or of a UUID in use are refused.
+TEST_F(SimTest, TapsMuteOnlyWhenAskedAndRefuseUnknownProcessesAndUUIDsInUse) {
+  const AudioObjectID unmuted = makeTap(false, "SAME");
   EXPECT_FALSE(sim.systemOutputMuted());
   const AudioObjectID muted = makeTap(true, "B");
   EXPECT_TRUE(sim.systemOutputMuted());
   sim.destroyProcessTap(muted);
   EXPECT_FALSE(sim.systemOutputMuted());
+
+  TapDescription d = TapDescription::stereoGlobalTapButExcludeProcesses({31337});
+  d.uuid = "X";
+  AudioObjectID tap = 0;
+  EXPECT_EQ(sim.createProcessTap(d, tap), kStatusBadObject);
+  d.processes = {ownProcess()};
+  d.uuid = "SAME";
+  EXPECT_EQ(sim.createProcessTap(d, tap), kStatusIllegalOperation);
   sim.destroyProcessTap(unmuted);
 }
 
@@ -88,24 +86,19 @@ TEST_F(SimTest, SubDevicesJoinAfterTheirOwnDelays) {
             (std::vector<std::string>{kSpeakersUID, kAirPodsUID, kTVUID}));
 }
 
-TEST_F(SimTest, ADeviceThatNeverJoinsLeavesTheWaitToItsDeadline) {
+// A device that never joins leaves the wait to its deadline; one not plugged
+// in joins once it is, after its own delay (0.1 s for the interface).
+TEST_F(SimTest, AbsentOrRefusingSubDevicesDoNotJoin) {
   sim.modifyDevice(kTVUID, [](DeviceSpec& s) { s.joinsAggregates = false; });
-  const AudioObjectID agg =
-      makeAggregate(description({{kSpeakersUID, false}, {kTVUID}}, kSpeakersUID));
+  const AudioObjectID agg = makeAggregate(
+      description({{kSpeakersUID, false}, {kTVUID}, {kUSBInterfaceUID}}, kSpeakersUID));
   EXPECT_FALSE(waitForJoins(agg, 2));
   EXPECT_NEAR(clock.now(), 2.0, 1e-9);
   EXPECT_EQ(agrp(sim, agg), std::vector<std::uint32_t>{machine.speakers});
-}
-
-TEST_F(SimTest, UnknownSubDevicesNeverJoinButJoinWhenPluggedIn) {
-  const AudioObjectID agg =
-      makeAggregate(description({{kSpeakersUID, false}, {kUSBInterfaceUID}}, kSpeakersUID));
-  clock.advanceBy(1.0);
-  EXPECT_EQ(agrp(sim, agg).size(), 1u);
   const AudioObjectID usb = sim.addDevice(presets::usbInterface());
   clock.advanceBy(0.09);
   EXPECT_EQ(agrp(sim, agg).size(), 1u);
-  clock.advanceBy(0.01);  // the interface's join delay is 0.1 s
+  clock.advanceBy(0.01);
   EXPECT_EQ(agrp(sim, agg), (std::vector<std::uint32_t>{machine.speakers, usb}));
 }
 

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "tests/common/scoped_env.h"
 #include "tests/common/temp_folder.h"
 
 namespace choralink {
@@ -31,7 +30,6 @@ void age(const fs::path& file, std::chrono::seconds age) {
 
 TEST(FeedbackLogCollect, WithoutCrashReportsIsTheHeaderAndTheCleanedLog) {
   TempFolder dir;
-  EXPECT_EQ(kHeader.size(), 29u);
   EXPECT_EQ(FeedbackLog::collect("line 1\r\nline 2\n\n\n\n", dir.path() / "absent"),
             std::string(kHeader) + "line 1\nline 2\n\n");
   EXPECT_EQ(FeedbackLog::collect("", dir.path()), std::string(kHeader));
@@ -102,13 +100,6 @@ TEST(FeedbackLogCollect, UnreadableReportsAreLeftOut) {
   age(put(dir, "choralink-old.crash", "older report"), std::chrono::hours(1));
   fs::create_symlink("/proc/self/mem", dir.path() / "choralink-mem.crash");
   EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");
-}
-
-TEST(FeedbackLogDir, IsTheApplicationsCrashFolder) {
-  TempFolder state;
-  test::ScopedEnv guard("XDG_STATE_HOME", state.path().string());
-  EXPECT_EQ(FeedbackLog::diagnosticReportsDir(), state.path() / "Choralink" / "crashes");
-  EXPECT_TRUE(fs::is_directory(state.path() / "Choralink" / "crashes"));
 }
 
 }  // namespace

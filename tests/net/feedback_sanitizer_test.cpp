@@ -82,52 +82,41 @@ TEST(FeedbackSanitizerTitle, ZeroWidthJoinerIsRemovedBeforeCounting) {
   EXPECT_EQ(title, repeat("👩👧👦", 26) + "👩👧");
 }
 
-TEST(FeedbackSanitizerDescription, KeepsTheFirstSixLines) {
-  std::string text;
-  for (int i = 1; i <= 10; ++i)
-    text += "line " + std::to_string(i) + "\n";
-  EXPECT_EQ(S::description(text), "line 1\nline 2\nline 3\nline 4\nline 5\nline 6");
-}
-
-TEST(FeedbackSanitizerDescription, DropsLeadingTrailingAndRepeatedBlankLines) {
-  EXPECT_EQ(S::description("\n \n\t\nfirst\n\n \n\u200B\nsecond\n\n\n"), "first\n\nsecond");
-  // Lines of other white space (ideographic space) are blank too.
-  EXPECT_EQ(S::description("a\n\u3000\n\u3000\nb"), "a\n\nb");
-}
-
-TEST(FeedbackSanitizerDescription, TrimsLineEndsButKeepsIndentation) {
-  EXPECT_EQ(S::description("steps:  \r\n  1. start \u3000\r  2. stop\t"),
-            "steps:\n  1. start\n  2. stop");
-  // The text as a whole loses its leading blanks.
-  EXPECT_EQ(S::description("   only"), "only");
-}
-
-TEST(FeedbackSanitizerDescription, KeepsThreeHundredCharacters) {
-  EXPECT_EQ(S::description(repeat("y", 400)), repeat("y", 300));
-  // Line feeds count as characters.
-  EXPECT_EQ(S::description(repeat("z", 150) + "\n" + repeat("z", 200)),
-            repeat("z", 150) + "\n" + repeat("z", 149));
+// At most six lines and 300 characters (line feeds count; a cut just after
+// one leaves no trailing break); blank lines (ideographic spaces too) are
+// dropped at the ends and collapsed inside; line ends are trimmed,
+// indentation kept; invisible characters go.
+TEST(FeedbackSanitizerDescription, CleansLinesAndKeepsSixLinesOfThreeHundredCharacters) {
   const std::string accented = "o\u0308\u0304";  // o with two marks
-  EXPECT_EQ(S::description(repeat("o", 299) + repeat(accented, 2)), repeat("o", 299) + accented);
-  // A cut just after a line feed leaves no trailing line break.
-  EXPECT_EQ(S::description(repeat("w", 299) + "\nmore"), repeat("w", 299));
+  std::string tenLines;
+  for (int i = 1; i <= 10; ++i)
+    tenLines += "line " + std::to_string(i) + "\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {tenLines, "line 1\nline 2\nline 3\nline 4\nline 5\nline 6"},
+      {"\n \n\t\nfirst\n\n \n\u200B\nsecond\n\n\n", "first\n\nsecond"},
+      {"a\n\u3000\n\u3000\nb", "a\n\nb"},
+      {"steps:  \r\n  1. start \u3000\r  2. stop\t", "steps:\n  1. start\n  2. stop"},
+      {"   only", "only"},
+      {repeat("y", 400), repeat("y", 300)},
+      {repeat("z", 150) + "\n" + repeat("z", 200), repeat("z", 150) + "\n" + repeat("z", 149)},
+      {repeat("o", 299) + repeat(accented, 2), repeat("o", 299) + accented},
+      {repeat("w", 299) + "\nmore", repeat("w", 299)},
+      {"pay \u202Egnp.exe\u202C now", "pay gnp.exe now"}};
+  for (const auto& [text, cleaned] : cases)
+    EXPECT_EQ(S::description(text), cleaned) << text;
 }
 
-TEST(FeedbackSanitizerDescription, RemovesInvisibleCharactersFromLines) {
-  EXPECT_EQ(S::description("pay \u202Egnp.exe\u202C now"), "pay gnp.exe now");
-}
-
-TEST(FeedbackSanitizerLog, ReducesLongRunsOfLineFeedsToTwo) {
-  EXPECT_EQ(S::log("a\n\n\n\n\nb"), "a\n\nb");
-  EXPECT_EQ(S::log("a\n\nb\nc"), "a\n\nb\nc");
-  EXPECT_EQ(S::log("a\r\n\r\n\r\nb"), "a\n\nb");
-  EXPECT_EQ(S::log("\n\n\n"), "\n\n");
-}
-
-TEST(FeedbackSanitizerLog, StripsTerminalEscapesAndIllFormedBytes) {
-  EXPECT_EQ(S::log("\x1B[31mred\x1B[0m \xFE"), "[31mred[0m \uFFFD");
-  EXPECT_EQ(S::log("2026-03-01T14:05:09.123Z [WARN] x\u202Ey\n"),
-            "2026-03-01T14:05:09.123Z [WARN] xy\n");
+// Runs of line feeds shrink to two; terminal escapes and ill-formed bytes go.
+TEST(FeedbackSanitizerLog, KeepsTheLogReadable) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\n\n\n\n\nb", "a\n\nb"},
+      {"a\n\nb\nc", "a\n\nb\nc"},
+      {"a\r\n\r\n\r\nb", "a\n\nb"},
+      {"\n\n\n", "\n\n"},
+      {"\x1B[31mred\x1B[0m \xFE", "[31mred[0m \uFFFD"},
+      {"2026-03-01T14:05:09.123Z [WARN] x\u202Ey\n", "2026-03-01T14:05:09.123Z [WARN] xy\n"}};
+  for (const auto& [text, cleaned] : cases)
+    EXPECT_EQ(S::log(text), cleaned) << text;
 }
 
 TEST(FeedbackSanitizerTail, KeepsShortTextsAndHandlesTinyBounds) {

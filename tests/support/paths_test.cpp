@@ -28,16 +28,13 @@ class PathsTest : public ::testing::Test {
   ScopedEnv state{"XDG_STATE_HOME", (root / "state").string()};
 };
 
-TEST_F(PathsTest, FoldersFollowXdgAndAreCreatedOnUse) {
+TEST_F(PathsTest, FoldersFollowXdgAndAreCreatedOnUseTheirFilesAreNot) {
   EXPECT_EQ(Paths::appSupport(), root / "config" / "Choralink");
   EXPECT_TRUE(fs::is_directory(root / "config" / "Choralink"));
   EXPECT_EQ(Paths::logs(), root / "state" / "Choralink" / "logs");
   EXPECT_TRUE(fs::is_directory(root / "state" / "Choralink" / "logs"));
   EXPECT_EQ(Paths::crashReports(), root / "state" / "Choralink" / "crashes");
   EXPECT_TRUE(fs::is_directory(root / "state" / "Choralink" / "crashes"));
-}
-
-TEST_F(PathsTest, FilesLieInTheirFoldersAndAreNotCreated) {
   EXPECT_EQ(Paths::settingsFile(), root / "config" / "Choralink" / "settings.json");
   EXPECT_EQ(Paths::rateRestoreFile(), root / "config" / "Choralink" / "rate-restore.json");
   EXPECT_EQ(Paths::logFile(), root / "state" / "Choralink" / "logs" / "choralink.log");
@@ -61,36 +58,27 @@ TEST_F(PathsTest, RelativeOrEmptyXdgVariablesAreIgnored) {
   EXPECT_FALSE(fs::exists("relative"));
 }
 
-TEST_F(PathsTest, EnsureCreatesParentsAndReturnsTheFolder) {
+TEST_F(PathsTest, EnsureCreatesParentsAndIgnoresFailure) {
   fs::path nested = root / "a" / "b" / "c";
   EXPECT_EQ(Paths::ensure(nested), nested);
   EXPECT_TRUE(fs::is_directory(nested));
   EXPECT_EQ(Paths::ensure(nested), nested);  // an existing folder is fine
-}
-
-TEST_F(PathsTest, EnsureIgnoresFailure) {
   writeFile(root / "plain-file", "x");
   fs::path impossible = root / "plain-file" / "sub";
   EXPECT_EQ(Paths::ensure(impossible), impossible);
   EXPECT_FALSE(fs::exists(impossible));
 }
 
-TEST_F(PathsTest, WriteAtomicallyCreatesAndReplacesFiles) {
+TEST_F(PathsTest, WriteAtomicallyCreatesAndReplacesFilesKeepingTheirPermissions) {
   fs::path target = root / "data.json";
   Paths::writeAtomically(target, "first");
   EXPECT_EQ(readFile(target), "first");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
   Paths::writeAtomically(target, "second, longer");
   EXPECT_EQ(readFile(target), "second, longer");
   Paths::writeAtomically(target, "");
   EXPECT_EQ(readFile(target), "");
   EXPECT_EQ(listFolder(root.path()), std::vector<std::string>{"data.json"});
-}
-
-TEST_F(PathsTest, WriteAtomicallyKeepsTheReplacedFilesPermissions) {
-  fs::path target = root / "shared.json";
-  writeFile(target, "old");
-  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-  Paths::writeAtomically(target, "new");
   struct stat info {};
   ASSERT_EQ(::stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
