@@ -89,8 +89,6 @@ TEST_F(EngineFollowingTest, StartFailureFailsWithTheErrorsDescription) {
   model->startSharing();
   clock.runDue();
   EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: No output device"));
-  EXPECT_EQ(model->statusLine(), "Couldn't start: No output device");
-  EXPECT_TRUE(model->statusIsWarning());
 }
 
 TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {
@@ -187,9 +185,7 @@ TEST_F(EngineFollowingTest, OverloadIsOnlyLogged) {
   takeChanges();
   send(EngineEvent::overload());
   EXPECT_TRUE(takeChanges().empty());
-  EXPECT_EQ(model->engineState(), EngineState::running());
-  const auto lines = logged();
-  EXPECT_EQ(lines.back(), "[WARN] Overload reported to UI");
+  EXPECT_EQ(logged().back(), "[WARN] Overload reported to UI");
 }
 
 TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
@@ -200,9 +196,6 @@ TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
   EXPECT_EQ(changesOf(ModelField::engineState), 0u);
   EXPECT_EQ(changesOf(ModelField::captureSilent), 0u);
   EXPECT_EQ(changesOf(ModelField::captureBlocked), 0u);
-  // Fields without that rule are announced on every assignment.
-  EXPECT_EQ(changesOf(ModelField::activeUIDs), 1u);
-  EXPECT_EQ(changesOf(ModelField::levels), 1u);
 
   // An error with the same message as the one shown changes nothing either.
   send(EngineEvent::error("Something broke"));
