@@ -251,15 +251,5 @@ TEST_F(DeviceChoiceTest, ASnapshotClearsReturnedLostDevicesAndProblemsOfAbsentOn
   EXPECT_TRUE(model->deviceProblems().empty());
 }
 
-TEST_F(DeviceChoiceTest, OnlyTheNewestUndeliveredSnapshotReachesTheModel) {
-  buildWith(settingsWith({"spk"}));
-  takeChanges();
-  router->snapshots.send({spk});
-  router->snapshots.send({spk, tv});
-  clock.runDue();
-  EXPECT_EQ(changesOf(ModelField::devices), 1u);
-  EXPECT_EQ(model->devices().size(), 2u);
-}
-
 }  // namespace
 }  // namespace choralink
