@@ -39,6 +39,7 @@ AREAS = {
     "sim": ["sim_tests", "sim_realtime_tests"],
     "pipewire": PW,
     "net": ["feedback_tests", "feedback_net_tests"],
+    "app": ["app_model_tests", "app_frame_tests"],
 }
 
 # (id, area, file, original text (unique in the file), faulty text)
@@ -145,6 +146,28 @@ MUTANTS = [
      "if (data.size() > maxBytes) throw", "if (data.size() > maxBytes + 1) throw"),
     ("N4", "net", "support/feedback/feedback_sanitizer.cpp",
      "if (feeds <= 2) out.push_back(c);", "if (feeds <= 3) out.push_back(c);"),
+    ("A1", "app", "app/model/app_model.cpp",
+     "if (captureBlocked_ && !isSharing()) {", "if (captureBlocked_) {"),
+    ("A2", "app", "app/model/app_model.cpp",
+     "if (mirror && defaultUID && device.uid == *defaultUID) continue;",
+     "if (mirror && defaultUID && device.uid != *defaultUID) continue;"),
+    ("A3", "app", "app/model/app_model.cpp",
+     "  saveTask_.cancel();\n  saveTask_ = main_.postAfter", "  saveTask_ = main_.postAfter"),
+    ("A4", "app", "app/model/app_model.cpp",
+     "if (value < kMeterFloor) value = 0.0f;", "if (value < 0.0f) value = 0.0f;"),
+    ("A5", "app", "app/model/app_model.cpp",
+     "l->second * kMeterDecay : 0.0f;", "l->second : 0.0f;"),
+    ("A6", "app", "app/model/app_model.cpp",
+     "poll + 1 >= kProbeListenPolls", "poll >= kProbeListenPolls"),
+    ("A7", "app", "app/model/app_model.cpp",
+     "return std::llround(clampPercent(value));",
+     "return static_cast<std::int64_t>(clampPercent(value));"),
+    ("A8", "app", "app/model/app_model.cpp",
+     "case StopReason::Kind::sleep:\n      setEngineState(EngineState::rebuilding());",
+     "case StopReason::Kind::sleep:\n      setEngineState(EngineState::off());"),
+    ("A9", "app", "app/model/app_model.cpp",
+     "if (!engineState_.is(Kind::running) || lostUIDs_.empty()) return std::nullopt;",
+     "if (lostUIDs_.empty()) return std::nullopt;"),
 ]
 
 

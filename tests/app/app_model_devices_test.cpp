@@ -27,29 +27,28 @@ TEST_F(FirstRunTest, FirstSnapshotSwitchesOnTheDefaultOutputAndSavesIt) {
   EXPECT_EQ(savedSettings()->devices, model->settings().devices);
 }
 
-TEST_F(FirstRunTest, ALaterSnapshotNeverSwitchesOnTheDefaultOutput) {
+TEST_F(FirstRunTest, OnlyTheFirstNonEmptySnapshotWithNothingStoredChoosesForTheUser) {
+  const AudioDeviceInfo dac = device("usb", "Desk DAC", Transport::usb);
+  const AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
   build();
-  publish({device("usb", "Desk DAC", Transport::usb)});
-  publish({device("usb", "Desk DAC", Transport::usb),
-           device("spk", "Speakers", Transport::builtIn, true)});
-  EXPECT_TRUE(model->settings().devices.empty());
+  publish({dac});
+  publish({dac, spk});
+  EXPECT_TRUE(model->settings().devices.empty()) << "a later snapshot";
   EXPECT_FALSE(model->savePending());
-}
 
-TEST_F(FirstRunTest, AnEmptyFirstSnapshotLeavesTheChoiceToTheNextOne) {
+  model.reset();
   build();
   publish({});
-  publish({device("spk", "Speakers", Transport::builtIn, true)});
-  EXPECT_EQ(model->settings().devices.count("spk"), 1u);
-}
+  publish({spk});
+  EXPECT_EQ(model->settings().devices.count("spk"), 1u) << "after an empty first snapshot";
 
-TEST_F(FirstRunTest, StoredDevicesMeanItIsNoFirstRun) {
+  model.reset();
   AppSettings stored;
   stored.devices.insert_or_assign("old", DeviceSettings(false, 40, 0, false, "Old Speaker"));
   storeSettings(stored);
   build();
-  publish({device("spk", "Speakers", Transport::builtIn, true)});
-  EXPECT_EQ(model->settings().devices, stored.devices);
+  publish({spk});
+  EXPECT_EQ(model->settings().devices, stored.devices) << "stored devices: no first run";
   EXPECT_FALSE(model->savePending());
 }
 
@@ -99,8 +98,6 @@ TEST_F(DeviceChoiceTest, EnabledDevicesLeaveOutTheDefaultOutputInMirrorMode) {
   EXPECT_EQ(model->enabledBluetoothCount(), 1);
   model->setMode(BroadcastMode::mirror);
   EXPECT_EQ(uids(), (std::vector<std::string>{"buds"}));
-  EXPECT_EQ(model->supportedDevices().size(), 3u);
-  EXPECT_EQ(model->defaultOutputUID(), "spk");
 }
 
 TEST_F(DeviceChoiceTest, EnablingStoresTheNameAndClearsTheDevicesProblemAndTheLastError) {
@@ -118,26 +115,20 @@ TEST_F(DeviceChoiceTest, EnablingStoresTheNameAndClearsTheDevicesProblemAndTheLa
   EXPECT_TRUE(router->calls.empty()) << "nothing goes to an idle engine";
 }
 
-TEST_F(DeviceChoiceTest, EnablingWhileSharingUpdatesTheEngine) {
+TEST_F(DeviceChoiceTest, EnablingWhileSharingUpdatesTheEngineUntilTheLastDeviceGoes) {
   buildWith(settingsWith({"spk"}));
   startRunning({"spk"});
   model->setEnabled(tv, true);
   ASSERT_EQ(router->updates.size(), 1u);
   EXPECT_EQ(router->updates[0], model->broadcastConfig());
   EXPECT_EQ(router->updates[0].devices.size(), 2u);
-}
 
-TEST_F(DeviceChoiceTest, TurningOffTheLastDeviceWhileSharingStops) {
-  buildWith(settingsWith({"spk", "tv"}));
-  startRunning({"spk", "tv"});
   model->setEnabled(tv, false);
   EXPECT_EQ(model->engineState(), EngineState::running());
   model->setEnabled(spk, false);
   EXPECT_EQ(model->engineState(), EngineState::off());
   clock.runDue();
   EXPECT_EQ(router->stops, 1);
-  send(EngineEvent::stopped(StopReason::user()));
-  EXPECT_EQ(model->statusLine(), "Choose where to play your computer's sound");
 }
 
 TEST_F(DeviceChoiceTest, VolumesAreStoredRoundedHalfAwayFromZeroAndClampedAndSentUnrounded) {
@@ -229,7 +220,7 @@ TEST_F(DeviceChoiceTest, ChangingTheModeClearsAFailureAndUpdatesABroadcast) {
   EXPECT_EQ(router->updates[0].mode, BroadcastMode::synced);
 }
 
-TEST_F(DeviceChoiceTest, MirrorModeWithOnlyTheSystemOutputEnabledStopsTheBroadcast) {
+TEST_F(DeviceChoiceTest, MirrorModeWithOnlyTheSystemOutputEnabledHasNothingToPlayOn) {
   buildWith(settingsWith({"spk"}));
   startRunning({"spk"});
   model->setMode(BroadcastMode::mirror);
@@ -237,15 +228,13 @@ TEST_F(DeviceChoiceTest, MirrorModeWithOnlyTheSystemOutputEnabledStopsTheBroadca
   clock.runDue();
   EXPECT_EQ(router->stops, 1);
   EXPECT_TRUE(router->updates.empty());
-}
+  send(EngineEvent::stopped(StopReason::user()));
 
-TEST_F(DeviceChoiceTest, StartingInMirrorModeNeedsAnotherDevice) {
-  buildWith(settingsWith({"spk"}, BroadcastMode::mirror));
   model->startSharing();
   EXPECT_EQ(model->engineState(),
             EngineState::failed("Pick at least one other device to mirror to"));
   clock.runDue();
-  EXPECT_TRUE(router->calls.empty());
+  EXPECT_EQ(router->starts.size(), 1u) << "only the first start reached the engine";
 }
 
 TEST_F(DeviceChoiceTest, ASnapshotClearsReturnedLostDevicesAndProblemsOfAbsentOnes) {
@@ -260,16 +249,6 @@ TEST_F(DeviceChoiceTest, ASnapshotClearsReturnedLostDevicesAndProblemsOfAbsentOn
   publish({spk, tv});
   EXPECT_TRUE(model->lostUIDs().empty());
   EXPECT_TRUE(model->deviceProblems().empty());
-}
-
-TEST_F(DeviceChoiceTest, OnlyTheNewestUndeliveredSnapshotReachesTheModel) {
-  buildWith(settingsWith({"spk"}));
-  takeChanges();
-  router->snapshots.send({spk});
-  router->snapshots.send({spk, tv});
-  clock.runDue();
-  EXPECT_EQ(changesOf(ModelField::devices), 1u);
-  EXPECT_EQ(model->devices().size(), 2u);
 }
 
 }  // namespace

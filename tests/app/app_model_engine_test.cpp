@@ -51,6 +51,9 @@ TEST_F(EngineFollowingTest, StartedEventRunsTheBroadcast) {
   send(EngineEvent::deviceSkipped("spk", "was slow"));
   send(EngineEvent::started({"spk", "tv"}));
   EXPECT_TRUE(model->deviceProblems().empty());
+  model->startSharing();
+  clock.runDue();
+  EXPECT_EQ(router->starts.size(), 1u) << "a start while sharing does nothing";
 }
 
 TEST_F(EngineFollowingTest, StartedAfterStopLeavesTheStateOffAndStartsNoMeters) {
@@ -89,8 +92,6 @@ TEST_F(EngineFollowingTest, StartFailureFailsWithTheErrorsDescription) {
   model->startSharing();
   clock.runDue();
   EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: No output device"));
-  EXPECT_EQ(model->statusLine(), "Couldn't start: No output device");
-  EXPECT_TRUE(model->statusIsWarning());
 }
 
 TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {
@@ -103,14 +104,6 @@ TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheMode
   EXPECT_EQ(model->engineState(), EngineState::starting());
   clock.runDue();
   EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: late"));
-}
-
-TEST_F(EngineFollowingTest, StartSharingWhileSharingDoesNothing) {
-  startRunning({"spk", "tv"});
-  model->startSharing();
-  clock.runDue();
-  EXPECT_EQ(router->starts.size(), 1u);
-  EXPECT_EQ(model->engineState(), EngineState::running());
 }
 
 TEST_F(EngineFollowingTest, StartSharingClearsLostDevicesProblemsAndCaptureFlags) {
@@ -187,9 +180,7 @@ TEST_F(EngineFollowingTest, OverloadIsOnlyLogged) {
   takeChanges();
   send(EngineEvent::overload());
   EXPECT_TRUE(takeChanges().empty());
-  EXPECT_EQ(model->engineState(), EngineState::running());
-  const auto lines = logged();
-  EXPECT_EQ(lines.back(), "[WARN] Overload reported to UI");
+  EXPECT_EQ(logged().back(), "[WARN] Overload reported to UI");
 }
 
 TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
@@ -200,9 +191,6 @@ TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
   EXPECT_EQ(changesOf(ModelField::engineState), 0u);
   EXPECT_EQ(changesOf(ModelField::captureSilent), 0u);
   EXPECT_EQ(changesOf(ModelField::captureBlocked), 0u);
-  // Fields without that rule are announced on every assignment.
-  EXPECT_EQ(changesOf(ModelField::activeUIDs), 1u);
-  EXPECT_EQ(changesOf(ModelField::levels), 1u);
 
   // An error with the same message as the one shown changes nothing either.
   send(EngineEvent::error("Something broke"));
@@ -217,12 +205,6 @@ TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
   EXPECT_EQ(changesOf(ModelField::settings), 0u);
   model->setVolume(spk, 80);
   EXPECT_EQ(changesOf(ModelField::settings), 1u);
-}
-
-TEST_F(EngineFollowingTest, AnEventForAGoneModelIsNotDelivered) {
-  router->eventStream.send(EngineEvent::started({"spk"}));
-  model.reset();
-  EXPECT_NO_THROW(clock.advanceBy(1.0));
 }
 
 }  // namespace

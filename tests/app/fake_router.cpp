@@ -86,7 +86,6 @@ void FakeRouter::stopCaptureProbe(RouterCompletion done) {
 }
 
 float FakeRouter::inputLevel() {
-  ++inputReads;
   return std::exchange(inputPeak, 0.0f);
 }
 

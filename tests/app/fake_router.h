@@ -77,7 +77,6 @@ class FakeRouter final : public RouterControl {
   int stops = 0;
   int levelReads = 0;
   int delayReads = 0;
-  int inputReads = 0;
   int probeStarts = 0;
   int probeStops = 0;
   std::size_t count(const std::string& operation) const;
