@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QIcon>
 #include <QLabel>
+#include <QProcess>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -19,19 +20,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "app/single_instance.h"
 #include "app/sleep_watch.h"
+#include "app/ui/feedback/feedback_sheet.h"
 #include "app/ui/main_window.h"
 #include "app/ui/model_bridge.h"
+#include "app/ui/onboarding/onboarding_view.h"
 #include "app/ui/palette.h"
+#include "app/ui/panel/menu_bar_panel.h"
 #include "app/ui/qt_executor.h"
+#include "app/ui/settings/settings_window.h"
 #include "app/ui/tray_icon.h"
+#include "app/ui/update/update_windows.h"
+#include "app/update/app_updater.h"
 #include "app/window_snapshots.h"
 #include "app/wiring/app_wiring.h"
 #include "app/wiring/frame_rules.h"
+#include "support/app_info.h"
+#include "support/feedback/http_client.h"
 #include "support/log.h"
 #include "support/termination_signals.h"
 
@@ -79,6 +93,13 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
   std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
+// Every way out ends the event loop directly. QCoreApplication::quit() would
+// first ask each window to close and give up when one refuses, which the
+// onboarding sheet does while it shows: quitting then did nothing at all.
+void quitApplication() {
+  QCoreApplication::exit(0);
+}
+
 // CHORALINK_BENCH=1: the moment of the main window's first paint, as Unix
 // time, for bench/app_startup_bench.sh to subtract its own start from.
 class FirstPaintProbe final : public QObject {
@@ -103,7 +124,7 @@ class CloseQuitsWithoutTray final : public QObject {
   CloseQuitsWithoutTray(AppModel& model, QObject* parent) : QObject(parent), model_(model) {}
   bool eventFilter(QObject*, QEvent* event) override {
     if (event->type() == QEvent::Close && !model_.isSharing()) {
-      QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+      QTimer::singleShot(0, qApp, &quitApplication);
     }
     return false;
   }
@@ -122,9 +143,41 @@ bool anyWindowOnScreen() {
   return false;
 }
 
+// "--version" answers without a display, so scripts and the updater's checks
+// can ask an installed binary what it is.
+bool versionRequested(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) return true;
+  }
+  return false;
+}
+
+// For the end-to-end test of an install: CHORALINK_DEV_UPDATE_PORT and
+// CHORALINK_DEV_UPDATE_CA (a PEM file) send the updater's requests for the
+// service host to that port on 127.0.0.1 and trust only that certificate. The
+// host name, the download veto and the signature check stay as they are, so
+// an update still has to be signed with the build's key. Null: the default.
+std::shared_ptr<HTTPClient> developmentUpdateClient() {
+  const char* port = std::getenv("CHORALINK_DEV_UPDATE_PORT");
+  const char* caFile = std::getenv("CHORALINK_DEV_UPDATE_CA");
+  if (port == nullptr || caFile == nullptr || *port == '\0') return nullptr;
+  std::ifstream in(caFile);
+  CurlHTTPClient::Transport transport;
+  transport.trustedCertificatesPEM.assign(std::istreambuf_iterator<char>(in), {});
+  if (transport.trustedCertificatesPEM.empty()) return nullptr;
+  const std::string host(AppInfo::serviceHost());
+  transport.connectTo.push_back(host + ":443:127.0.0.1:" + port);
+  transport.direct = true;
+  return std::make_shared<CurlHTTPClient>(std::set<std::string>{host}, std::move(transport));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (versionRequested(argc, argv)) {
+    std::printf("Choralink %s\n", std::string(AppInfo::version()).c_str());
+    return 0;
+  }
   if (!displayAvailable()) {
     std::fputs(kNoDisplayMessage, stderr);
     return kExitNoDisplay;
@@ -158,11 +211,41 @@ int main(int argc, char** argv) {
   TerminationSignals termination;
 
   ui::QtExecutor mainQueue("app.choralink.main");
+
+  // A find from a scheduled check is a tray message; clicking it opens the
+  // update window. The tray exists only once the model does, hence the late
+  // binding.
+  ui::TrayIcon* trayForUpdates = nullptr;
+  std::function<void()> updateMessageClicked;
+  UpdateWindows updateWindows(
+      QString::fromUtf8(AppInfo::version().data(),
+                        static_cast<qsizetype>(AppInfo::version().size())),
+      [&](const QString& title, const QString& message, std::function<void()> clicked) {
+        if (trayForUpdates == nullptr || !trayForUpdates->available()) {
+          clicked();
+          return;
+        }
+        updateMessageClicked = std::move(clicked);
+        trayForUpdates->systemTrayIcon().showMessage(title, message);
+      });
+  // "Install and Relaunch": the new version starts only after this one has
+  // shut its engine down and given the output back.
+  std::optional<std::filesystem::path> relaunchProgram;
+
   std::unique_ptr<AppWiring> wiring;
   try {
     AppWiring::Parts parts;
     parts.presence = std::make_unique<ui::QtAppPresence>();
-    parts.updater = std::make_unique<NoUpdater>();
+    parts.updater = std::make_unique<AppUpdater>(AppUpdater::Setup{
+        .executor = mainQueue,
+        .prompter = updateWindows,
+        .http = developmentUpdateClient(),
+        .relaunch =
+            [&relaunchProgram](const std::filesystem::path& program) {
+              relaunchProgram = program;
+              QTimer::singleShot(0, qApp, &quitApplication);
+            },
+    });
     wiring = std::make_unique<AppWiring>(mainQueue, std::move(parts));
   } catch (const AudioBackendError& failure) {
     std::fprintf(stderr, "%s\n", failure.what());
@@ -175,6 +258,14 @@ int main(int argc, char** argv) {
   ui::ModelBridge bridge(model);
   ui::MainWindow window(model, bridge);
   ui::TrayIcon tray(model, bridge);
+  trayForUpdates = &tray;
+  QObject::connect(&tray.systemTrayIcon(), &QSystemTrayIcon::messageClicked, &app, [&] {
+    if (auto clicked = std::exchange(updateMessageClicked, nullptr)) clicked();
+  });
+  ui::MenuBarPanel panel(model, bridge);
+  ui::SettingsWindow settingsWindow(model, bridge);
+  ui::OnboardingController onboarding(model, bridge, window);
+  ui::FeedbackController feedback(model, bridge, window);
   // Calibration by microphone from the Sync page.
   window.setCalibration(&wiring->calibration());
 
@@ -189,6 +280,7 @@ int main(int argc, char** argv) {
     model.setSection(section);
     if (model.openMainWindow()) model.openMainWindow()();
   };
+  const auto openSettings = [&settingsWindow] { settingsWindow.present(); };
   // The reopen rule: with a window on screen nothing happens; otherwise the
   // main window comes up.
   QObject::connect(&instance, &SingleInstance::reopenRequested, &app, [&model] {
@@ -196,16 +288,15 @@ int main(int argc, char** argv) {
     if (model.openMainWindow()) model.openMainWindow()();
   });
 
-  // Until the menu-bar panel exists, the tray's click opens the main window.
-  QObject::connect(&tray, &ui::TrayIcon::panelRequested, &app, [&](QRect) { openMainWindow(); });
-  QObject::connect(&tray, &ui::TrayIcon::settingsRequested, &app,
-                   [&] { openSection(AppSection::settings); });
-  QObject::connect(&tray, &ui::TrayIcon::quitRequested, &app, &QCoreApplication::quit);
-  QObject::connect(&window, &ui::MainWindow::settingsRequested, &app,
-                   [&] { openSection(AppSection::settings); });
+  QObject::connect(&tray, &ui::TrayIcon::panelRequested, &panel, &ui::MenuBarPanel::showAt);
+  QObject::connect(&tray, &ui::TrayIcon::settingsRequested, &app, openSettings);
+  QObject::connect(&tray, &ui::TrayIcon::quitRequested, &app, &quitApplication);
+  QObject::connect(&panel, &ui::MenuBarPanel::settingsRequested, &app, openSettings);
+  QObject::connect(&panel, &ui::MenuBarPanel::quitRequested, &app, &quitApplication);
+  QObject::connect(&window, &ui::MainWindow::settingsRequested, &app, openSettings);
   QObject::connect(&window, &ui::MainWindow::aboutRequested, &app,
                    [&] { openSection(AppSection::about); });
-  QObject::connect(&window, &ui::MainWindow::quitRequested, &app, &QCoreApplication::quit);
+  QObject::connect(&window, &ui::MainWindow::quitRequested, &app, &quitApplication);
 
   // Simulated devices must never pass for real ones: the note stays in view.
   if (!wiring->backendNote().empty()) {
@@ -228,11 +319,11 @@ int main(int argc, char** argv) {
     if (const auto signal = termination.received()) {
       log.info("Signal " + std::string(strsignal(*signal)) + " received: quitting");
     }
-    QCoreApplication::quit();
+    quitApplication();
   });
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&](QSessionManager&) {
     wiring->willTerminate();
-    QCoreApplication::quit();
+    quitApplication();
   });
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] { wiring->willTerminate(); });
 
@@ -244,11 +335,28 @@ int main(int argc, char** argv) {
   SleepWatch sleepWatch(model.router(), log);
   wiring->launchFinished(
       readDevelopmentRequests([](const char* name) { return std::getenv(name); }),
-      [](const SnapshotRequest& request) { scheduleWindowSnapshots(request); },
+      [&](const SnapshotRequest& request) {
+        // The panel last: it closes when another window takes the focus.
+        if (request.openSettings) QTimer::singleShot(0, &settingsWindow, openSettings);
+        if (request.openPanel) {
+          QTimer::singleShot(0, &panel, [&panel] { panel.showAt(QRect()); });
+        }
+        scheduleWindowSnapshots(request);
+      },
       [&sleepWatch] { sleepWatch.start(); });
   window.show();
 
   const int status = QApplication::exec();
   wiring->willTerminate();
+  if (relaunchProgram) {
+    instance.close();
+    const QString program = QString::fromStdString(relaunchProgram->string());
+    if (QProcess::startDetached(program, {})) {
+      log.info("Updates: relaunching " + relaunchProgram->string());
+    } else {
+      log.error("Updates: could not start " + relaunchProgram->string());
+    }
+    log.flush();
+  }
   return status;
 }

@@ -26,6 +26,9 @@ class SingleInstance final : public QObject {
   // application then runs without the hand-over).
   bool listen();
   QString errorString() const { return server_.errorString(); }
+  // Stops being the running instance, so that a program started from now on
+  // (the relaunch after an update) runs instead of handing over to this one.
+  void close() { server_.close(); }
 
  Q_SIGNALS:
   // A second launch asked for the application.

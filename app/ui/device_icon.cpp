@@ -3,12 +3,14 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "app/ui/accessibility.h"
 #include "app/ui/icons.h"
 #include "app/ui/palette.h"
 
 namespace choralink::ui {
 
 DeviceIcon::DeviceIcon(QWidget* parent) : QWidget(parent) {
+  installAccessibleInterfaces();
   setFixedSize(34, 34);
   setAccessibleName(QString());
   setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -1,7 +1,5 @@
 #include "app/ui/devices_page.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QDesktopServices>
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
@@ -17,6 +15,7 @@
 #include <cmath>
 
 #include "app/model/platform_texts.h"
+#include "app/ui/accessibility.h"
 #include "app/ui/delay_field.h"
 #include "app/ui/device_icon.h"
 #include "app/ui/icons.h"
@@ -29,38 +28,6 @@ namespace {
 
 // Below this width a card puts its controls under the device's name.
 constexpr int kSingleRowWidth = 640;
-
-// Reads a PercentSlider's value as "N percent".
-class PercentSliderAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
- public:
-  explicit PercentSliderAccessible(QWidget* widget)
-      : QAccessibleWidget(widget, QAccessible::Slider) {}
-
-  void* interface_cast(QAccessible::InterfaceType type) override {
-    if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
-    return QAccessibleWidget::interface_cast(type);
-  }
-  QString text(QAccessible::Text kind) const override {
-    if (kind == QAccessible::Value)
-      return QString::number(slider()->value()) + QStringLiteral(" percent");
-    return QAccessibleWidget::text(kind);
-  }
-  QVariant currentValue() const override { return slider()->value(); }
-  void setCurrentValue(const QVariant& value) override { slider()->setValue(value.toInt()); }
-  QVariant maximumValue() const override { return slider()->maximum(); }
-  QVariant minimumValue() const override { return slider()->minimum(); }
-  QVariant minimumStepSize() const override { return 1; }
-
- private:
-  QSlider* slider() const { return static_cast<QSlider*>(widget()); }
-};
-
-QAccessibleInterface* percentSliderFactory(const QString& className, QObject* object) {
-  if (className == QLatin1String("choralink::ui::PercentSlider") && object->isWidgetType()) {
-    return new PercentSliderAccessible(static_cast<QWidget*>(object));
-  }
-  return nullptr;
-}
 
 // The small activity indicator of the broadcast bar; it animates only while
 // it is shown, so an idle window runs no timer.
@@ -118,11 +85,7 @@ void SyncTestButton::refresh() {
 }
 
 PercentSlider::PercentSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
-  static const bool installed = [] {
-    QAccessible::installFactory(percentSliderFactory);
-    return true;
-  }();
-  (void)installed;
+  installAccessibleInterfaces();
   setRange(0, 100);
 }
 

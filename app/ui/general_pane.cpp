@@ -3,12 +3,14 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "app/model/platform_texts.h"
 #include "app/ui/devices_page.h"
+#include "app/ui/palette.h"
 #include "app/ui/widgets.h"
 
 namespace choralink::ui {
@@ -45,6 +47,30 @@ Card* section(QVBoxLayout& column, QWidget* parent, QVBoxLayout*& rows) {
   return card;
 }
 
+// One segment of a segmented picker, drawn from the current palette: the
+// chosen one in the accent colour.
+class Segment : public QPushButton {
+ public:
+  Segment(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+    setCheckable(true);
+    setCursor(Qt::PointingHandCursor);
+  }
+  QSize sizeHint() const override { return {fontMetrics().horizontalAdvance(text()) + 28, 26}; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    const Scheme scheme = schemeOf(*this);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.setPen(QPen(isChecked() ? brandAccent(scheme) : hairline(0.15, scheme), 1));
+    painter.setBrush(isChecked() ? brandAccent(scheme) : palette().color(QPalette::Button));
+    painter.drawRoundedRect(shape, 5, 5);
+    painter.setPen(isChecked() ? QColor(Qt::white) : palette().color(QPalette::ButtonText));
+    painter.drawText(rect(), Qt::AlignCenter, text());
+  }
+};
+
 constexpr std::array<const char*, 3> kAppearanceLabels{"System", "Light", "Dark"};
 
 }  // namespace
@@ -71,10 +97,10 @@ GeneralPane::GeneralPane(AppModel& model, ModelBridge& bridge, QWidget* parent)
   auto* picker = new QWidget;
   auto* segments = new QHBoxLayout(picker);
   segments->setContentsMargins(0, 0, 0, 0);
-  segments->setSpacing(0);
+  segments->setSpacing(2);
   auto* group = new QButtonGroup(picker);
   for (std::size_t i = 0; i < kAllAppearanceModes.size(); ++i) {
-    auto* segment = new QPushButton(QString::fromLatin1(kAppearanceLabels[i]), picker);
+    auto* segment = new Segment(QString::fromLatin1(kAppearanceLabels[i]), picker);
     segment->setCheckable(true);
     segment->setAccessibleName(QString::fromLatin1(kAppearanceLabels[i]));
     group->addButton(segment);

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "app/ui/accessibility.h"
 #include "app/ui/palette.h"
 #include "app/ui/view_rules.h"
 
@@ -9,6 +10,7 @@ namespace choralink::ui {
 
 LevelMeter::LevelMeter(double segmentWidth, QWidget* parent)
     : QWidget(parent), segmentWidth_(segmentWidth) {
+  installAccessibleInterfaces();
   setFixedHeight(5);
   setMinimumWidth(40);
   setAccessibleName(QString());

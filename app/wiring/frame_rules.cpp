@@ -20,12 +20,29 @@ double snapshotDelay(const char* value) {
   return seconds;
 }
 
+void readSnapshotOpenList(const char* value, SnapshotRequest& request) {
+  if (value == nullptr) return;
+  std::string_view rest(value);
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    std::string_view word = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    while (!word.empty() && word.front() == ' ')
+      word.remove_prefix(1);
+    while (!word.empty() && word.back() == ' ')
+      word.remove_suffix(1);
+    if (word == "panel") request.openPanel = true;
+    if (word == "settings") request.openSettings = true;
+  }
+}
+
 DevelopmentRequests readDevelopmentRequests(const EnvironmentLookup& lookup) {
   DevelopmentRequests requests;
   requests.autostart = autostartRequested(lookup(kDevAutostartVariable));
   const char* folder = lookup(kSnapshotDirVariable);
   if (folder != nullptr && *folder != '\0') {
     requests.snapshots = SnapshotRequest{folder, snapshotDelay(lookup(kSnapshotDelayVariable))};
+    readSnapshotOpenList(lookup(kSnapshotOpenVariable), *requests.snapshots);
   }
   return requests;
 }

@@ -14,6 +14,11 @@ namespace choralink {
 inline constexpr const char* kDevAutostartVariable = "CHORALINK_DEV_AUTOSTART";
 inline constexpr const char* kSnapshotDirVariable = "CHORALINK_SNAPSHOT_DIR";
 inline constexpr const char* kSnapshotDelayVariable = "CHORALINK_SNAPSHOT_DELAY";
+// With the snapshot folder set: the windows to open at launch so that they
+// are in the snapshots too, as a comma-separated list of "panel" and
+// "settings" (windows a user opens from the tray, which an offscreen run has
+// no way to click).
+inline constexpr const char* kSnapshotOpenVariable = "CHORALINK_SNAPSHOT_OPEN";
 
 // How long after launching the development autostart presses Start.
 inline constexpr double kDevAutostartDelay = 2.0;
@@ -23,6 +28,8 @@ inline constexpr double kDefaultSnapshotDelay = 3.0;
 struct SnapshotRequest {
   std::filesystem::path folder;
   double delaySeconds = kDefaultSnapshotDelay;
+  bool openPanel = false;
+  bool openSettings = false;
 };
 
 struct DevelopmentRequests {
@@ -39,6 +46,9 @@ bool autostartRequested(const char* value);
 // negative or not finite gives kDefaultSnapshotDelay (a negative or endless
 // wait has no meaning here).
 double snapshotDelay(const char* value);
+// Fills the request's open flags from the list; words other than "panel" and
+// "settings" are ignored, spaces around a word too.
+void readSnapshotOpenList(const char* value, SnapshotRequest& request);
 // Both development aids as the environment asks for them. An empty snapshot
 // folder counts as unset: it would mean the current folder, never intended.
 DevelopmentRequests readDevelopmentRequests(const EnvironmentLookup& lookup);

@@ -58,6 +58,28 @@ TEST(FrameRules, DevelopmentVariables) {
   }
 }
 
+TEST(FrameRules, SnapshotOpenListNamesOnlyTheTrayWindows) {
+  struct Case {
+    const char* value;
+    bool panel, settings;
+  };
+  const Case cases[] = {
+      {nullptr, false, false},
+      {"", false, false},
+      {"panel", true, false},
+      {" settings , panel ", true, true},
+      {"Panel,main,,setting", false, false},
+      {"settings,", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value == nullptr ? "(unset)" : c.value);
+    SnapshotRequest request;
+    readSnapshotOpenList(c.value, request);
+    EXPECT_EQ(request.openPanel, c.panel);
+    EXPECT_EQ(request.openSettings, c.settings);
+  }
+}
+
 TEST(FrameRules, SnapshotFileNames) {
   const std::vector<std::tuple<int, std::string, std::string>> cases{
       {0, "main", "0-main.png"},    {3, "", "3-window3.png"},   {12, "settings", "12-settings.png"},

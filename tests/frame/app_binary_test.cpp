@@ -1,6 +1,7 @@
 // The application binary from outside, offscreen on the simulated machine:
 // snapshots, the development autostart, SIGTERM, a second launch, logind's
-// sleep and wake, and a start without any display.
+// sleep and wake, a start without any display, and the install our package
+// is made of.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,10 +12,15 @@
 #include <QColor>
 #include <QImage>
 
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/ui/main_window.h"
+#include "app/ui/panel/menu_bar_panel.h"
+#include "app/ui/settings/settings_window.h"
 #include "tests/frame/app_process.h"
 
 namespace choralink::test {
@@ -90,6 +96,74 @@ TEST(AppBinary, SnapshotsShowTheMainWindowInLightAndDark) {
   EXPECT_GT(lightness["light"], lightness["dark"] + 0.2) << "the stored appearance is applied";
 }
 
+// The snapshot written for the window `identifier`, whatever its number.
+std::optional<QImage> snapshotOf(const std::filesystem::path& folder,
+                                 const std::string& identifier) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with("-" + identifier + ".png")) {
+      QImage image;
+      if (image.load(QString::fromStdString(entry.path().string()))) return image;
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
+  struct Case {
+    const char* name;
+    const char* settings;  // null: a first launch
+    const char* open;      // CHORALINK_SNAPSHOT_OPEN
+    std::vector<std::string> shown;
+    std::vector<std::string> absent;
+    std::map<std::string, int> widths;
+  };
+  const Case cases[] = {
+      {"first launch", nullptr, "", {"main", "onboarding"}, {"menuBarPanel", "settings"}, {}},
+      {"tray windows asked for, dark",
+       R"({"onboarding_done": true, "appearance": "dark"})",
+       "panel,settings",
+       {"main", "menuBarPanel", "settings"},
+       {"onboarding"},
+       {{"menuBarPanel", ui::MenuBarPanel::kWidth}, {"settings", ui::SettingsView::kWidth}}},
+      {"tray windows asked for",
+       R"({"onboarding_done": true})",
+       "settings, panel",
+       {"main", "menuBarPanel", "settings"},
+       {"onboarding"},
+       {{"menuBarPanel", ui::MenuBarPanel::kWidth}, {"settings", ui::SettingsView::kWidth}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder home;
+    if (c.settings != nullptr) storeSettings(home.path(), c.settings);
+    AppProcess app(home.path(), {{"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()},
+                                 {"CHORALINK_SNAPSHOT_DELAY", "0.5"},
+                                 {"CHORALINK_SNAPSHOT_OPEN", c.open}});
+    ASSERT_TRUE(waitUntil([&] { return snapshotOf(home / "shots", "main").has_value(); }, 15))
+        << app.output();
+    waitUntil([] { return false; }, 0.5);  // the rest of the files of the same pass
+    for (const std::string& identifier : c.shown) {
+      const std::optional<QImage> image = snapshotOf(home / "shots", identifier);
+      ASSERT_TRUE(image) << identifier;
+      std::set<QRgb> colours;
+      for (int y = 0; y < image->height(); y += 4) {
+        for (int x = 0; x < image->width(); x += 4)
+          colours.insert(image->pixel(x, y));
+      }
+      EXPECT_GT(colours.size(), 8u) << identifier << ": a blank or flat image";
+      if (c.widths.contains(identifier)) {
+        EXPECT_EQ(image->width(), c.widths.at(identifier));
+      }
+    }
+    for (const std::string& identifier : c.absent) {
+      EXPECT_FALSE(snapshotOf(home / "shots", identifier)) << identifier;
+    }
+    terminate(app, home.path());
+  }
+}
+
 TEST(AppBinary, AutostartBroadcastsAndSigtermQuitsWithSettingsSaved) {
   TempFolder home;
   AppProcess app(home.path(), {{"CHORALINK_DEV_AUTOSTART", "1"}});
@@ -133,6 +207,41 @@ TEST(AppBinary, WithoutADisplayItSaysSoAndExitsWithTwo) {
   EXPECT_EQ(app.waitForExit(15), 2);
   EXPECT_NE(app.output().find("no display was found"), std::string::npos) << app.output();
   EXPECT_TRUE(appLog(home.path()).empty()) << "nothing started";
+}
+
+// What `make package` packs: `cmake --install` into versions/<version> of
+// a tree. The binary found there reports its version without a display and
+// starts with the updater of the build (an unsigned build says it has none).
+TEST(AppBinary, PackagedInstallHoldsTheDesktopFilesAndStartsAsItsVersion) {
+  const std::string version = CHORALINK_VERSION_UNDER_TEST;
+  TempFolder root;
+  const std::filesystem::path prefix = root / "versions" / version;
+  ASSERT_EQ(std::system(("cmake --install '" CHORALINK_BUILD_DIR "' --prefix '" + prefix.string() +
+                         "' >/dev/null")
+                            .c_str()),
+            0);
+  EXPECT_EQ(std::filesystem::read_symlink(root / "current"), "versions/" + version);
+  EXPECT_EQ(readFile(prefix / "choralink-package"), version + "\n");
+  for (const char* file : {"bin/choralink", "share/applications/app.choralink.Choralink.desktop",
+                           "share/metainfo/app.choralink.Choralink.metainfo.xml",
+                           "share/icons/hicolor/scalable/apps/app.choralink.Choralink.svg"}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(root / "current" / file)) << file;
+  }
+
+  const std::string program = (root / "current/bin/choralink").string();
+  TempFolder home;
+  AppProcess asked(home.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
+                   {program, "--version"});
+  EXPECT_EQ(asked.waitForExit(10), 0);
+  EXPECT_EQ(asked.output(), "Choralink " + version + "\n");
+
+  if (std::string_view(CHORALINK_UPDATE_KEY_UNDER_TEST).empty()) {
+    AppProcess app(home.path(), {}, {program});
+    EXPECT_TRUE(waitForLog(
+        home.path(), "Updates: not running from a signed Choralink package; updater disabled"))
+        << appLog(home.path()) << app.output();
+    terminate(app, home.path());
+  }
 }
 
 }  // namespace

@@ -41,7 +41,12 @@ bool waitForLog(const fs::path& home, const std::string& text, double seconds) {
   return waitUntil([&] { return appLog(home).find(text) != std::string::npos; }, seconds);
 }
 
-AppProcess::AppProcess(const fs::path& home, const std::map<std::string, std::string>& env) {
+fs::path AppProcess::binary() {
+  return CHORALINK_APP_BINARY;
+}
+
+AppProcess::AppProcess(const fs::path& home, const std::map<std::string, std::string>& env,
+                       std::vector<std::string> command) {
   fs::create_directories(home / "run");
   ::chmod((home / "run").c_str(), 0700);
   std::map<std::string, std::string> all{
@@ -64,15 +69,18 @@ AppProcess::AppProcess(const fs::path& home, const std::map<std::string, std::st
     envp.push_back(entry.data());
   envp.push_back(nullptr);
   const std::string out = (outputFolder_ / "output.txt").string();
-  std::string binary = CHORALINK_APP_BINARY;
-  char* argv[] = {binary.data(), nullptr};
+  if (command.empty()) command.push_back(binary().string());
+  std::vector<char*> argv;
+  for (std::string& word : command)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
 
   pid_ = ::fork();
   if (pid_ == 0) {
     const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(fd, STDOUT_FILENO);
     ::dup2(fd, STDERR_FILENO);
-    ::execve(argv[0], argv, envp.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/common/temp_folder.h"
 
@@ -27,8 +28,12 @@ bool waitForLog(const std::filesystem::path& home, const std::string& text, doub
 class AppProcess {
  public:
   // `env` adds to or replaces the private environment; an empty value unsets.
+  // `command`: program and arguments; empty: the build's application binary.
   explicit AppProcess(const std::filesystem::path& home,
-                      const std::map<std::string, std::string>& env = {});
+                      const std::map<std::string, std::string>& env = {},
+                      std::vector<std::string> command = {});
+  // The build's application binary.
+  static std::filesystem::path binary();
   // A child still running is killed by its PID.
   ~AppProcess();
   AppProcess(const AppProcess&) = delete;

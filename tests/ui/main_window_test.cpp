@@ -13,6 +13,7 @@
 
 #include "app/ui/about_pane.h"
 #include "app/ui/delay_field.h"
+#include "app/ui/device_icon.h"
 #include "app/ui/devices_page.h"
 #include "app/ui/general_pane.h"
 #include "app/ui/level_meter.h"
@@ -82,6 +83,9 @@ TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   EXPECT_EQ(card("tv").volumeText()->text(), u"35%"_s);
   EXPECT_EQ(QAccessible::queryAccessibleInterface(volume)->text(QAccessible::Value),
             u"35 percent"_s);
+  EXPECT_TRUE(QAccessible::queryAccessibleInterface(card("tv").findChild<ui::DeviceIcon*>())
+                  ->state()
+                  .invisible);
 
   QLineEdit* delay = named<QLineEdit>(u"TV delay"_s);
   ASSERT_NE(delay, nullptr);

@@ -7,11 +7,11 @@
 
 #include <QtCore/QPointer>
 #include <QtCore/QString>
+#include <QtWidgets/QMessageBox>
 #include <functional>
 
 #include "app/update/update_prompter.h"
 
-class QMessageBox;
 class QWidget;
 
 namespace choralink {
