@@ -325,18 +325,20 @@ void publishProbe(cl_render* r, const float* signal, int32_t length, const int32
                   int32_t count, int32_t lead, int32_t spacing) {
   cl_probe_schedule& p = r->probe;
   const uint32_t seq = p.sequence.load(std::memory_order_relaxed);
+  // A sequence lock without fences (ThreadSanitizer does not model them):
+  // every field is stored with release and loaded with acquire, so a reader
+  // that sees any new field also sees the odd sequence before it.
   p.sequence.store(seq + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  p.signal.store(signal, std::memory_order_relaxed);
-  p.length.store(length < 0 ? 0 : length, std::memory_order_relaxed);
+  p.signal.store(signal, std::memory_order_release);
+  p.length.store(length < 0 ? 0 : length, std::memory_order_release);
   if (count < 0) count = 0;
   if (count > CL_MAX_SLOTS) count = CL_MAX_SLOTS;
   if (slots == nullptr || signal == nullptr) count = 0;
   for (int32_t k = 0; k < count; ++k)
-    p.slots[k].store(slots[k], std::memory_order_relaxed);
-  p.count.store(count, std::memory_order_relaxed);
-  p.lead.store(lead < 0 ? 0 : lead, std::memory_order_relaxed);
-  p.spacing.store(spacing < 0 ? 0 : spacing, std::memory_order_relaxed);
+    p.slots[k].store(slots[k], std::memory_order_release);
+  p.count.store(count, std::memory_order_release);
+  p.lead.store(lead < 0 ? 0 : lead, std::memory_order_release);
+  p.spacing.store(spacing < 0 ? 0 : spacing, std::memory_order_release);
   p.sequence.store(seq + 2, std::memory_order_release);
 }
 
@@ -348,14 +350,13 @@ bool followProbe(cl_render* r, bool active) {
   if (before == q.sequence || (before & 1u) != 0) return active;
   cl_probe_play copy;
   copy.sequence = before;
-  copy.signal = p.signal.load(std::memory_order_relaxed);
-  copy.length = p.length.load(std::memory_order_relaxed);
-  copy.count = p.count.load(std::memory_order_relaxed);
-  copy.lead = p.lead.load(std::memory_order_relaxed);
-  copy.spacing = p.spacing.load(std::memory_order_relaxed);
+  copy.signal = p.signal.load(std::memory_order_acquire);
+  copy.length = p.length.load(std::memory_order_acquire);
+  copy.count = p.count.load(std::memory_order_acquire);
+  copy.lead = p.lead.load(std::memory_order_acquire);
+  copy.spacing = p.spacing.load(std::memory_order_acquire);
   for (int32_t k = 0; k < copy.count && k < CL_MAX_SLOTS; ++k)
-    copy.slots[k] = p.slots[k].load(std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_acquire);
+    copy.slots[k] = p.slots[k].load(std::memory_order_acquire);
   if (p.sequence.load(std::memory_order_relaxed) != before) return active;  // torn: next cycle
   q = copy;
   // The sequence starts at 0 with no schedule, so a first "end" is a no-op.
