@@ -14,14 +14,11 @@
 #include "app/ui/icons.h"
 #include "app/ui/main_window.h"
 #include "app/ui/palette.h"
+#include "app/ui/widgets.h"
 #include "support/app_info.h"
 
 namespace choralink::ui {
 namespace {
-
-QString text(std::string_view s) {
-  return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 QLabel* smallSecondary(const QString& content, QWidget* parent) {
   auto* label = new QLabel(content, parent);
@@ -107,11 +104,11 @@ FeedbackSheet::FeedbackSheet(Executor& main, FeedbackWorker& worker,
 
   log_ = new QCheckBox(QStringLiteral("Attach diagnostic log"), this);
   column->addWidget(log_);
-  auto* disclosure = smallSecondary(text(FeedbackClient::disclosure), this);
+  auto* disclosure = smallSecondary(qs(FeedbackClient::disclosure), this);
   disclosure->setContentsMargins(24, 0, 0, 0);
   column->addWidget(disclosure);
 
-  footnote_ = smallSecondary(text(feedbackFootnote(AppInfo::serviceHost(), AppInfo::arch())), this);
+  footnote_ = smallSecondary(qs(feedbackFootnote(AppInfo::serviceHost(), AppInfo::arch())), this);
   column->addWidget(footnote_);
 
   result_ = new QLabel(this);
@@ -147,7 +144,7 @@ FeedbackSheet::FeedbackSheet(Executor& main, FeedbackWorker& worker,
 FeedbackSheet::~FeedbackSheet() = default;
 
 void FeedbackSheet::titleEdited(const QString& typed) {
-  const QString kept = text(form_.setTitle(typed.toStdString()));
+  const QString kept = qs(form_.setTitle(typed.toStdString()));
   if (kept == typed) return;
   // Cut at the limit: the cursor stays where it was, or at the new end.
   const int cursor = std::min(title_->cursorPosition(), int(kept.size()));
@@ -157,7 +154,7 @@ void FeedbackSheet::titleEdited(const QString& typed) {
 
 void FeedbackSheet::detailsEdited() {
   const QString typed = details_->toPlainText();
-  const QString kept = text(form_.setDetails(typed.toStdString()));
+  const QString kept = qs(form_.setDetails(typed.toStdString()));
   if (kept == typed) return;
   const int cursor = std::min(details_->textCursor().position(), int(kept.size()));
   const QSignalBlocker quiet(details_);
@@ -177,12 +174,12 @@ void FeedbackSheet::refresh() {
   screenshot_->setText(hasImage ? QStringLiteral("Change Screenshot…")
                                 : QStringLiteral("Attach Screenshot…"));
   screenshot_->setMinimumWidth(screenshot_->sizeHint().width() + 16);
-  screenshotName_->setText(hasImage ? text(form_.image()->filename()) : QString());
+  screenshotName_->setText(hasImage ? qs(form_.image()->filename()) : QString());
   screenshotName_->setVisible(hasImage);
   removeScreenshot_->setVisible(hasImage);
-  result_->setText(text(form_.result().value_or("")));
+  result_->setText(qs(form_.result().value_or("")));
   result_->setVisible(form_.result().has_value());
-  error_->setText(text(form_.error().value_or("")));
+  error_->setText(qs(form_.error().value_or("")));
   error_->setVisible(form_.error().has_value());
   cancel_->setText(form_.sent() ? QStringLiteral("Close") : QStringLiteral("Cancel"));
   send_->setVisible(form_.showsSend());

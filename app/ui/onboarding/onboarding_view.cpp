@@ -22,10 +22,6 @@
 namespace choralink::ui {
 namespace {
 
-QString text(std::string_view s) {
-  return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
 QLabel* heading(const QString& title, QWidget* parent) {
   auto* label = new QLabel(title, parent);
   QFont font = label->font();
@@ -127,7 +123,7 @@ QWidget* OnboardingView::buildWelcome() {
   column->addWidget(new BrandMark(72, page), 0, Qt::AlignHCenter);
   column->addSpacing(12);
   column->addWidget(heading(QStringLiteral("Welcome to Choralink"), page));
-  column->addWidget(body(text(PlatformTexts::shown(PlatformTexts::kOnboardingWelcome)), page));
+  column->addWidget(body(qs(PlatformTexts::shown(PlatformTexts::kOnboardingWelcome)), page));
   column->addStretch(1);
   return page;
 }
@@ -145,11 +141,11 @@ QWidget* OnboardingView::buildCapture() {
   captureText_ = body({}, page);
   column->addWidget(captureText_);
   openSettings_ =
-      new QPushButton(text(PlatformTexts::shown(PlatformTexts::kOpenPrivacySettings)), page);
+      new QPushButton(qs(PlatformTexts::shown(PlatformTexts::kOpenPrivacySettings)), page);
   openSettings_->setAutoDefault(false);
   column->addWidget(openSettings_, 0, Qt::AlignHCenter);
   connect(openSettings_, &QPushButton::clicked, this,
-          [] { QDesktopServices::openUrl(QUrl(text(AppModel::privacySettingsURL()))); });
+          [] { QDesktopServices::openUrl(QUrl(qs(AppModel::privacySettingsURL()))); });
 
   listening_ = new QWidget(page);
   auto* listening = new QHBoxLayout(listening_);
@@ -159,7 +155,7 @@ QWidget* OnboardingView::buildCapture() {
   spinner->setTextVisible(false);
   listening->addStretch(1);
   listening->addWidget(spinner);
-  listening->addWidget(new QLabel(text(OnboardingFlow::kListeningText), listening_));
+  listening->addWidget(new QLabel(qs(OnboardingFlow::kListeningText), listening_));
   listening->addStretch(1);
   column->addWidget(listening_);
   column->addStretch(1);
@@ -196,7 +192,7 @@ void OnboardingView::refresh() {
   back_->setVisible(flow_.showsBack());
   skip_->setVisible(flow_.showsSkip());
   const OnboardingFlow::Button primary = flow_.primary();
-  primary_->setText(text(primary.title));
+  primary_->setText(qs(primary.title));
   primary_->setEnabled(primary.enabled);
 
   const Scheme scheme = schemeOf(*this);
@@ -204,8 +200,8 @@ void OnboardingView::refresh() {
   captureSymbol_->setPixmap(tintedSymbol(flow_.captureSymbol(), kSymbolSize,
                                          heard ? QColor(52, 168, 83) : brandAccent(scheme),
                                          devicePixelRatioF()));
-  captureTitle_->setText(text(flow_.captureTitle()));
-  captureText_->setText(text(flow_.captureText()));
+  captureTitle_->setText(qs(flow_.captureTitle()));
+  captureText_->setText(qs(flow_.captureText()));
   openSettings_->setVisible(flow_.showsOpenSettings());
   listening_->setVisible(flow_.checking());
   refreshDevices();
@@ -238,9 +234,9 @@ void OnboardingView::refreshDevices() {
     line->addWidget(deviceIcon);
     auto* names = new QVBoxLayout;
     names->setSpacing(0);
-    names->addWidget(new QLabel(text(device.name), row));
+    names->addWidget(new QLabel(qs(device.name), row));
     auto* detail =
-        body(text(supported ? label(device.transport) : "AirPlay isn't supported yet"), row);
+        body(qs(supported ? label(device.transport) : "AirPlay isn't supported yet"), row);
     detail->setAlignment(Qt::AlignLeft);
     names->addWidget(detail);
     line->addLayout(names, 1);
@@ -248,7 +244,7 @@ void OnboardingView::refreshDevices() {
       auto* toggle = new ToggleSwitch(row);
       toggle->setObjectName(QStringLiteral("deviceSwitch"));
       toggle->setProperty("uid", QString::fromStdString(device.uid));
-      toggle->setAccessibleName(text(device.name));
+      toggle->setAccessibleName(qs(device.name));
       toggle->setChecked(model_.deviceSettings(device.uid).enabled);
       connect(toggle, &ToggleSwitch::clicked, this,
               [this, device](bool on) { model_.setEnabled(device, on); });

@@ -24,10 +24,6 @@
 namespace choralink::ui {
 namespace {
 
-QString text(std::string_view s) {
-  return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
 QFrame* divider(QWidget* parent) {
   auto* line = new QFrame(parent);
   line->setFrameShape(QFrame::HLine);
@@ -70,7 +66,7 @@ class MenuDeviceRow : public QWidget {
     icon_->setFixedSize(29, 29);  // the card's icon at 0.85
     auto* names = new QVBoxLayout;
     names->setSpacing(0);
-    name_ = new QLabel(text(device.name), button_);
+    name_ = new QLabel(qs(device.name), button_);
     detail_ = new QLabel(button_);
     QFont small = detail_->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
@@ -97,7 +93,7 @@ class MenuDeviceRow : public QWidget {
     volume->addWidget(symbolLabel("speaker.fill", 12, quiet, volumeRow_));
     slider_ = new QSlider(Qt::Horizontal, volumeRow_);
     slider_->setRange(0, 100);
-    slider_->setAccessibleName(text(device.name + " volume"));
+    slider_->setAccessibleName(qs(device.name + " volume"));
     volume->addWidget(slider_, 1);
     volume->addWidget(symbolLabel("speaker.wave.3.fill", 14, quiet, volumeRow_));
     column->addWidget(volumeRow_);
@@ -108,12 +104,12 @@ class MenuDeviceRow : public QWidget {
   void update(const AudioDeviceInfo& device) {
     device_ = device;
     const MenuDeviceRowState state = menuDeviceRow(model_, device_);
-    name_->setText(text(state.name));
-    detail_->setText(text(state.detail));
+    name_->setText(qs(state.name));
+    detail_->setText(qs(state.detail));
     detail_->setVisible(!state.detail.empty());
     check_->setVisible(state.checkmark);
     button_->setEnabled(state.pressable);
-    button_->setAccessibleName(text(state.accessibleName));
+    button_->setAccessibleName(qs(state.accessibleName));
     icon_->setDevice(device_.kind, model_.activeUIDs().count(device_.uid) > 0);
     volumeRow_->setVisible(state.showsVolume);
     if (!slider_->isSliderDown()) {
@@ -237,7 +233,7 @@ void MenuBarPanel::changeEvent(QEvent* event) {
 }
 
 void MenuBarPanel::refresh() {
-  status_->setText(text(model_.statusLine()));
+  status_->setText(qs(model_.statusLine()));
   setTextColor(*status_, model_.statusIsWarning() ? warningOrange(schemeOf(*this))
                                                   : secondaryText(schemeOf(*this)));
   shareSwitch_->setChecked(model_.isSharing());
