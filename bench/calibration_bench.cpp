@@ -46,17 +46,9 @@ double heardSpreadMs(AudioRouter& router, sim::SimAudioSystem& system) {
   return (hi - lo) * 1000;
 }
 
-void settle(VirtualExecutor& clock) {
-  for (;;) {
-    const auto due = clock.nextDueTime();
-    if (!due || *due > clock.now()) return;
-    clock.runDue();
-  }
-}
-
 void advance(VirtualExecutor& clock, double seconds) {
   clock.advanceBy(seconds);
-  settle(clock);
+  clock.settle();
 }
 
 struct Figures {
@@ -97,9 +89,9 @@ Figures runOnce(double noiseRms) {
   environment.queue = &machine.clock;
   environment.isLaptop = true;
   AudioRouter router(environment);
-  settle(machine.clock);
+  machine.clock.settle();
   auto started = router.start(config);
-  settle(machine.clock);
+  machine.clock.settle();
   started.get();
   advance(machine.clock, 0.5);
 
@@ -127,7 +119,7 @@ Figures runOnce(double noiseRms) {
     figures.trueAfter = heardSpreadMs(router, machine.system);
   }
   router.shutdownSync(5);
-  settle(machine.clock);
+  machine.clock.settle();
   std::filesystem::remove(journal);
   return figures;
 }

@@ -43,6 +43,15 @@ std::size_t VirtualExecutor::runDue() {
   return runThrough(now());
 }
 
+std::size_t VirtualExecutor::settle() {
+  std::size_t ran = 0;
+  for (;;) {
+    const auto due = nextDueTime();
+    if (!due || *due > now()) return ran;
+    ran += runDue();
+  }
+}
+
 bool VirtualExecutor::runNext() {
   const auto due = nextDueTime();
   if (!due) return false;

@@ -38,6 +38,9 @@ class VirtualExecutor final : public Executor {
   std::size_t advanceTo(double time);
   // Runs every task due now, including the ones those tasks post for now.
   std::size_t runDue();
+  // runDue() until nothing is due: a task that moves the clock (sleepFor, as
+  // a session build waiting for devices to join) leaves more due behind it.
+  std::size_t settle();
   // Moves the clock to the earliest pending task and runs every task due
   // then. Returns false (clock untouched) when nothing is pending.
   bool runNext();

@@ -107,6 +107,11 @@ TEST_F(VirtualExecutorTest, SleepForMovesTimeWithoutRunningOtherTasks) {
   EXPECT_EQ(log, (std::vector<std::string>{"woke@1.000000"}));
   clock.runDue();
   EXPECT_EQ(log.back(), "other@1.000000");
+  // settle() runs what a sleeping task leaves due in one call.
+  clock.postAfter(0.1, note("late"));
+  clock.post([this] { clock.sleepFor(1.0); });
+  EXPECT_EQ(clock.settle(), 2u);
+  EXPECT_EQ(log.back(), "late@2.000000");
 }
 
 TEST_F(VirtualExecutorTest, RunDueRunsChainsOfImmediateWorkAndRunNextJumpsToTheNext) {

@@ -66,19 +66,9 @@ const DeviceChoice& findChoice(const std::string& key) {
   throw std::invalid_argument("unknown device \"" + key + "\" (see --list)");
 }
 
-// Runs every task due now, and what those leave due (a session build moves
-// the clock while it waits for the devices to join).
-void settle(VirtualExecutor& clock) {
-  for (;;) {
-    const auto due = clock.nextDueTime();
-    if (!due || *due > clock.now()) return;
-    clock.runDue();
-  }
-}
-
 void advance(VirtualExecutor& clock, double seconds) {
   clock.advanceBy(seconds);
-  settle(clock);
+  clock.settle();
 }
 
 // The centre of each click's energy on one channel, in seconds on the IO
@@ -137,7 +127,7 @@ class Scenario {
     });
     snapshotSubscription_ = router_->deviceSnapshots().consume(
         clock_, [this](std::vector<AudioDeviceInfo> list) { devices_ = std::move(list); });
-    settle(clock_);
+    clock_.settle();
   }
 
   ~Scenario() {
@@ -145,7 +135,7 @@ class Scenario {
     snapshotSubscription_.cancel();
     if (router_) {
       auto done = router_->shutdown();
-      settle(clock_);
+      clock_.settle();
       router_.reset();
     }
   }
@@ -164,7 +154,7 @@ class Scenario {
       config.devices.push_back(DeviceConfig{uids_.at(key), 1.0f, ms, ms != 0});
     }
     auto started = router_->start(config);
-    settle(clock_);
+    clock_.settle();
     started.get();
     if (active_.empty()) throw std::runtime_error("no device could play the broadcast");
     report_.rate = broadcastRate();
@@ -178,7 +168,7 @@ class Scenario {
       lastStartedAt_.reset();
       system_.removeDevice(uid);
       clock_.runUntil([&] { return lastStartedAt_.has_value() || stopped_; }, kRecoveryLimit);
-      settle(clock_);
+      clock_.settle();
       if (lastStartedAt_) {
         report_.recoverySeconds = *lastStartedAt_ - unplugged;
         advance(clock_, kSettleSeconds);
