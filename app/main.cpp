@@ -350,8 +350,8 @@ int main(int argc, char** argv) {
       [&sleepWatch] { sleepWatch.start(); });
   std::optional<ui::OnboardingAutopilot> autopilot;
   if (requests.onboardingAutopilot) {
-    // Each step's snapshots go into a folder of their own, as the launch's
-    // own pass would otherwise overwrite them.
+    // Each step's snapshots go into a folder of their own: the windows, and
+    // so the files' names, are the same at every step.
     autopilot.emplace(onboarding, log, [&requests](std::string_view step) {
       if (!requests.snapshots) return;
       writeWindowSnapshots(requests.snapshots->folder / ("onboarding-" + std::string(step)));
