@@ -27,12 +27,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "app/single_instance.h"
 #include "app/sleep_watch.h"
 #include "app/ui/feedback/feedback_sheet.h"
 #include "app/ui/main_window.h"
 #include "app/ui/model_bridge.h"
+#include "app/ui/onboarding/onboarding_autopilot.h"
 #include "app/ui/onboarding/onboarding_view.h"
 #include "app/ui/palette.h"
 #include "app/ui/panel/menu_bar_panel.h"
@@ -333,8 +335,10 @@ int main(int argc, char** argv) {
   // Launching finished before the window first shows, so that its first
   // frame already has the stored appearance.
   SleepWatch sleepWatch(model.router(), log);
+  const DevelopmentRequests requests =
+      readDevelopmentRequests([](const char* name) { return std::getenv(name); });
   wiring->launchFinished(
-      readDevelopmentRequests([](const char* name) { return std::getenv(name); }),
+      requests,
       [&](const SnapshotRequest& request) {
         // The panel last: it closes when another window takes the focus.
         if (request.openSettings) QTimer::singleShot(0, &settingsWindow, openSettings);
@@ -344,6 +348,15 @@ int main(int argc, char** argv) {
         scheduleWindowSnapshots(request);
       },
       [&sleepWatch] { sleepWatch.start(); });
+  std::optional<ui::OnboardingAutopilot> autopilot;
+  if (requests.onboardingAutopilot) {
+    // Each step's snapshots go into a folder of their own: the windows, and
+    // so the files' names, are the same at every step.
+    autopilot.emplace(onboarding, log, [&requests](std::string_view step) {
+      if (!requests.snapshots) return;
+      writeWindowSnapshots(requests.snapshots->folder / ("onboarding-" + std::string(step)));
+    });
+  }
   window.show();
 
   const int status = QApplication::exec();

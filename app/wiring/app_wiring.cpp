@@ -48,6 +48,7 @@ void AppWiring::launchFinished(const DevelopmentRequests& requests,
   model_->applyAppearance();
   presence_->setShowInTaskbar(model_->settings().showInDock);
   model_->updater().start();
+  if (!requests.ignored.empty()) log_.warn(requests.ignored);
   if (requests.snapshots && scheduleSnapshots) scheduleSnapshots(*requests.snapshots);
   if (requests.autostart) {
     autostart_ = main_.postAfter(kDevAutostartDelay, [this] {

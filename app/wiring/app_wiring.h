@@ -55,7 +55,8 @@ class AppWiring {
   const std::string& backendNote() const { return backend_->note(); }
 
   // What launching finished does, in this order: the stored appearance, the
-  // taskbar entry as stored, the updater's start, the snapshots (through
+  // taskbar entry as stored, the updater's start, a warning for a
+  // development variable it ignores, the snapshots (through
   // `scheduleSnapshots`, which knows the windows), the development autostart
   // (kDevAutostartDelay later on the model's thread) and, last, following
   // sleep and wake (`followSleepAndWake`). Either hook may be empty.

@@ -44,6 +44,13 @@ DevelopmentRequests readDevelopmentRequests(const EnvironmentLookup& lookup) {
     requests.snapshots = SnapshotRequest{folder, snapshotDelay(lookup(kSnapshotDelayVariable))};
     readSnapshotOpenList(lookup(kSnapshotOpenVariable), *requests.snapshots);
   }
+  const char* autopilot = lookup(kAutopilotVariable);
+  if (autopilot != nullptr && std::strcmp(autopilot, "onboarding") == 0) {
+    requests.onboardingAutopilot = true;
+  } else if (autopilot != nullptr && *autopilot != '\0') {
+    requests.ignored = std::string(kAutopilotVariable) + " is \"" + autopilot +
+                       "\"; the only autopilot is \"onboarding\": ignored";
+  }
   return requests;
 }
 

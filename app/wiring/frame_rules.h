@@ -19,6 +19,10 @@ inline constexpr const char* kSnapshotDelayVariable = "CHORALINK_SNAPSHOT_DELAY"
 // "settings" (windows a user opens from the tray, which an offscreen run has
 // no way to click).
 inline constexpr const char* kSnapshotOpenVariable = "CHORALINK_SNAPSHOT_OPEN";
+// "onboarding": a first launch's onboarding sheet goes through its steps by
+// itself (the Qt frame's OnboardingAutopilot), with a snapshot of each step
+// when the snapshot folder is set.
+inline constexpr const char* kAutopilotVariable = "CHORALINK_AUTOPILOT";
 
 // How long after launching the development autostart presses Start.
 inline constexpr double kDevAutostartDelay = 2.0;
@@ -35,6 +39,9 @@ struct SnapshotRequest {
 struct DevelopmentRequests {
   bool autostart = false;
   std::optional<SnapshotRequest> snapshots;
+  bool onboardingAutopilot = false;
+  // For the log: a value that asks for nothing known, said so; else empty.
+  std::string ignored;
 };
 
 // Reads an environment variable; null when unset.
@@ -49,8 +56,11 @@ double snapshotDelay(const char* value);
 // Fills the request's open flags from the list; words other than "panel" and
 // "settings" are ignored, spaces around a word too.
 void readSnapshotOpenList(const char* value, SnapshotRequest& request);
-// Both development aids as the environment asks for them. An empty snapshot
+// The development aids as the environment asks for them. An empty snapshot
 // folder counts as unset: it would mean the current folder, never intended.
+// The autopilot takes exactly "onboarding"; any other non-empty value is
+// ignored with a word in `ignored`, since a mistyped name would otherwise
+// look like an autopilot that hangs.
 DevelopmentRequests readDevelopmentRequests(const EnvironmentLookup& lookup);
 
 // "<number>-<identifier>.png"; a window without an identifier is

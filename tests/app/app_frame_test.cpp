@@ -3,6 +3,7 @@
 // launch-finished sequence on the simulated machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -55,6 +56,24 @@ TEST(FrameRules, DevelopmentVariables) {
       EXPECT_EQ(got.snapshots->folder, "/tmp/s");
       EXPECT_DOUBLE_EQ(got.snapshots->delaySeconds, *c.snapshotDelay);
     }
+  }
+}
+
+TEST(FrameRules, AutopilotTakesOnlyOnboardingAndSaysWhatItIgnores) {
+  const std::vector<std::tuple<const char*, bool, std::string>> cases{
+      {nullptr, false, ""},
+      {"", false, ""},
+      {"onboarding", true, ""},
+      {"Onboarding ", false,
+       R"(CHORALINK_AUTOPILOT is "Onboarding "; the only autopilot is "onboarding": ignored)"},
+  };
+  for (const auto& [value, autopilot, ignored] : cases) {
+    SCOPED_TRACE(value == nullptr ? "(unset)" : value);
+    const DevelopmentRequests got = readDevelopmentRequests([value](const char* name) {
+      return std::string_view(name) == kAutopilotVariable ? value : nullptr;
+    });
+    EXPECT_EQ(got.onboardingAutopilot, autopilot);
+    EXPECT_EQ(got.ignored, ignored);
   }
 }
 
@@ -135,6 +154,7 @@ TEST_F(AppWiringTest, LaunchFinishedRunsInOrderAndAutostartsTwoSecondsLater) {
   DevelopmentRequests requests;
   requests.autostart = true;
   requests.snapshots = SnapshotRequest{"/tmp/shots", 1.5};
+  requests.ignored = "CHORALINK_AUTOPILOT is \"x\": ignored";
   wiring.launchFinished(
       requests,
       [&](const SnapshotRequest& request) {
@@ -144,6 +164,7 @@ TEST_F(AppWiringTest, LaunchFinishedRunsInOrderAndAutostartsTwoSecondsLater) {
       },
       [&] { steps.push_back("sleep and wake"); });
   EXPECT_EQ(steps, (std::vector<std::string>{"snapshots /tmp/shots", "sleep and wake"}));
+  EXPECT_TRUE(std::ranges::count(logs.messages(), requests.ignored)) << "said, not swallowed";
 
   // A stored device entry keeps the first device list from switching the
   // default output on, so the press shows the start button's own refusal:

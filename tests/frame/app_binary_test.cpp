@@ -19,8 +19,10 @@
 #include <vector>
 
 #include "app/ui/main_window.h"
+#include "app/ui/onboarding/onboarding_view.h"
 #include "app/ui/panel/menu_bar_panel.h"
 #include "app/ui/settings/settings_window.h"
+#include "engine/hal/sim/presets.h"
 #include "tests/frame/app_process.h"
 
 namespace choralink::test {
@@ -68,6 +70,25 @@ class PrivateBus {
   std::string address_;
 };
 
+// What a sparse grid of an image's pixels shows: how many distinct colours
+// (a blank or flat image has few) and their mean lightness.
+struct Look {
+  std::size_t colours = 0;
+  double lightness = 0;
+};
+Look lookOf(const QImage& image) {
+  std::set<QRgb> colours;
+  double lightness = 0;
+  int samples = 0;
+  for (int y = 0; y < image.height(); y += 4) {
+    for (int x = 0; x < image.width(); x += 4, ++samples) {
+      colours.insert(image.pixel(x, y));
+      lightness += QColor(image.pixel(x, y)).lightnessF();
+    }
+  }
+  return {colours.size(), samples > 0 ? lightness / samples : 0};
+}
+
 TEST(AppBinary, SnapshotsShowTheMainWindowInLightAndDark) {
   std::map<std::string, double> lightness;
   for (const std::string appearance : {"light", "dark"}) {
@@ -82,15 +103,9 @@ TEST(AppBinary, SnapshotsShowTheMainWindowInLightAndDark) {
         15))
         << app.output();
     EXPECT_EQ(image.size(), QSize(ui::MainWindow::kDefaultWidth, ui::MainWindow::kDefaultHeight));
-    std::set<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 4) {
-      for (int x = 0; x < image.width(); x += 4) {
-        colours.insert(image.pixel(x, y));
-        lightness[appearance] +=
-            QColor(image.pixel(x, y)).lightnessF() * 16 / image.width() / image.height();
-      }
-    }
-    EXPECT_GT(colours.size(), 16u) << "a blank or flat image";
+    const Look look = lookOf(image);
+    lightness[appearance] = look.lightness;
+    EXPECT_GT(look.colours, 16u) << "a blank or flat image";
     terminate(app, home.path());
   }
   EXPECT_GT(lightness["light"], lightness["dark"] + 0.2) << "the stored appearance is applied";
@@ -147,12 +162,7 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
     for (const std::string& identifier : c.shown) {
       const std::optional<QImage> image = snapshotOf(home / "shots", identifier);
       ASSERT_TRUE(image) << identifier;
-      std::set<QRgb> colours;
-      for (int y = 0; y < image->height(); y += 4) {
-        for (int x = 0; x < image->width(); x += 4)
-          colours.insert(image->pixel(x, y));
-      }
-      EXPECT_GT(colours.size(), 8u) << identifier << ": a blank or flat image";
+      EXPECT_GT(lookOf(*image).colours, 8u) << identifier << ": a blank or flat image";
       if (c.widths.contains(identifier)) {
         EXPECT_EQ(image->width(), c.widths.at(identifier));
       }
@@ -162,6 +172,50 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
     }
     terminate(app, home.path());
   }
+}
+
+// A first launch, light and dark, through the autopilot: the real capture
+// probe hears the simulator's chime, every supported device is switched on
+// and sharing starts; each step's snapshot shows that step.
+TEST(AppBinary, OnboardingAutopilotHearsTheChimePicksTheSpeakersAndBroadcasts) {
+  std::map<std::string, double> lightness;
+  for (const std::string appearance : {"light", "dark"}) {
+    SCOPED_TRACE(appearance);
+    TempFolder home;
+    storeSettings(home.path(), R"({"appearance": ")" + appearance + "\"}");
+    AppProcess app(home.path(), {{"CHORALINK_AUTOPILOT", "onboarding"},
+                                 {"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()}});
+    ASSERT_TRUE(waitForLog(home.path(), "Autopilot: onboarding finished"))
+        << appLog(home.path()) << app.output();
+    ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
+    const std::string log = appLog(home.path());
+    EXPECT_LT(log.find("Capture probe: sound detected"),
+              log.find("Autopilot: pressing \"Continue\" (heard)"))
+        << log;
+
+    std::optional<QImage> previous;
+    for (const char* step : {"welcome", "capture", "heard", "speakers"}) {
+      const auto image =
+          snapshotOf(home / "shots" / ("onboarding-" + std::string(step)), "onboarding");
+      ASSERT_TRUE(image) << step;
+      EXPECT_EQ(image->width(), ui::OnboardingView::kWidth) << step;
+      const Look look = lookOf(*image);
+      EXPECT_GT(look.colours, 8u) << step << ": a blank or flat image";
+      if (previous) {
+        EXPECT_NE(*image, *previous) << step << " shows the step before";
+      } else {
+        lightness[appearance] = look.lightness;
+      }
+      previous = image;
+    }
+    terminate(app, home.path());
+    const StoredChoices stored = storedChoices(home.path());
+    EXPECT_TRUE(stored.onboardingDone);
+    EXPECT_EQ(stored.enabled,
+              (std::set<std::string>{sim::presets::kSpeakersUID, sim::presets::kAirPodsUID,
+                                     sim::presets::kTVUID}));
+  }
+  EXPECT_GT(lightness["light"], lightness["dark"] + 0.2) << "the stored appearance is applied";
 }
 
 TEST(AppBinary, AutostartBroadcastsAndSigtermQuitsWithSettingsSaved) {

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/settings_codec.h"
+
 namespace choralink::test {
 
 namespace fs = std::filesystem;
@@ -31,6 +33,19 @@ fs::path settingsFile(const fs::path& home) {
 void storeSettings(const fs::path& home, const std::string& json) {
   fs::create_directories(settingsFile(home).parent_path());
   writeFile(settingsFile(home), json);
+}
+
+StoredChoices storedChoices(const fs::path& home) {
+  StoredChoices choices;
+  try {
+    const AppSettings settings = SettingsCodec::decode(readFile(settingsFile(home))).settings;
+    for (const auto& [uid, device] : settings.devices) {
+      if (device.enabled) choices.enabled.insert(uid);
+    }
+    choices.onboardingDone = settings.onboardingDone;
+  } catch (const SettingsDecodeError&) {
+  }
+  return choices;
 }
 
 std::string appLog(const fs::path& home) {

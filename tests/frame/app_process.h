@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ bool waitUntil(const std::function<bool()>& done, double seconds);
 std::filesystem::path settingsFile(const std::filesystem::path& home);
 // The stored settings an earlier run would have left.
 void storeSettings(const std::filesystem::path& home, const std::string& json);
+// The devices the stored settings switch on, by UID, and whether they say
+// onboarding is done; unreadable settings read as defaults.
+struct StoredChoices {
+  std::set<std::string> enabled;
+  bool onboardingDone = false;
+};
+StoredChoices storedChoices(const std::filesystem::path& home);
 // The diagnostic log as written so far; waitForLog waits until it holds `text`.
 std::string appLog(const std::filesystem::path& home);
 bool waitForLog(const std::filesystem::path& home, const std::string& text, double seconds = 15);

@@ -78,7 +78,7 @@ OnboardingView::OnboardingView(AppModel& model, ModelBridge& bridge, QWidget* ho
   setWindowModality(Qt::WindowModal);
   // A sheet has no close button of its own.
   setWindowFlag(Qt::WindowCloseButtonHint, false);
-  setFixedWidth(520);
+  setFixedWidth(kWidth);
   setMinimumHeight(400);
 
   auto* column = new QVBoxLayout(this);

@@ -44,6 +44,8 @@ class OnboardingView : public QDialog {
   Q_OBJECT
 
  public:
+  static constexpr int kWidth = 520;
+
   OnboardingView(AppModel& model, ModelBridge& bridge, QWidget* host);
   ~OnboardingView() override;
 
