@@ -17,6 +17,7 @@
 
 #include "engine/calibration/input_devices.h"
 #include "engine/calibration/mic_calibration.h"
+#include "engine/calibration/microphone_capture.h"
 #include "engine/control/audio_router.h"
 #include "engine/control/device_catalog.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
@@ -222,7 +223,7 @@ class CalibrationOnPipeWireTest : public PipeWireTest {
   size_t linksBefore_ = 0;
 };
 
-TEST_F(CalibrationOnPipeWireTest, SourceIsAMicrophoneNotABroadcastTarget) {
+TEST_F(CalibrationOnPipeWireTest, SourceIsAMicrophoneWhoseCaptureEndsWithIt) {
   ASSERT_TRUE(graph().waitFor([&] { return !listInputDevices(*system_).empty(); }, kTimeout));
   const auto inputs = listInputDevices(*system_);
   ASSERT_EQ(inputs.size(), 1u) << "sinks are no input devices";
@@ -231,6 +232,21 @@ TEST_F(CalibrationOnPipeWireTest, SourceIsAMicrophoneNotABroadcastTarget) {
   EXPECT_EQ(inputs.front(), expected);
   for (const AudioDeviceInfo& device : DeviceCatalog::enumerate(*system_, false))
     EXPECT_NE(device.uid, kMic) << "a microphone is no output";
+
+  // Captured through a node of ours; a source that leaves stops the frames,
+  // and the capture's end takes its node and links along.
+  MicrophoneCapture capture(*system_, inputs.front(), 4 * 48000);
+  ASSERT_TRUE(graph().waitFor([&] { return capture.frames() > 2 * kRoomyQuantum; }, kTimeout));
+  mic_.reset();
+  ASSERT_TRUE(graph().waitFor([&] { return listInputDevices(*system_).empty(); }, kTimeout));
+  const auto frames = capture.frames();
+  const auto cycles = room_->filter().cycles();
+  ASSERT_TRUE(graph().waitFor([&] { return room_->filter().cycles() > cycles + 3; }, kTimeout));
+  EXPECT_EQ(capture.frames(), frames) << "called on after the source left";
+  capture.stop();
+  EXPECT_TRUE(graph().waitFor([&] { return !graph().nodeByName("choralink.input"); }, kTimeout));
+  EXPECT_TRUE(graph().waitFor([&] { return graph().links().size() == linksBefore_ - 1; }, kTimeout))
+      << "only the room's link into the microphone went with it";
 }
 
 TEST_F(CalibrationOnPipeWireTest, RoomDelaysAreRecoveredAndTheProposalLinesThemUp) {
