@@ -22,6 +22,7 @@
 #include "engine/hal/pipewire/pw_aggregate.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_device_facts.h"
+#include "engine/hal/pipewire/pw_input_stream.h"
 #include "engine/hal/pipewire/pw_link.h"
 #include "engine/hal/pipewire/pw_ports.h"
 #include "engine/hal/pipewire/pw_recorder.h"
@@ -110,6 +111,10 @@ bool isOutput(const PropertyAddress& a) {
 bool isInput(const PropertyAddress& a) {
   return a.scope == kScopeInput;
 }
+// The scope a device's streams and latency live in: input for a source.
+bool isOwnScope(const SinkFacts& f, const PropertyAddress& a) {
+  return f.source ? isInput(a) : isOutput(a);
+}
 
 }  // namespace
 
@@ -174,6 +179,7 @@ struct PipeWireAudioSystem::Impl {
   AudioObjectID defaultDevice = 0;
   std::map<AudioObjectID, std::unique_ptr<Tap>> taps;
   std::map<AudioObjectID, std::unique_ptr<Aggregate>> aggregates;
+  std::unique_ptr<pipewire::PwInputCaptures> inputs;  // input devices' IO procedures
   std::vector<Registration> registrations;
   // The last alert chime: its player and links (alertMutex, not the loop
   // lock, guards them: making them waits on the loop thread).
@@ -235,7 +241,7 @@ struct PipeWireAudioSystem::Impl {
     for (AudioObjectID s : d.streams)
       streamDevices.erase(s);
     d.streams.clear();
-    for (size_t i = 0; i < d.facts.outputStreams.size(); ++i) {
+    for (size_t i = 0; i < d.facts.outputStreams.size() + d.facts.inputStreams.size(); ++i) {
       d.streams.push_back(nextId++);
       streamDevices[d.streams.back()] = d.id;
     }
@@ -249,6 +255,10 @@ struct PipeWireAudioSystem::Impl {
       const GraphClock clock = pipewire::graphClock(*graph);
       for (const auto& node : graph->sinks()) {
         SinkFacts facts = pipewire::describeSink(node, clock);
+        if (!facts.ours) now.emplace(node.id, std::move(facts));
+      }
+      for (const auto& node : graph->sources()) {
+        SinkFacts facts = pipewire::describeSource(node, clock);
         if (!facts.ours) now.emplace(node.id, std::move(facts));
       }
     }
@@ -281,11 +291,17 @@ struct PipeWireAudioSystem::Impl {
       Device& d = it->second;
       const SinkFacts before = d.facts;
       d.facts = facts;
-      if (before.outputStreams.size() != facts.outputStreams.size()) assignStreams(d);
+      if (before.outputStreams.size() != facts.outputStreams.size() ||
+          before.inputStreams.size() != facts.inputStreams.size()) {
+        assignStreams(d);
+      }
       if (before.nominalRate != facts.nominalRate) notify(d.id, kPropNominalSampleRate);
       if (before.alive != facts.alive) notify(d.id, kPropDeviceIsAlive);
       if (before.running != facts.running) notify(d.id, kPropIsRunningSomewhere);
-      if (before.outputStreams != facts.outputStreams) notify(d.id, kPropStreamConfiguration);
+      if (before.outputStreams != facts.outputStreams ||
+          before.inputStreams != facts.inputStreams) {
+        notify(d.id, kPropStreamConfiguration);
+      }
     }
     if (listChanged) notify(kSystemObject, kPropDevices);
     const AudioObjectID def = computeDefault();
@@ -448,10 +464,12 @@ struct PipeWireAudioSystem::Impl {
         syncDevices();
         for (auto& [id, a] : aggregates)
           reap(*a);
+        if (inputs) inputs->update();
         break;
       case PwGraphEvent::Kind::portsChanged:
         for (auto& [id, a] : aggregates)
           reap(*a);
+        if (inputs) inputs->update();
         break;
       case PwGraphEvent::Kind::metadataChanged:
         syncDevices();
@@ -479,6 +497,7 @@ struct PipeWireAudioSystem::Impl {
     auto* self = static_cast<Impl*>(data);
     for (auto& [id, a] : self->aggregates)
       self->reap(*a);
+    if (self->inputs) self->inputs->update();
   }
 
   // The graph's missed cycles reach an aggregate's "over" listeners when its
@@ -648,20 +667,21 @@ struct PipeWireAudioSystem::Impl {
       }
       case kPropStreamConfiguration:
         if (isOutput(a)) return put(out, streamConfiguration(f.outputStreams));
-        if (isInput(a)) return put(out, streamConfiguration({}));
+        if (isInput(a)) return put(out, streamConfiguration(f.inputStreams));
         return kStatusUnknownProperty;
       case kPropPreferredStereoChannels:
-        if (!isOutput(a)) return kStatusUnknownProperty;
+        if (!isOutput(a) || f.source) return kStatusUnknownProperty;
         return put(out, scalar(std::array<uint32_t, 2>{f.stereoLeft, f.stereoRight}));
       case kPropLatency:
-        return isOutput(a) ? put(out, scalar(f.latencyFrames)) : kStatusUnknownProperty;
+        return isOwnScope(f, a) ? put(out, scalar(f.latencyFrames)) : kStatusUnknownProperty;
       case kPropSafetyOffset:
-        return isOutput(a) ? put(out, scalar(f.safetyOffsetFrames)) : kStatusUnknownProperty;
+        return isOwnScope(f, a) ? put(out, scalar(f.safetyOffsetFrames)) : kStatusUnknownProperty;
       case kPropBufferFrameSize:
-        return isOutput(a) ? put(out, scalar(f.bufferFrames)) : kStatusUnknownProperty;
+        return isOwnScope(f, a) ? put(out, scalar(f.bufferFrames)) : kStatusUnknownProperty;
       case kPropStreams:
-        if (isOutput(a)) return put(out, array(d.streams));
-        if (isInput(a)) return put(out, array(std::vector<AudioObjectID>{}));
+        if (isOutput(a) || isInput(a)) {
+          return put(out, array(isOwnScope(f, a) ? d.streams : std::vector<AudioObjectID>{}));
+        }
         return kStatusUnknownProperty;
       case kPropDeviceIsAlive:
         return put(out, scalar<uint32_t>(f.alive && !lost ? 1 : 0));
@@ -735,6 +755,8 @@ PipeWireAudioSystem::PipeWireAudioSystem(Options options) : impl_(std::make_uniq
     throw pipewire::PwError("the PipeWire daemon did not answer in time", -ETIMEDOUT);
   }
   PwLock lock(*impl_->loop);
+  impl_->inputs = std::make_unique<pipewire::PwInputCaptures>(*impl_->loop, *impl_->graph,
+                                                              impl_->options.timeoutSeconds);
   impl_->restoreFromJournal();
   impl_->syncDevices();
   impl_->graphToken = impl_->graph->subscribe(
@@ -756,6 +778,7 @@ PipeWireAudioSystem::~PipeWireAudioSystem() {
     pw_loop_destroy_source(pw_thread_loop_get_loop(impl_->loop->threadLoop()),
                            impl_->maintenanceTimer);
     impl_->graph->unsubscribe(impl_->graphToken);
+    impl_->inputs.reset();
     for (auto& [id, a] : impl_->aggregates)
       impl_->destroyAggregate(*a);
     impl_->aggregates.clear();
@@ -1067,6 +1090,16 @@ HALStatus PipeWireAudioSystem::createIOProcID(AudioObjectID device, IOProc proc,
                                               IOProcID& outID) {
   PwLock lock(*impl_->loop);
   Impl& s = *impl_;
+  if (const auto* d = s.device(device); d != nullptr && d->facts.source) {
+    if (s.lost) return kStatusBadDevice;
+    // Copies: the device table may change while the capture node comes up.
+    const std::string source = d->facts.uid;
+    const std::vector<std::string> positions = d->facts.positions;
+    const HALStatus status =
+        s.inputs->create(device, source, positions, proc, clientData, s.nextProc);
+    if (status == kStatusOK) outID = s.nextProc++;
+    return status;
+  }
   const auto it = s.aggregates.find(device);
   if (it == s.aggregates.end()) {
     return s.device(device) != nullptr ? kStatusUnsupportedOperation : kStatusBadObject;
@@ -1083,6 +1116,7 @@ HALStatus PipeWireAudioSystem::createIOProcID(AudioObjectID device, IOProc proc,
 HALStatus PipeWireAudioSystem::destroyIOProcID(AudioObjectID device, IOProcID id) {
   PwLock lock(*impl_->loop);
   Impl& s = *impl_;
+  if (s.inputs->has(device)) return s.inputs->destroy(device, id);
   const auto it = s.aggregates.find(device);
   if (it == s.aggregates.end()) return kStatusBadObject;
   Impl::Aggregate& a = *it->second;
@@ -1095,6 +1129,7 @@ HALStatus PipeWireAudioSystem::destroyIOProcID(AudioObjectID device, IOProcID id
 HALStatus PipeWireAudioSystem::startDevice(AudioObjectID device, IOProcID id) {
   PwLock lock(*impl_->loop);
   if (impl_->lost) return kStatusBadDevice;
+  if (impl_->inputs->has(device)) return impl_->inputs->setRunning(device, id, true);
   return impl_->setRunning(device, id, true);
 }
 
@@ -1107,7 +1142,9 @@ HALStatus PipeWireAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
       return kStatusOK;
     }
   }
+  if (impl_->inputs->stopFromProcedure(device, id)) return kStatusOK;
   PwLock lock(*impl_->loop);
+  if (impl_->inputs->has(device)) return impl_->inputs->setRunning(device, id, false);
   return impl_->setRunning(device, id, false);
 }
 

@@ -4,8 +4,9 @@
 // our own PipeWire nodes and links; it decides nothing the engine decides.
 //
 // Mapping (platform concept → PipeWire):
-//   system object (1)    the graph: "dev#" lists the Audio/Sink nodes other
-//                        than our own, then our aggregates; "dOut" is the sink
+//   system object (1)    the graph: "dev#" lists the Audio/Sink and
+//                        Audio/Source nodes other than our own, and our
+//                        aggregates, in object id order; "dOut" is the sink
 //                        named by default.audio.sink — while our muted tap
 //                        holds the default, the one it held before; with no
 //                        such key (no session manager) the sink one would pick:
@@ -15,6 +16,14 @@
 //                        ids are ours, given when a node appears, dropped when
 //                        it goes; a returning device gets a new id, its UID
 //                        (node.name) stays
+//   input device         one Audio/Source or Audio/Source/Virtual node
+//                        (microphones, line inputs, virtual sources; a sink's
+//                        monitor is ports of the sink, never a node of these
+//                        classes): the same rules, with its streams, "ltnc",
+//                        "saft" and "fsiz" in the input scope and no output
+//                        streams, so the device catalog never offers it as a
+//                        broadcast target; "nsrt" is the graph's rate, the one
+//                        its IO delivers (pw_device_facts.h)
 //   stream               one object per device channel (DSP ports are mono)
 //   "nsrt" write         accepted when it asks for the rate the device already
 //                        has; refused with 'unop' otherwise, because a client
@@ -38,7 +47,16 @@
 //                        active. "master" and "drift" have nothing to do: the
 //                        graph has one driver and adapters resample
 //   IO procedure         called from the filter's process callback with one
-//                        mono buffer per presented port; one per aggregate
+//                        mono buffer per presented port; one per aggregate.
+//                        On an input device (PwInputStream): a capture node of
+//                        ours, linked by our own links from the source's
+//                        capture ports when the procedure is created; the
+//                        procedure gets one mono buffer per channel and an
+//                        empty output list; start returns once the links
+//                        carry data; cycles our node missed arrive as silence;
+//                        when the source leaves the calls end; destruction
+//                        removes the node and its links. One per input device.
+//                        On a sink: 'unop'
 //   "over"               notified when the daemon's profiler reports that the
 //                        aggregate's node, or the driver it follows, missed a
 //                        cycle (profiling is on only while an aggregate runs)

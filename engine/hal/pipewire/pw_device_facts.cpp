@@ -109,8 +109,11 @@ uint32_t transportOf(const PwNode& node) {
   return kTransportUnknown;
 }
 
-SinkFacts describeSink(const PwNode& node, const GraphClock& clock) {
+namespace {
+
+SinkFacts describeNode(const PwNode& node, const GraphClock& clock, bool source) {
   SinkFacts facts;
+  facts.source = source;
   facts.nodeId = node.id;
   facts.uid = node.name();
   facts.name = node.description();
@@ -121,7 +124,9 @@ SinkFacts describeSink(const PwNode& node, const GraphClock& clock) {
 
   // Rates.
   const AudioFormat* offered = node.enumFormats.empty() ? nullptr : &node.enumFormats.front();
-  if (node.format && node.format->rate > 0) {
+  if (source) {
+    facts.nominalRate = clock.rate;
+  } else if (node.format && node.format->rate > 0) {
     facts.nominalRate = node.format->rate;
   } else if (auto rate = parseInteger(node.prop("audio.rate")); rate && *rate > 0) {
     facts.nominalRate = static_cast<double>(*rate);
@@ -132,6 +137,7 @@ SinkFacts describeSink(const PwNode& node, const GraphClock& clock) {
     facts.nominalRate = clock.rate;
   }
   for (const auto& format : node.enumFormats) {
+    if (source) break;
     for (const auto& range : format.rates) {
       if (std::find(facts.availableRates.begin(), facts.availableRates.end(), range) ==
           facts.availableRates.end()) {
@@ -160,7 +166,7 @@ SinkFacts describeSink(const PwNode& node, const GraphClock& clock) {
     for (uint32_t c = 0; c < channels; ++c)
       facts.positions.push_back("AUX" + std::to_string(c));
   }
-  facts.outputStreams.assign(facts.positions.size(), 1);
+  (source ? facts.inputStreams : facts.outputStreams).assign(facts.positions.size(), 1);
   const auto left = std::find(facts.positions.begin(), facts.positions.end(), "FL");
   const auto right = std::find(facts.positions.begin(), facts.positions.end(), "FR");
   if (left != facts.positions.end() && right != facts.positions.end()) {
@@ -186,7 +192,9 @@ SinkFacts describeSink(const PwNode& node, const GraphClock& clock) {
   }
   int64_t downstream = 0;
   for (const auto& value : node.latency) {
-    if (!value.input) continue;
+    // A sink's delay lies downstream of its input ports, a source's
+    // upstream of its output ports.
+    if (value.input == source) continue;
     downstream = std::max(downstream, latencyFrames(value, facts.bufferFrames, deviceRate));
     reported = true;
   }
@@ -208,6 +216,16 @@ SinkFacts describeSink(const PwNode& node, const GraphClock& clock) {
   facts.running = node.state == PwNodeState::running;
   facts.hidden = false;
   return facts;
+}
+
+}  // namespace
+
+SinkFacts describeSink(const PwNode& node, const GraphClock& clock) {
+  return describeNode(node, clock, false);
+}
+
+SinkFacts describeSource(const PwNode& node, const GraphClock& clock) {
+  return describeNode(node, clock, true);
 }
 
 }  // namespace choralink::pipewire

@@ -26,6 +26,17 @@
 //   stream latency       0 (already contained in the latency above)
 //   alive / running      info known and not in error / state running
 //   hidden               never
+//
+// A source node (microphone, line input, virtual source) reads as an input
+// device by the same rules, with these differences:
+//   input streams        one 1-channel stream per channel; no output streams
+//   nominal rate         the graph clock's rate: captured samples reach us
+//                        through the source's adapter, which resamples to the
+//                        graph, so that is the rate its IO delivers
+//   available rates      that rate alone
+//   latency              ProcessLatency plus the largest output-side Latency
+//                        param (how late captured sound leaves the node),
+//                        else the latency.internal properties, as for sinks
 #pragma once
 
 #include <cstdint>
@@ -64,7 +75,8 @@ struct SinkFacts {
   std::vector<RateRange> availableRates;
   std::vector<std::string> positions;  // one per channel
   std::vector<uint32_t> outputStreams;
-  uint32_t stereoLeft = 1;  // 1-based
+  std::vector<uint32_t> inputStreams;  // sources only
+  uint32_t stereoLeft = 1;             // 1-based
   uint32_t stereoRight = 2;
   uint32_t bufferFrames = 0;
   uint32_t latencyFrames = 0;
@@ -73,11 +85,13 @@ struct SinkFacts {
   bool alive = false;
   bool running = false;
   bool hidden = false;
-  bool ours = false;  // created by this program (the "Choralink" virtual sink)
+  bool ours = false;    // created by this program (the "Choralink" virtual sink)
+  bool source = false;  // an input device: streams, latency and offset in the input scope
   bool operator==(const SinkFacts&) const = default;
 };
 
 uint32_t transportOf(const PwNode& node);
 SinkFacts describeSink(const PwNode& node, const GraphClock& clock);
+SinkFacts describeSource(const PwNode& node, const GraphClock& clock);
 
 }  // namespace choralink::pipewire

@@ -164,6 +164,15 @@ std::vector<PwNode> PwGraph::sinks() const {
   return result;
 }
 
+std::vector<PwNode> PwGraph::sources() const {
+  PwLock lock(loop_);
+  std::vector<PwNode> result;
+  for (const auto& [id, entry] : nodes_) {
+    if (entry->node.hasInfo && entry->node.isAudioSource()) result.push_back(entry->node);
+  }
+  return result;
+}
+
 std::optional<PwNode> PwGraph::node(uint32_t id) const {
   PwLock lock(loop_);
   const auto it = nodes_.find(id);

@@ -54,6 +54,11 @@ struct PwNode {
   std::string description() const { return prop("node.description"); }
   std::string mediaClass() const { return prop("media.class"); }
   bool isAudioSink() const { return mediaClass() == "Audio/Sink"; }
+  // Microphones and line inputs, and virtual sources (filters, loopbacks).
+  // A sink's monitor is ports of the sink, never a node of this class.
+  bool isAudioSource() const {
+    return mediaClass() == "Audio/Source" || mediaClass() == "Audio/Source/Virtual";
+  }
 };
 
 struct PwPort {
@@ -114,6 +119,8 @@ class PwGraph {
   std::vector<PwNode> nodes() const;
   // Audio/Sink nodes whose info has arrived, in id order.
   std::vector<PwNode> sinks() const;
+  // Audio/Source nodes (isAudioSource) whose info has arrived, in id order.
+  std::vector<PwNode> sources() const;
   std::optional<PwNode> node(uint32_t id) const;
   std::optional<PwNode> nodeByName(std::string_view name) const;
   // A node's ports in port order (inputs first, then outputs).
