@@ -101,15 +101,17 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
                                            heard[selector].block),
               kStatusOK);
   }
-  ASSERT_TRUE(setDefaultOutput(*user_, kHdmi));
-  ASSERT_TRUE(within(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
+  ASSERT_TRUE(setDefaultOutput(*user_, kSpeakers));
+  ASSERT_TRUE(within(kTimeout, [&] { return system_->graph().defaultSinkName() == kSpeakers; }));
   const AudioObjectID oldUsb = system_->deviceForUID(kUsb);
-  // The daemon goes while our muted tap holds the default.
   AudioObjectID oldTap = 0;
   AudioObjectID oldAggregate = 0;
   ASSERT_EQ(system_->createProcessTap(mutedTap(), oldTap), kStatusOK);
   ASSERT_EQ(system_->createAggregateDevice(aggregateOf(kUsb, mutedTap().uuid), oldAggregate),
             kStatusOK);
+  // The user picks HDMI over our tap's sink; then the daemon goes.
+  ASSERT_TRUE(setDefaultOutput(*user_, kHdmi));
+  ASSERT_TRUE(within(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
 
   restartDaemon();
   ASSERT_TRUE(within(kTimeout, [&] {
@@ -120,8 +122,8 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
     EXPECT_GE(*count.n, 2) << "down and up for " << selector;
   const AudioObjectID usb = system_->deviceForUID(kUsb);
   EXPECT_TRUE(usb != kUnknownObject && usb != oldUsb) << usb;
-  // The new daemon knew no default: the journal puts back the user's, and
-  // the system reads it, not a tap of the old daemon.
+  // The new daemon knew no default: the journal puts back the user's last
+  // choice, and the system reads it, not a tap of the old daemon.
   EXPECT_TRUE(user_->waitFor([&] { return user_->defaultSinkName() == kHdmi; }, kTimeout));
   EXPECT_TRUE(within(kTimeout, [&] {
     return HAL::get<uint32_t>(*system_, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal) ==

@@ -1,5 +1,7 @@
-// One connection to a PipeWire daemon: the thread loop that runs every
-// PipeWire callback of this connection, the context and the core proxy.
+// A connection to a PipeWire daemon: the thread loop that runs every
+// PipeWire callback of this connection, the context and the core proxy. After
+// a loss the owner may connect again (reconnect): the loop, the context and
+// the lock stay; the core is a new one.
 //
 // Threads. Everything PipeWire calls back (registry, node, metadata, filter
 // state, core errors) runs on the loop's own thread with the loop lock held.
