@@ -176,8 +176,9 @@ struct PipeWireAudioSystem::Impl {
   bool lost = false;
   // Counts the connections: objects of an earlier one stay dead.
   uint64_t generation = 0;
-  // The reconnecting thread, woken by a loss (reconnectMutex guards the
-  // flags; never held while taking the loop lock's side of a wait).
+  // The reconnecting thread, woken by a loss. reconnectMutex guards the two
+  // flags; the loop thread takes it under the loop lock, so nobody takes the
+  // loop lock while holding it.
   std::thread reconnector;
   std::mutex reconnectMutex;
   std::condition_variable reconnectWake;
