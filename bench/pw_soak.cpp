@@ -1,9 +1,10 @@
 // pw_soak: a synced broadcast on a private daemon of its own while, at
 // random, a USB-like sink is plugged and unplugged, the user picks another
 // default output and back, the process stalls for 0.1 s (SIGSTOP/SIGCONT from
-// a helper process) and the daemon is killed and started again (the engine
-// must report the loss within a second; the backend is then opened anew, as
-// the application is). At the end: the broadcast plays sample-exact on the
+// a helper process) and the daemon is killed and started again on the same
+// socket (the engine must report the loss within a second; the one backend of
+// the run must pick the daemon up again, and the user starts the broadcast
+// anew, as in the application). At the end: the broadcast plays sample-exact on the
 // monitors, and once stopped nothing of ours is left and the default output
 // is as at the start. Runs CHORALINK_SOAK_SECONDS (default 60) and prints
 // its figures.
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 
 #include "engine/control/audio_router.h"
 #include "engine/hal/audio_backend.h"
+#include "engine/hal/hal.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
@@ -58,12 +61,32 @@ void stallThisProcess() {
 class Soak {
  public:
   Soak() { bringUp(); }
-  ~Soak() { takeDown(); }
-
-  // The daemon, the user's own connection and the application's backend and
-  // broadcast, as at start.
+  // The daemon, the user's connection and default output, the engine and
+  // its broadcast, as at start.
   void bringUp() {
     daemon_ = std::make_unique<PipeWireDaemon>();
+    connectUser();
+    if (::testing::Test::HasFatalFailure()) return;
+    ASSERT_TRUE(setDefaultOutput(*graph_, kSpeakers));
+    ASSERT_TRUE(graph_->waitFor([&] { return graph_->defaultSinkName() == kSpeakers; }, kTimeout));
+    baseline_ = saveDefaultOutput(*graph_);
+    linksBefore_ = graph_->links().size();
+    openEngine();
+    startBroadcast();
+  }
+  ~Soak() {
+    if (router_) router_->shutdownSync(kTimeout);
+    router_.reset();
+    backend_.reset();
+    plugged_.reset();
+    graph_.reset();
+    loop_.reset();
+    daemon_.reset();
+  }
+
+  // The user's own connection, which also stands in for a session manager:
+  // it forces the roomy quantum on every daemon it meets.
+  void connectUser() {
     PwThreadLoop::Options options;
     options.remoteName = daemon_->socketPath();
     options.clientName = "soak-user";
@@ -71,13 +94,9 @@ class Soak {
     graph_ = std::make_unique<PwGraph>(*loop_);
     ASSERT_TRUE(graph_->settle(kTimeout));
     ASSERT_TRUE(forceQuantum(*graph_, kRoomyQuantum));
-    ASSERT_TRUE(setDefaultOutput(*graph_, kSpeakers));
-    ASSERT_TRUE(graph_->waitFor([&] { return graph_->defaultSinkName() == kSpeakers; }, kTimeout));
-    baseline_ = saveDefaultOutput(*graph_);
-    linksBefore_ = graph_->links().size();
-    openEngine();
   }
 
+  // The application's backend and router, opened once for the whole run.
   void openEngine() {
     AudioBackendOptions options;
     options.request = "pipewire";
@@ -89,6 +108,24 @@ class Soak {
     environment.rateJournal = folder_ / "rate-restore.json";
     environment.isLaptop = false;
     router_ = std::make_unique<AudioRouter>(environment);
+  }
+
+  // The user presses start once the device list shows the sinks (after a
+  // daemon's return: its devices, under new ids).
+  void startBroadcast() {
+    std::vector<AudioDeviceInfo> shown;
+    const double until = seconds() + kTimeout;
+    auto listed = [&](const char* uid) {
+      return std::any_of(shown.begin(), shown.end(),
+                         [&](const AudioDeviceInfo& d) { return d.uid == uid; });
+    };
+    while (seconds() < until && !(listed(kSpeakers) && listed(kHdmi) && listed(kUsb))) {
+      for (auto& list : router_->deviceSnapshots().takeBuffered())
+        shown = std::move(list);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(listed(kSpeakers) && listed(kHdmi) && listed(kUsb))
+        << "the device list does not show the sinks";
     BroadcastConfig config;
     for (const char* uid : {kSpeakers, kHdmi, kUsb, kPlugged})
       config.devices.push_back(DeviceConfig{uid, 1.0f, 0, false});
@@ -97,16 +134,6 @@ class Soak {
     started.get();
     ASSERT_TRUE(router_->isRunning());
     router_->events().takeBuffered();
-  }
-
-  void takeDown() {
-    if (router_) router_->shutdownSync(kTimeout);
-    router_.reset();
-    backend_.reset();
-    plugged_.reset();
-    graph_.reset();
-    loop_.reset();
-    daemon_.reset();
   }
 
   void togglePlugged() {
@@ -122,34 +149,64 @@ class Soak {
     plugged_ = std::make_unique<PwVirtualSink>(*loop_, spec);
   }
 
-  // The user picks HDMI, and a moment later what was the default before.
+  // The user picks HDMI, and a moment later their own output again. (Not
+  // the keys as they were, which name our sink while the broadcast holds the
+  // default: no user picks that, and a rebuild meanwhile rightly keeps HDMI
+  // as the user's choice.)
   void pickAnotherDefaultAndBack() {
-    const SavedDefaultOutput was = saveDefaultOutput(*graph_);
     setDefaultOutput(*graph_, kHdmi);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    restoreDefaultOutput(*graph_, was);
-    graph_->waitFor([&] { return defaultOutputIs(*graph_, was); }, kTimeout);
+    restoreDefaultOutput(*graph_, baseline_);
+    graph_->waitFor([&] { return defaultOutputIs(*graph_, baseline_); }, kTimeout);
   }
 
-  // Kills the daemon under the broadcast; the seconds until the engine said
-  // the sound server stopped (-1: it did not, within the time-out).
-  double restartDaemon() {
+  struct Restart {
+    double lossReported = -1;      // seconds until the engine said so; -1: it did not
+    double back = -1;              // seconds from the new daemon's start to "srvl" 1
+    bool defaultRestored = false;  // the backend put the user's default back itself
+  };
+
+  // Kills the daemon under the broadcast and starts it again on the same
+  // socket: the backend must notice both, the device list come back, and a
+  // new broadcast start.
+  Restart restartDaemon() {
+    Restart r;
     const double killed = seconds();
     daemon_->stop();
-    double reported = -1;
-    while (seconds() - killed < kTimeout && reported < 0) {
+    while (seconds() - killed < kTimeout && r.lossReported < 0) {
       for (const EngineEvent& e : router_->events().takeBuffered()) {
         const auto* stopped = e.as<EngineEvent::Stopped>();
         if (stopped && stopped->reason.kind() == StopReason::Kind::serviceGone) {
-          reported = seconds() - killed;
+          r.lossReported = seconds() - killed;
         }
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     plugged_.reset();
-    takeDown();
-    bringUp();
-    return reported;
+    graph_.reset();
+    loop_.reset();
+    daemon_->restart();
+    const double started = seconds();
+    connectUser();
+    if (::testing::Test::HasFatalFailure()) return r;
+    AudioSystem& system = backend_->system();
+    while (seconds() - started < kTimeout) {
+      if (HAL::get<std::uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1)) {
+        r.back = seconds() - started;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // The new daemon knows no default; the backend's journal has the user's
+    // choice when our tap held the default as the daemon went. Otherwise the
+    // user's session manager would put it back: so does this connection.
+    r.defaultRestored = graph_->waitFor([&] { return defaultOutputIs(*graph_, baseline_); }, 2.0);
+    if (!r.defaultRestored) {
+      restoreDefaultOutput(*graph_, baseline_);
+      graph_->waitFor([&] { return defaultOutputIs(*graph_, baseline_); }, kTimeout);
+    }
+    if (r.back >= 0) startBroadcast();
+    return r;
   }
 
   // Stops that the faults did not call for (anything but serviceGone).
@@ -195,9 +252,20 @@ class Soak {
   }
 
   // After the broadcast stopped: nothing of ours, the default as at start.
+  // Whether a lost daemon's connection was still open at the end.
+  bool retiredLeft() const { return retiredLeft_; }
+
   bool graphAsAtStart() {
     router_->shutdownSync(kTimeout);
     router_.reset();
+    // The connections of daemons gone before are closed once nothing of
+    // ours is left on them.
+    PwThreadLoop& backendLoop = backend_->pipewire()->loop();
+    {
+      PwLock lock(backendLoop);
+      retiredLeft_ =
+          !backendLoop.waitUntil([&] { return backendLoop.retiredCount() == 0; }, kTimeout);
+    }
     backend_.reset();
     plugged_.reset();
     PwGraph& g = *graph_;
@@ -229,6 +297,7 @@ class Soak {
   std::unique_ptr<PwVirtualSink> plugged_;
   SavedDefaultOutput baseline_;
   size_t linksBefore_ = 0;
+  bool retiredLeft_ = false;
 };
 
 TEST(PipeWireSoak, BroadcastSurvivesFaultsAndLeavesTheSystemAsItWas) {
@@ -244,6 +313,9 @@ TEST(PipeWireSoak, BroadcastSurvivesFaultsAndLeavesTheSystemAsItWas) {
   int unexpected = 0;
   int lateLossReports = 0;
   double slowestLossReport = 0;
+  int notBack = 0;
+  double slowestReturn = 0;
+  int defaultsRestored = 0;
   std::vector<long> stallSpreads;
   double lastPlug = 0;
   const double end = seconds() + duration;
@@ -266,11 +338,14 @@ TEST(PipeWireSoak, BroadcastSurvivesFaultsAndLeavesTheSystemAsItWas) {
       // Whether the sound (not only a measurement) came back in step.
       if (faults["stall"] % 5 == 1) stallSpreads.push_back(soak.spreadOnMonitors());
     } else {
-      const double took = soak.restartDaemon();
+      const Soak::Restart r = soak.restartDaemon();
       if (::testing::Test::HasFatalFailure()) return;
       ++faults["daemon restart"];
-      slowestLossReport = std::max(slowestLossReport, took);
-      if (took < 0 || took > 1.0) ++lateLossReports;
+      slowestLossReport = std::max(slowestLossReport, r.lossReported);
+      if (r.lossReported < 0 || r.lossReported > 1.0) ++lateLossReports;
+      slowestReturn = std::max(slowestReturn, r.back);
+      if (r.back < 0) ++notBack;
+      defaultsRestored += r.defaultRestored ? 1 : 0;
     }
     std::this_thread::sleep_for(
         std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 1500)(random)));
@@ -287,6 +362,10 @@ TEST(PipeWireSoak, BroadcastSurvivesFaultsAndLeavesTheSystemAsItWas) {
   }
   std::printf("soak: %d faults, slowest loss report %.3f s, %d unexpected stops\n", total,
               slowestLossReport, unexpected);
+  std::printf(
+      "soak: daemon back: slowest %.3f s after its start, %d restarts not picked up, "
+      "default put back by the journal after %d of %d restarts\n",
+      slowestReturn, notBack, defaultsRestored, faults["daemon restart"]);
   int stallsOff = 0;
   for (long s : stallSpreads)
     stallsOff += s != 0 ? 1 : 0;
@@ -296,9 +375,11 @@ TEST(PipeWireSoak, BroadcastSurvivesFaultsAndLeavesTheSystemAsItWas) {
               clean ? "yes" : "no");
   EXPECT_EQ(unexpected, 0);
   EXPECT_EQ(lateLossReports, 0) << "slowest " << slowestLossReport << " s";
+  EXPECT_EQ(notBack, 0) << "the backend did not pick the daemon up again";
   EXPECT_EQ(stallsOff, 0);
   EXPECT_EQ(spread, 0) << "the broadcast is not back in step";
   EXPECT_TRUE(clean) << "something of ours is left, or the default output changed";
+  EXPECT_FALSE(soak.retiredLeft()) << "a lost daemon's connection was never closed";
 }
 
 }  // namespace

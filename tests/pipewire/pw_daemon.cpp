@@ -97,7 +97,23 @@ PipeWireDaemon::PipeWireDaemon(const std::string& configPath) {
   ::mkdir(runtime.c_str(), 0700);
   socket_ = runtime + "/pipewire-0";
   logPath_ = dir_ + "/daemon.log";
+  config_ = std::filesystem::absolute(configPath).string();
+  try {
+    launch(O_TRUNC);
+  } catch (...) {
+    std::filesystem::remove_all(dir_);
+    throw;
+  }
+}
 
+void PipeWireDaemon::restart() {
+  stop();
+  launch(O_APPEND);
+}
+
+void PipeWireDaemon::launch(int logMode) {
+  const std::string program = findProgram();
+  const std::string runtime = dir_ + "/run";
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     if (inheritable(*e)) env.emplace_back(*e);
@@ -110,7 +126,7 @@ PipeWireDaemon::PipeWireDaemon(const std::string& configPath) {
   envp.push_back(nullptr);
   std::string arg0 = program;
   std::string flag = "-c";
-  std::string config = std::filesystem::absolute(configPath).string();
+  std::string config = config_;
   char* argv[] = {arg0.data(), flag.data(), config.data(), nullptr};
 
   // fork + exec rather than posix_spawn, for one thing posix_spawn cannot do:
@@ -119,15 +135,12 @@ PipeWireDaemon::PipeWireDaemon(const std::string& configPath) {
   // and exec the child calls only async-signal-safe functions.
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
-  if (child < 0) {
-    std::filesystem::remove_all(dir_);
-    throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-  }
+  if (child < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   if (child == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);
     const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | logMode, 0600);
     if (in < 0 || out < 0) ::_exit(127);
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
@@ -142,14 +155,11 @@ PipeWireDaemon::PipeWireDaemon(const std::string& configPath) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      const std::string text = "pipewire exited during start-up:\n" + log();
-      std::filesystem::remove_all(dir_);
-      throw std::runtime_error(text);
+      throw std::runtime_error("pipewire exited during start-up:\n" + log());
     }
     if (Clock::now() > deadline) {
       const std::string text = "pipewire did not open its socket in time:\n" + log();
       stop();
-      std::filesystem::remove_all(dir_);
       throw std::runtime_error(text);
     }
     std::this_thread::sleep_for(kPollInterval);

@@ -55,6 +55,10 @@ class PipeWireDaemon {
   // Terminates the daemon by its PID and waits for it (killing it if it does
   // not end within a few seconds). Idempotent.
   void stop();
+  // Stops the daemon and starts it again on the same socket path (its log
+  // goes on in the same file), as a sound server restarted under its
+  // clients. Throws as the constructor does.
+  void restart();
   bool running() const { return pid_ > 0; }
   const std::string& socketPath() const { return socket_; }
   // The daemon's private folder (removed with it).
@@ -62,7 +66,10 @@ class PipeWireDaemon {
   std::string log() const;
 
  private:
+  void launch(int logMode);
+
   std::string dir_;
+  std::string config_;
   std::string socket_;
   std::string logPath_;
   pid_t pid_ = -1;

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "engine/hal/alert_chime.h"
@@ -52,6 +55,8 @@ namespace {
 // handed out as objects appear.
 constexpr AudioObjectID kFirstDynamicObject = 100;
 constexpr double kMaintenanceSeconds = 0.1;
+// How often a lost daemon is asked again whether it is back.
+constexpr auto kReconnectPeriod = std::chrono::milliseconds(500);
 constexpr const char* kVirtualSinkName = "Choralink";
 constexpr const char* kAggregateNodeName = "choralink.aggregate";
 constexpr double kRateTolerance = 0.5;
@@ -134,6 +139,7 @@ struct PipeWireAudioSystem::Impl {
     std::unique_ptr<PwVirtualSink> sink;  // muted: our virtual sink
     std::string sourceName;               // the sink whose monitor is captured
     std::optional<SavedDefaultOutput> saved;
+    uint64_t generation = 0;  // the connection it was made on
   };
 
   struct SubDevice {
@@ -154,6 +160,7 @@ struct PipeWireAudioSystem::Impl {
     PwLinks captureLinks;
     std::vector<bool> inputUsage;
     IOProcID proc = kNoIOProc;
+    uint64_t generation = 0;
   };
 
   struct Registration {
@@ -167,9 +174,21 @@ struct PipeWireAudioSystem::Impl {
   Options options;
   std::unique_ptr<PwThreadLoop> loop;
   std::unique_ptr<PwGraph> graph;
+  // Models of lost connections: a caller may still hold one (graph()).
+  std::vector<std::unique_ptr<PwGraph>> retiredGraphs;
   int graphToken = 0;
   spa_source* maintenanceTimer = nullptr;
   bool lost = false;
+  // Counts the connections: objects of an earlier one stay dead.
+  uint64_t generation = 0;
+  // The reconnecting thread, woken by a loss. reconnectMutex guards the two
+  // flags; the loop thread takes it under the loop lock, so nobody takes the
+  // loop lock while holding it.
+  std::thread reconnector;
+  std::mutex reconnectMutex;
+  std::condition_variable reconnectWake;
+  bool lossPending = false;
+  bool stopping = false;
   AudioObjectID nextId = kFirstDynamicObject;
   IOProcID nextProc = 1;
 
@@ -180,12 +199,21 @@ struct PipeWireAudioSystem::Impl {
   std::map<AudioObjectID, std::unique_ptr<Tap>> taps;
   std::map<AudioObjectID, std::unique_ptr<Aggregate>> aggregates;
   std::unique_ptr<pipewire::PwInputCaptures> inputs;  // input devices' IO procedures
+  // Input streams of lost connections, closed with them (they read the
+  // retired graph models).
+  std::vector<std::unique_ptr<pipewire::PwInputCaptures>> retiredInputs;
   std::vector<Registration> registrations;
   // The last alert chime: its player and links (alertMutex, not the loop
   // lock, guards them: making them waits on the loop thread).
   std::mutex alertMutex;
   std::unique_ptr<PwPlayer> alertPlayer;
   PwLinks alertLinks;
+  uint64_t alertGeneration = 0;
+
+  template <class Object>
+  bool stale(const Object& object) const {
+    return lost || object.generation != generation;
+  }
 
   // ---- Notifications ----------------------------------------------------
 
@@ -346,7 +374,7 @@ struct PipeWireAudioSystem::Impl {
     if (lost) return kUnknownObject;
     std::string name = graph->defaultSinkName();
     for (const auto& [id, tap] : taps) {
-      if (tap->muted && tap->saved && name == kVirtualSinkName) {
+      if (tap->muted && tap->saved && !stale(*tap) && name == kVirtualSinkName) {
         name = pipewire::parseMetadataName(tap->saved->current.value_or(""));
       }
     }
@@ -360,8 +388,9 @@ struct PipeWireAudioSystem::Impl {
     if (lost) return ids;
     for (const auto& [node, d] : devices)
       ids.push_back(d.id);
-    for (const auto& [id, a] : aggregates)
-      ids.push_back(id);
+    for (const auto& [id, a] : aggregates) {
+      if (!stale(*a)) ids.push_back(id);
+    }
     std::sort(ids.begin(), ids.end());
     return ids;
   }
@@ -382,7 +411,7 @@ struct PipeWireAudioSystem::Impl {
 
   // Creates the links an aggregate still lacks, where both ends exist.
   void linkAggregate(Aggregate& a) {
-    if (lost || a.filter == nullptr) return;
+    if (stale(a) || a.filter == nullptr) return;
     const uint32_t self = a.filter->filter().nodeId();
     if (self == 0) return;
     const auto ours = graph->ports(self);
@@ -435,6 +464,7 @@ struct PipeWireAudioSystem::Impl {
   // links anew what can be linked: a sink that comes back joins again. Never
   // called from a link's own callback.
   void reap(Aggregate& a) {
+    if (stale(a)) return;
     for (auto& sub : a.subs) {
       if (!sub.links.empty() && pipewire::anyFailed(sub.links)) sub.links.clear();
     }
@@ -472,6 +502,7 @@ struct PipeWireAudioSystem::Impl {
         if (inputs) inputs->update();
         break;
       case PwGraphEvent::Kind::metadataChanged:
+        followUserDefault();
         syncDevices();
         break;
       case PwGraphEvent::Kind::linksChanged:
@@ -480,6 +511,7 @@ struct PipeWireAudioSystem::Impl {
         onXrun(event.id);
         break;
       case PwGraphEvent::Kind::connectionLost:
+        if (lost) break;
         lost = true;
         // The device table empties below, which tells each device's
         // listeners; aggregates stay (the engine destroys them) but die.
@@ -487,8 +519,97 @@ struct PipeWireAudioSystem::Impl {
           notify(id, kPropDeviceIsAlive);
         syncDevices();
         notify(kSystemObject, kPropServiceIsAlive);
+        {
+          std::lock_guard wake(reconnectMutex);
+          lossPending = true;
+        }
+        reconnectWake.notify_one();
         break;
     }
+  }
+
+  // ---- Reconnecting ---------------------------------------------------------
+
+  // The reconnecting thread: idle until a loss, then asks every half second
+  // until a daemon answers on the same remote. Each attempt holds the loop
+  // lock only between its waits (a wait must hold it exactly once).
+  void reconnectLoop() {
+    std::unique_lock wait(reconnectMutex);
+    while (true) {
+      reconnectWake.wait(wait, [&] { return stopping || lossPending; });
+      if (stopping) return;
+      lossPending = false;
+      while (true) {
+        // First a pause: a daemon on its way out may still accept a
+        // connection, and would then leave it unanswered.
+        if (reconnectWake.wait_for(wait, kReconnectPeriod, [&] { return stopping; })) return;
+        wait.unlock();
+        const bool back = tryReconnect();
+        wait.lock();
+        if (back) break;
+      }
+    }
+  }
+
+  // Lock not held, not on the loop thread. True when connected (again).
+  bool tryReconnect() {
+    std::unique_ptr<PwGraph> fresh;
+    {
+      PwLock lock(*loop);
+      if (!lost) return true;
+      if (!loop->reconnect()) return false;
+      try {
+        fresh = std::make_unique<PwGraph>(*loop);
+      } catch (const pipewire::PwError&) {
+        loop->abandon("the PipeWire daemon refused its registry");
+        return false;
+      }
+    }
+    // Until it settles, callers see the old graph, still lost.
+    const bool settled = fresh->settle(options.timeoutSeconds);
+    PwLock lock(*loop);
+    if (!settled || !loop->connected()) {
+      fresh.reset();
+      if (loop->connected()) loop->abandon("the PipeWire daemon did not answer in time");
+      return false;
+    }
+    graph->unsubscribe(graphToken);
+    // The old model's proxies belong to the retired connection, still open.
+    retiredGraphs.push_back(std::move(graph));
+    graph = std::move(fresh);
+    retiredInputs.push_back(std::move(inputs));
+    inputs = std::make_unique<pipewire::PwInputCaptures>(*loop, *graph, options.timeoutSeconds);
+    ++generation;
+    lost = false;
+    graphToken = graph->subscribe([this](const PwGraphEvent& e) { onGraphEvent(e); });
+    // The new daemon has none of our nodes: the journal is read as at start,
+    // and no tap of ours stands for the default any more.
+    restoreFromJournal();
+    syncDevices();
+    notify(kSystemObject, kPropDevices);
+    notify(kSystemObject, kPropDefaultOutputDevice);
+    notify(kSystemObject, kPropServiceIsAlive);
+    return true;
+  }
+
+  // The retired connection closes once nothing of ours is made on it.
+  void releaseRetiredConnections() {
+    if (loop->retiredCount() == 0 || lost) return;
+    for (const auto& [id, t] : taps) {
+      if (stale(*t)) return;
+    }
+    for (const auto& [id, a] : aggregates) {
+      if (stale(*a)) return;
+    }
+    std::unique_lock alert(alertMutex, std::try_to_lock);
+    if (!alert.owns_lock()) return;
+    if (alertPlayer && alertGeneration != generation) {
+      alertLinks.clear();
+      alertPlayer.reset();
+    }
+    retiredInputs.clear();
+    retiredGraphs.clear();
+    loop->releaseRetired();
   }
 
   // A safety net beside the graph events: links that failed are dropped and
@@ -498,6 +619,7 @@ struct PipeWireAudioSystem::Impl {
     for (auto& [id, a] : self->aggregates)
       self->reap(*a);
     if (self->inputs) self->inputs->update();
+    self->releaseRetiredConnections();
   }
 
   // The graph's missed cycles reach an aggregate's "over" listeners when its
@@ -514,11 +636,26 @@ struct PipeWireAudioSystem::Impl {
   void updateProfiling() {
     bool anyRunning = false;
     for (const auto& [id, a] : aggregates)
-      anyRunning = anyRunning || (a->filter && a->filter->running());
+      anyRunning = anyRunning || (!stale(*a) && a->filter && a->filter->running());
     graph->setProfiling(anyRunning);
   }
 
   // ---- The default-output journal ----------------------------------------
+
+  // A user who picks another output while our muted tap holds the default
+  // has chosen anew: that choice, not the one before the tap, is what the
+  // tap's end leaves alone and what a crash or a daemon's return puts back.
+  // While either key names our sink (our own switch or restore under way,
+  // or the default simply ours) there is nothing to follow.
+  void followUserDefault() {
+    const SavedDefaultOutput now = pipewire::saveDefaultOutput(*graph);
+    if (!now.current || pipewire::defaultOutputNames(now, kVirtualSinkName)) return;
+    for (auto& [id, tap] : taps) {
+      if (!tap->muted || !tap->saved || stale(*tap) || *tap->saved == now) continue;
+      tap->saved = now;
+      writeJournal(now);
+    }
+  }
 
   void writeJournal(const SavedDefaultOutput& saved) const {
     if (options.defaultJournalPath.empty()) return;
@@ -543,7 +680,10 @@ struct PipeWireAudioSystem::Impl {
   }
 
   // After a crash our virtual sink is gone but the default may still name
-  // it: put back what the journal kept, unless the user chose anew since.
+  // it: put back what the journal kept, unless the user chose anew since. A
+  // default that names nothing counts as ours too: a daemon started again
+  // since (or after our run) has forgotten the user's choice, which the
+  // journal still has.
   //
   // Without a journal (or with one that names our sink) a default that names
   // our sink while no such sink exists points at the best remaining sink: a
@@ -551,8 +691,9 @@ struct PipeWireAudioSystem::Impl {
   // the default is a real sink again. A sink of that name that is present
   // belongs to another running instance and is left alone.
   void restoreFromJournal() {
-    const bool stillOurs = graph->defaultSinkName() == kVirtualSinkName ||
-                           graph->configuredDefaultSinkName() == kVirtualSinkName;
+    const std::string current = graph->defaultSinkName();
+    const std::string configured = graph->configuredDefaultSinkName();
+    const bool stillOurs = current == kVirtualSinkName || configured == kVirtualSinkName;
     std::optional<SavedDefaultOutput> saved;
     if (!options.defaultJournalPath.empty()) {
       std::ifstream in(options.defaultJournalPath);
@@ -570,7 +711,9 @@ struct PipeWireAudioSystem::Impl {
         removeJournal();
       }
     }
-    if (!stillOurs || graph->nodeByName(kVirtualSinkName)) return;
+    if (graph->nodeByName(kVirtualSinkName)) return;
+    const bool forgotten = current.empty() && configured.empty() && saved;
+    if (!stillOurs && !forgotten) return;
     if (!saved) saved = pipewire::saveDefaultOutput(*graph);
     const SavedDefaultOutput put =
         pipewire::replacingSink(*saved, kVirtualSinkName, bestOtherSink());
@@ -581,6 +724,12 @@ struct PipeWireAudioSystem::Impl {
   }
 
   void destroyTap(Tap& tap) {
+    if (stale(tap)) {
+      // Its daemon is gone and took our sink with it; the journal stays for
+      // the daemon that comes back (or the next start) to read.
+      tap.sink.reset();
+      return;
+    }
     if (tap.saved) {
       // Only when the default still names our sink: a choice the user made
       // meanwhile stands.
@@ -723,7 +872,7 @@ struct PipeWireAudioSystem::Impl {
         return put(out, std::move(v));
       }
       case kPropDeviceIsAlive:
-        return put(out, scalar<uint32_t>(lost ? 0 : 1));
+        return put(out, scalar<uint32_t>(stale(g) ? 0 : 1));
       case kPropIsHidden:
         return put(out, scalar<uint32_t>(0));
       case kPropIsRunningSomewhere:
@@ -765,9 +914,16 @@ PipeWireAudioSystem::PipeWireAudioSystem(Options options) : impl_(std::make_uniq
   impl_->maintenanceTimer = pw_loop_add_timer(pwLoop, &Impl::onMaintenanceTimer, impl_.get());
   timespec period{0, static_cast<long>(kMaintenanceSeconds * 1e9)};
   pw_loop_update_timer(pwLoop, impl_->maintenanceTimer, &period, &period, false);
+  impl_->reconnector = std::thread([impl = impl_.get()] { impl->reconnectLoop(); });
 }
 
 PipeWireAudioSystem::~PipeWireAudioSystem() {
+  {
+    std::lock_guard wake(impl_->reconnectMutex);
+    impl_->stopping = true;
+  }
+  impl_->reconnectWake.notify_one();
+  impl_->reconnector.join();
   {
     std::lock_guard alert(impl_->alertMutex);
     impl_->alertLinks.clear();
@@ -779,6 +935,7 @@ PipeWireAudioSystem::~PipeWireAudioSystem() {
                            impl_->maintenanceTimer);
     impl_->graph->unsubscribe(impl_->graphToken);
     impl_->inputs.reset();
+    impl_->retiredInputs.clear();
     for (auto& [id, a] : impl_->aggregates)
       impl_->destroyAggregate(*a);
     impl_->aggregates.clear();
@@ -790,6 +947,7 @@ PipeWireAudioSystem::~PipeWireAudioSystem() {
     impl_->registrations.clear();
   }
   impl_->graph.reset();
+  impl_->retiredGraphs.clear();
   impl_->loop.reset();
 }
 
@@ -861,6 +1019,7 @@ HALStatus PipeWireAudioSystem::setPropertyData(AudioObjectID object, const Prope
   if (s.lost) return kStatusBadDevice;
   const auto* d = s.device(object);
   const auto g = s.aggregates.find(object);
+  if (g != s.aggregates.end() && s.stale(*g->second)) return kStatusBadDevice;
   if (d == nullptr && g == s.aggregates.end()) {
     return s.exists(object) ? kStatusUnknownProperty : kStatusBadObject;
   }
@@ -939,6 +1098,7 @@ HALStatus PipeWireAudioSystem::createProcessTap(const TapDescription& descriptio
 
   auto tap = std::make_unique<Impl::Tap>();
   tap->uid = description.uuid;
+  tap->generation = s.generation;
   tap->muted = description.muteBehavior != TapMuteBehavior::unmuted;
   if (tap->muted) {
     if (s.graph->nodeByName(kVirtualSinkName)) return kStatusIllegalOperation;  // one at a time
@@ -1032,7 +1192,7 @@ HALStatus PipeWireAudioSystem::createAggregateDevice(const AggregateDescription&
   if (taps.size() == 1) {
     const auto tapUID = taps[0].value(kSubDeviceUIDKey, std::string());
     for (const auto& [id, t] : s.taps) {
-      if (t->uid == tapUID) a->tap = id;
+      if (t->uid == tapUID && !s.stale(*t)) a->tap = id;
     }
     if (a->tap == 0) return kStatusBadObject;
   }
@@ -1064,6 +1224,7 @@ HALStatus PipeWireAudioSystem::createAggregateDevice(const AggregateDescription&
   a->inputUsage.assign(spec.captureChannels.size(), true);
   a->filter->present(std::vector<bool>(spec.subDevices.size(), false), a->inputUsage);
   a->id = s.nextId++;
+  a->generation = s.generation;
   outDevice = a->id;
   Impl::Aggregate& ref = *a;
   s.aggregates.emplace(a->id, std::move(a));
@@ -1105,6 +1266,7 @@ HALStatus PipeWireAudioSystem::createIOProcID(AudioObjectID device, IOProc proc,
     return s.device(device) != nullptr ? kStatusUnsupportedOperation : kStatusBadObject;
   }
   Impl::Aggregate& a = *it->second;
+  if (s.stale(a)) return kStatusBadDevice;
   if (proc == nullptr) return kStatusIllegalOperation;
   if (a.proc != kNoIOProc) return kStatusIllegalOperation;  // one procedure per aggregate
   if (!a.filter->setIoProc(proc, clientData, device)) return kStatusIllegalOperation;
@@ -1128,9 +1290,12 @@ HALStatus PipeWireAudioSystem::destroyIOProcID(AudioObjectID device, IOProcID id
 
 HALStatus PipeWireAudioSystem::startDevice(AudioObjectID device, IOProcID id) {
   PwLock lock(*impl_->loop);
-  if (impl_->lost) return kStatusBadDevice;
-  if (impl_->inputs->has(device)) return impl_->inputs->setRunning(device, id, true);
-  return impl_->setRunning(device, id, true);
+  Impl& s = *impl_;
+  if (s.lost) return kStatusBadDevice;
+  if (s.inputs->has(device)) return s.inputs->setRunning(device, id, true);
+  const auto it = s.aggregates.find(device);
+  if (it != s.aggregates.end() && s.stale(*it->second)) return kStatusBadDevice;
+  return s.setRunning(device, id, true);
 }
 
 HALStatus PipeWireAudioSystem::stopDevice(AudioObjectID device, IOProcID id) {
@@ -1155,9 +1320,11 @@ bool PipeWireAudioSystem::playAlertSound() {
   s.alertPlayer.reset();
   std::string target;
   double rate = 0;
+  uint64_t generation = 0;
   {
     PwLock lock(*s.loop);
     if (s.lost) return false;
+    generation = s.generation;
     target = s.defaultSinkName();
     rate = pipewire::graphClock(*s.graph).rate;
   }
@@ -1186,6 +1353,7 @@ bool PipeWireAudioSystem::playAlertSound() {
       *s.loop, pipewire::pairPorts(pipewire::outputPorts(s.graph->ports(node)), targetPorts));
   if (links.empty() || !pipewire::waitActive(*s.loop, links, timeout)) return false;
   player->start();
+  s.alertGeneration = generation;
   s.alertPlayer = std::move(player);
   s.alertLinks = std::move(links);
   return true;

@@ -65,7 +65,17 @@
 //   daemon gone          every device and aggregate reads as not alive, the
 //                        device list empties, "srvl" reads 0, listeners of
 //                        "livn", "dev#", "dOut" and "srvl" are notified;
-//                        operations answer '!dev'
+//                        operations answer '!dev'. Every 0.5 s a thread of
+//                        ours connects again to the same remote
+//   daemon back          the graph is read anew: devices get new ids (same
+//                        UIDs), "srvl" reads 1, listeners of "dev#", "dOut"
+//                        and "srvl" are notified (registrations on the system
+//                        object made before the loss keep working). Taps,
+//                        aggregates and IO procedures of the lost daemon stay
+//                        dead ('!dev', "livn" 0, not in "dev#") until
+//                        destroyed; new ones work. The default-output journal
+//                        is read as at start: no tap of the old daemon stands
+//                        for the default any more
 //
 // Not mapped: per-process tapping (PipeWire mixes per sink, so the tap takes
 // what is routed to one sink, not "every process but ours"; our own output
@@ -73,7 +83,8 @@
 // (always 0); stream usage other than input streams.
 //
 // Threads. Every operation may be called from any ordinary thread; each takes
-// the PipeWire loop lock, so operations and graph callbacks are serialised.
+// the PipeWire loop lock, so operations and graph callbacks are serialised;
+// so does the reconnecting thread, between its waits for the daemon.
 // Listener blocks run on their queues, posted from the loop thread. IO
 // procedures run on PipeWire's data thread.
 #pragma once
@@ -136,7 +147,8 @@ class PipeWireAudioSystem final : public AudioSystem {
   // next chime or destruction. Not on the loop thread.
   bool playAlertSound();
 
-  // For tests and tools: the connection and graph this system reads.
+  // For tests and tools: the connection and graph this system reads. The
+  // graph is replaced when a lost daemon comes back; the loop stays.
   pipewire::PwThreadLoop& loop();
   pipewire::PwGraph& graph();
   // The device object of a UID (node.name), 0 when none. Any thread.

@@ -56,7 +56,14 @@ extern "C" const char* __tsan_default_suppressions() {
 PwError::PwError(std::string what, int code)
     : std::runtime_error(describe(what, code)), code_(code) {}
 
-PwThreadLoop::PwThreadLoop(const Options& options) {
+struct PwThreadLoop::Connection {
+  PwThreadLoop* owner = nullptr;
+  pw_core* core = nullptr;
+  spa_hook listener{};
+};
+
+PwThreadLoop::PwThreadLoop(const Options& options)
+    : remoteName_(options.remoteName), clientName_(options.clientName) {
   initLibraryOnce();
   loop_ = pw_thread_loop_new("choralink-pw", nullptr);
   if (loop_ == nullptr) throw PwError("pw_thread_loop_new", -errno);
@@ -75,32 +82,12 @@ PwThreadLoop::PwThreadLoop(const Options& options) {
     pw_thread_loop_destroy(loop_);
     throw PwError("pw_thread_loop_start", -1);
   }
-
-  static const pw_core_events kCoreEvents = [] {
-    pw_core_events events{};
-    events.version = PW_VERSION_CORE_EVENTS;
-    events.done = &PwThreadLoop::onCoreDone;
-    events.error = &PwThreadLoop::onCoreError;
-    return events;
-  }();
-
   int err = 0;
   {
     PwLock lock(*this);
-    pw_properties* props = pw_properties_new(PW_KEY_APP_NAME, options.clientName.c_str(), nullptr);
-    if (!options.remoteName.empty()) {
-      pw_properties_set(props, PW_KEY_REMOTE_NAME, options.remoteName.c_str());
-    }
-    core_ = pw_context_connect(context_, props, 0);
-    if (core_ == nullptr) {
-      err = errno != 0 ? -errno : -ECONNREFUSED;
-    } else {
-      coreListener_ = new spa_hook{};
-      pw_core_add_listener(core_, coreListener_, &kCoreEvents, this);
-      connected_ = true;
-    }
+    err = connect();
   }
-  if (core_ == nullptr) {
+  if (err != 0) {
     pw_thread_loop_stop(loop_);
     pw_context_destroy(context_);
     pw_thread_loop_destroy(loop_);
@@ -108,16 +95,65 @@ PwThreadLoop::PwThreadLoop(const Options& options) {
   }
 }
 
+int PwThreadLoop::connect() {
+  static const pw_core_events kCoreEvents = [] {
+    pw_core_events events{};
+    events.version = PW_VERSION_CORE_EVENTS;
+    events.done = &PwThreadLoop::onCoreDone;
+    events.error = &PwThreadLoop::onCoreError;
+    return events;
+  }();
+  pw_properties* props = pw_properties_new(PW_KEY_APP_NAME, clientName_.c_str(), nullptr);
+  if (!remoteName_.empty()) pw_properties_set(props, PW_KEY_REMOTE_NAME, remoteName_.c_str());
+  errno = 0;
+  pw_core* core = pw_context_connect(context_, props, 0);
+  if (core == nullptr) return errno != 0 ? -errno : -ECONNREFUSED;
+  auto connection = std::make_unique<Connection>();
+  connection->owner = this;
+  connection->core = core;
+  pw_core_add_listener(core, &connection->listener, &kCoreEvents, connection.get());
+  // The lost connection stays open, dead, until its owners have let go.
+  if (current_) retired_.push_back(std::move(current_));
+  current_ = std::move(connection);
+  core_ = core;
+  connected_ = true;
+  // A new connection numbers its syncs from the start again.
+  lastDoneSeq_ = -1;
+  lastError_.clear();
+  return 0;
+}
+
+void PwThreadLoop::close(Connection& connection) {
+  spa_hook_remove(&connection.listener);
+  pw_core_disconnect(connection.core);
+  connection.core = nullptr;
+}
+
+bool PwThreadLoop::reconnect() {
+  if (connected_) return true;
+  return connect() == 0;
+}
+
+void PwThreadLoop::abandon(const std::string& reason) {
+  markLost(reason);
+}
+
+void PwThreadLoop::releaseRetired() {
+  for (auto& connection : retired_)
+    close(*connection);
+  retired_.clear();
+}
+
 PwThreadLoop::~PwThreadLoop() {
   {
     PwLock lock(*this);
-    if (coreListener_ != nullptr) spa_hook_remove(coreListener_);
     lostHandlers_.clear();
-    pw_core_disconnect(core_);
+    if (current_) close(*current_);
+    current_.reset();
+    releaseRetired();
     core_ = nullptr;
   }
   pw_thread_loop_stop(loop_);
-  delete coreListener_;
   pw_context_destroy(context_);
   pw_thread_loop_destroy(loop_);
 }
@@ -179,14 +215,17 @@ void PwThreadLoop::removeLostHandler(int token) {
 }
 
 void PwThreadLoop::onCoreDone(void* data, uint32_t id, int seq) {
-  auto* self = static_cast<PwThreadLoop*>(data);
-  if (id != PW_ID_CORE) return;
+  auto* connection = static_cast<Connection*>(data);
+  PwThreadLoop* self = connection->owner;
+  if (id != PW_ID_CORE || connection != self->current_.get()) return;
   self->lastDoneSeq_ = std::max(self->lastDoneSeq_, seq);
   self->signal();
 }
 
 void PwThreadLoop::onCoreError(void* data, uint32_t id, int /*seq*/, int res, const char* message) {
-  auto* self = static_cast<PwThreadLoop*>(data);
+  auto* connection = static_cast<Connection*>(data);
+  PwThreadLoop* self = connection->owner;
+  if (connection != self->current_.get()) return;
   self->lastError_ = message != nullptr ? message : "";
   // Errors about single objects reach their proxies; only the core's own
   // "connection gone" ends this connection.

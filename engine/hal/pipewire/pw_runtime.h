@@ -1,5 +1,7 @@
-// One connection to a PipeWire daemon: the thread loop that runs every
-// PipeWire callback of this connection, the context and the core proxy.
+// A connection to a PipeWire daemon: the thread loop that runs every
+// PipeWire callback of this connection, the context and the core proxy. After
+// a loss the owner may connect again (reconnect): the loop, the context and
+// the lock stay; the core is a new one.
 //
 // Threads. Everything PipeWire calls back (registry, node, metadata, filter
 // state, core errors) runs on the loop's own thread with the loop lock held.
@@ -16,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -82,6 +85,19 @@ class PwThreadLoop {
   // Whether the daemon is still connected (false after it went away or
   // reported a fatal core error). Lock held.
   bool connected() const { return connected_; }
+
+  // Lock held, after the connection was lost: connects anew to the same
+  // remote. True when a daemon answered; core() is then the new connection.
+  // The lost connection stays open (dead) so that proxies and filters made on
+  // it can still be destroyed; releaseRetired() closes it.
+  bool reconnect();
+  // Lock held: gives up a live connection that is of no use (a daemon that
+  // answered but never settled), as if the daemon had gone.
+  void abandon(const std::string& reason);
+  // Lock held: closes every connection reconnect() replaced. Nothing made on
+  // them may be left.
+  void releaseRetired();
+  size_t retiredCount() const { return retired_.size(); }
   // The last core error's message, empty when none. Lock held.
   const std::string& lastError() const { return lastError_; }
 
@@ -92,14 +108,25 @@ class PwThreadLoop {
   void removeLostHandler(int token);
 
  private:
+  // One core and our listener on it; callbacks carry it, so that a retired
+  // connection's late events never touch the live one's state.
+  struct Connection;
+
   static void onCoreDone(void* data, uint32_t id, int seq);
   static void onCoreError(void* data, uint32_t id, int seq, int res, const char* message);
   void markLost(const std::string& reason);
+  // Lock held: connects, retiring the lost connection on success; 0 or an
+  // errno-style failure (the lost connection then stays core()).
+  int connect();
+  static void close(Connection& connection);
 
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
   pw_core* core_ = nullptr;
-  spa_hook* coreListener_ = nullptr;
+  std::string remoteName_;
+  std::string clientName_;
+  std::unique_ptr<Connection> current_;
+  std::vector<std::unique_ptr<Connection>> retired_;
   bool connected_ = false;
   int lastDoneSeq_ = -1;
   std::string lastError_;
