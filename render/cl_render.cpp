@@ -83,10 +83,27 @@ struct cl_render {
   cl_probe_schedule probe;
   cl_probe_play probe_play;             // IO thread only
   std::atomic<int64_t> probe_position;  // -1: none
+  // The device clock position the next cycle should start at; IO thread only.
+  double next_sample_time;
+  bool clock_known;
   // One cycle's rendered (l, r) pairs of the slot being processed; IO thread only.
   float scratch[2 * CL_MAX_CYCLE_FRAMES];
 };
 
+// The platform's timestamp record, as far as the callback reads it.
+struct cl_audio_timestamp {
+  double mSampleTime;
+  uint64_t mHostTime;
+  double mRateScalar;
+  uint64_t mWordClockTime;
+  unsigned char mSMPTETime[24];
+  uint32_t mFlags;
+  uint32_t mReserved;
+};
+constexpr uint32_t kSampleTimeValid = 1u << 0;
+
+static_assert(sizeof(cl_audio_timestamp) == 64, "AudioTimeStamp layout");
+static_assert(offsetof(cl_audio_timestamp, mFlags) == 56);
 static_assert(sizeof(cl_channel_ref) == 12, "cl_channel_ref is three int32");
 static_assert(offsetof(cl_channel_ref, channel_offset) == 4);
 static_assert(offsetof(cl_channel_ref, buffer_channels) == 8);
@@ -119,6 +136,44 @@ float toneSample(const cl_render* r, int64_t p) {
   const double w = 0.5 - 0.5 * std::cos(pi2 * static_cast<double>(m) / (r->tone_len - 1));
   const double v = std::sin((static_cast<double>(m) / r->sample_rate) * pi2 * kClickHz);
   return static_cast<float>(w * v) * kClickAmplitude;
+}
+
+// Frames the device clock moved on since the previous cycle ended without
+// this callback being called (missed cycles), read from the output time; 0
+// when the time carries no sample position, on the first cycle, and when the
+// clock went back (a new timeline).
+int64_t missedFrames(cl_render* r, const cl_audio_timestamp* time, int32_t frames) {
+  if (time == nullptr || (time->mFlags & kSampleTimeValid) == 0 ||
+      !std::isfinite(time->mSampleTime)) {
+    r->clock_known = false;
+    return 0;
+  }
+  const double now = time->mSampleTime;
+  const double gap = r->clock_known ? now - r->next_sample_time : 0.0;
+  r->next_sample_time = now + frames;
+  r->clock_known = true;
+  if (!(gap >= 1.0)) return 0;
+  return gap > 9.0e15 ? static_cast<int64_t>(9.0e15) : static_cast<int64_t>(gap);
+}
+
+// Moves every timeline on by `gap` frames that were never rendered: the
+// delay line gets silence for them and the test tone and probe skip them, so
+// that what each slot plays stays where the device clock says it belongs.
+// Without this, every slot's delay would still hold but in rendered frames:
+// content that was in the delay line across the gap would reach the
+// less-delayed slots the gap's length sooner than the others.
+void skipFrames(cl_render* r, int64_t gap) {
+  const uint32_t mask = r->ring_mask;
+  const uint32_t cleared =
+      gap >= static_cast<int64_t>(r->ring_frames) ? r->ring_frames : static_cast<uint32_t>(gap);
+  const uint32_t start = r->write_pos;
+  const uint32_t firstRun = cleared < r->ring_frames - start ? cleared : r->ring_frames - start;
+  std::memset(r->ring + 2 * static_cast<size_t>(start), 0, 2 * sizeof(float) * firstRun);
+  std::memset(r->ring, 0, 2 * sizeof(float) * (cleared - firstRun));
+  r->write_pos = static_cast<uint32_t>((start + static_cast<uint64_t>(gap)) & mask);
+  if (r->tone_pos >= 0) r->tone_pos = gap < r->tone_total - r->tone_pos ? r->tone_pos + gap : -1;
+  const int64_t probe = r->probe_position.load(std::memory_order_relaxed);
+  if (probe >= 0) r->probe_position.store(probe + gap, std::memory_order_relaxed);
 }
 
 // Where a channel reference may be written this cycle: frames [first, end) of
@@ -456,6 +511,8 @@ cl_render* cl_render_create(int32_t slot_count, const cl_slot_layout* layouts,
   r->tone_total = (kClickCount - 1) * static_cast<int64_t>(r->tone_spacing) + r->tone_len;
   r->tone_pos = -1;
   r->probe_position.store(-1, std::memory_order_relaxed);
+  r->next_sample_time = 0.0;
+  r->clock_known = false;
   return r;
 }
 
@@ -557,7 +614,7 @@ int32_t cl_render_get_slot_info(const cl_render* render, int32_t slot, cl_slot_i
 
 int32_t cl_ioproc(uint32_t /*device*/, const cl_audio_timestamp* /*now*/,
                   const cl_audio_buffer_list* input, const cl_audio_timestamp* /*input_time*/,
-                  cl_audio_buffer_list* output, const cl_audio_timestamp* /*output_time*/,
+                  cl_audio_buffer_list* output, const cl_audio_timestamp* output_time,
                   void* client_data) {
   cl_render* r = static_cast<cl_render*>(client_data);
   if (r == nullptr) return 0;
@@ -595,6 +652,7 @@ int32_t cl_ioproc(uint32_t /*device*/, const cl_audio_timestamp* /*now*/,
   }
   const int32_t F =
       frames > CL_MAX_CYCLE_FRAMES ? CL_MAX_CYCLE_FRAMES : static_cast<int32_t>(frames);
+  if (const int64_t gap = missedFrames(r, output_time, F)) skipFrames(r, gap);
 
   // Capture pointers. Reads past a buffer's byte size (possible for the second
   // buffer of a two-buffer capture) give silence.

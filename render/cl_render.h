@@ -39,7 +39,8 @@ typedef struct cl_audio_buffer_list {
   cl_audio_buffer mBuffers[1];
 } cl_audio_buffer_list;
 
-/* The platform's timestamp record; the callback never reads it. */
+/* The platform's timestamp record (AudioTimeStamp); the callback reads only
+ * the output time's sample time and flags. */
 typedef struct cl_audio_timestamp cl_audio_timestamp;
 
 /* Where one channel of a device lies in the output buffer list. A negative or
@@ -167,8 +168,14 @@ int32_t cl_render_get_slot_info(const cl_render* render, int32_t slot, cl_slot_i
 
 /* The IO procedure, with the platform's device IO procedure signature. Reads
  * the captured input, feeds the delay line and writes every slot's delayed,
- * gain-smoothed copy into its output channels. Uses only input, output and
- * client_data (the cl_render); always returns 0.
+ * gain-smoothed copy into its output channels. Uses input, output,
+ * client_data (the cl_render) and output_time; always returns 0.
+ * When output_time carries a valid sample time that lies ahead of where the
+ * previous cycle ended (cycles the device ran without calling us), the
+ * missed frames count as silence: the delay line, the test tone and the
+ * probe move on by them, so every slot stays on the device clock. A null
+ * time, one without a valid sample time, or a clock that went back resets
+ * nothing and skips nothing.
  * IO thread only; real-time safe (no lock, allocation or system call). */
 int32_t cl_ioproc(uint32_t device, const cl_audio_timestamp* now, const cl_audio_buffer_list* input,
                   const cl_audio_timestamp* input_time, cl_audio_buffer_list* output,

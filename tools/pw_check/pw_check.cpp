@@ -250,6 +250,14 @@ int list(PwGraph& graph) {
 
 long firstClick(const std::vector<float>& samples);
 
+// A recorded frame's place in the recording by the graph clock: cycles the
+// recorder missed (this process stalled, say) leave no frames, so the
+// recording's index would put everything after them too early.
+long onClock(const PwRecorder& recorder, long index) {
+  if (index < 0) return -1;
+  return static_cast<long>(recorder.clockAt(static_cast<size_t>(index)) - recorder.clockAt(0));
+}
+
 // Whether the sink `uid` drove the graph in the cycle that recorded `frame`.
 // Asked per frame: after a stall the graph may pick another driver while
 // the recording runs, and the one at the end says nothing about the click.
@@ -394,9 +402,10 @@ int clicks(choralink::PipeWireAudioSystem& system, Watch& watch,
   std::vector<bool> drove;
   long earliest = -1;
   for (size_t d = 0; d < joinedUIDs.size(); ++d) {
-    long at = firstClick(recorder.channel(d));
-    drove.push_back(at >= 0 && drivingSink(graph, recorder, joinedUIDs[d], at));
-    if (drove.back()) at -= recorder.quantumAt(static_cast<size_t>(at));
+    const long index = firstClick(recorder.channel(d));
+    drove.push_back(index >= 0 && drivingSink(graph, recorder, joinedUIDs[d], index));
+    long at = onClock(recorder, index);
+    if (drove.back()) at -= recorder.quantumAt(static_cast<size_t>(index));
     arrivals.push_back(at);
     if (at >= 0 && (earliest < 0 || at < earliest)) earliest = at;
   }
@@ -551,9 +560,10 @@ int broadcast(choralink::PipeWireAudioSystem& system, Watch& watch,
   std::vector<double> heard;
   for (size_t d = 0; d < playing.size(); ++d) {
     const std::string& uid = playing[d];
-    long at = firstClick(recorder.channel(d));
-    if (at >= 0 && drivingSink(graph, recorder, uid, at)) {
-      at -= recorder.quantumAt(static_cast<size_t>(at));
+    const long index = firstClick(recorder.channel(d));
+    long at = onClock(recorder, index);
+    if (index >= 0 && drivingSink(graph, recorder, uid, index)) {
+      at -= recorder.quantumAt(static_cast<size_t>(index));
     }
     const auto info = devices.find(uid);
     const double latency =

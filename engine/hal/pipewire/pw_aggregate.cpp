@@ -174,9 +174,19 @@ void PwAggregate::process(void* user, const PwCycle& cycle, const float* const* 
   for (uint32_t i = 0; i < p.outputCount; ++i)
     out[i] = cl_audio_buffer{1, bytes, outputs[p.outputs[i]]};
 
+  // Missed cycles of the same driver lengthen the timeline; a new driver's
+  // clock says nothing about what we missed.
+  if (cycle.driverId == self->lastDriver_ && cycle.position > self->nextPosition_) {
+    self->timeline_ += cycle.position - self->nextPosition_;
+  }
+  const uint64_t sampleTime = self->timeline_;
+  self->timeline_ += frames;
+  self->nextPosition_ = cycle.position + frames;
+  self->lastDriver_ = cycle.driverId;
+
   if (self->running_.load()) {
     AudioTimeStamp& stamp = self->stamp_;
-    stamp.mSampleTime = static_cast<double>(cycle.position);
+    stamp.mSampleTime = static_cast<double>(sampleTime);
     stamp.mHostTime = cycle.nsec;
     stamp.mRateScalar = 1.0;
     stamp.mFlags = kTimeStampSampleTimeValid | kTimeStampHostTimeValid | kTimeStampRateScalarValid;

@@ -17,9 +17,14 @@
 // so buffer indices always match the presented shape.
 //
 // Timestamps. The procedure gets the cycle's clock as the platform's
-// timestamp record: sample time = the driver's position, host time = the
-// cycle's monotonic nanoseconds; the same record serves as input and output
-// time (the graph gives no separate presentation time).
+// timestamp record: host time = the cycle's monotonic nanoseconds; sample
+// time = the aggregate's own timeline, which advances by each cycle's frames
+// plus the frames of cycles this node missed (the driver's position moved on
+// further than the previous cycle's length), and carries straight on when
+// another driver (another clock) takes over. So a gap in the sample time
+// means exactly "cycles were missed", as on the platform, and the render core
+// keeps every sub-device on the clock across it. The same record serves as
+// input and output time (the graph gives no separate presentation time).
 //
 // Threads. Construction, destruction, setIoProc, present, start and stop are
 // for ordinary threads (never the data thread, except stop(), see there); the
@@ -136,6 +141,9 @@ class PwAggregate {
   std::atomic<uint64_t> ioCycles_{0};
   std::atomic<uint64_t> ioFrames_{0};
   AudioTimeStamp stamp_;                 // data thread only
+  uint64_t timeline_ = 0;                // data thread only: next cycle's sample time
+  uint64_t nextPosition_ = 0;            // data thread only: the driver's, expected
+  uint32_t lastDriver_ = 0;              // data thread only
   std::unique_ptr<PwDspFilter> filter_;  // last: destroyed first, before the lists
 };
 

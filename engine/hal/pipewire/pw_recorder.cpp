@@ -10,7 +10,8 @@ PwRecorder::PwRecorder(PwThreadLoop& loop, std::string nodeName, std::vector<PwD
     : capacity_(capacityFrames),
       data_(inputs.size(), std::vector<float>(capacityFrames, 0.0f)),
       drivers_(capacityFrames, 0),
-      quanta_(capacityFrames, 0) {
+      quanta_(capacityFrames, 0),
+      clock_(capacityFrames, 0) {
   PwDspFilter::Spec spec;
   spec.nodeName = std::move(nodeName);
   spec.inputs = std::move(inputs);
@@ -39,6 +40,10 @@ uint32_t PwRecorder::quantumAt(size_t frame) const {
   return frame < frames() ? quanta_[frame] : 0;
 }
 
+uint64_t PwRecorder::clockAt(size_t frame) const {
+  return frame < frames() ? clock_[frame] : 0;
+}
+
 void PwRecorder::process(void* user, const PwCycle& cycle, const float* const* inputs,
                          float* const* /*outputs*/) {
   auto* self = static_cast<PwRecorder*>(user);
@@ -54,6 +59,8 @@ void PwRecorder::process(void* user, const PwCycle& cycle, const float* const* i
     std::memcpy(self->data_[c].data() + at, inputs[c], n * sizeof(float));
   std::fill_n(self->drivers_.begin() + static_cast<long>(at), n, cycle.driverId);
   std::fill_n(self->quanta_.begin() + static_cast<long>(at), n, frames);
+  for (size_t i = 0; i < n; ++i)
+    self->clock_[at + i] = cycle.position + i;
   self->frames_.store(at + n, std::memory_order_release);
   if (at + n >= self->capacity_) self->recording_.store(false, std::memory_order_relaxed);
 }

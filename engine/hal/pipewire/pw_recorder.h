@@ -38,6 +38,11 @@ class PwRecorder {
   // on it must ask about the frame it corrects.
   uint32_t driverAt(size_t frame) const;
   uint32_t quantumAt(size_t frame) const;
+  // Where `frame` lies on the clock of the driver that drove its cycle
+  // (driverAt): the cycle's position plus the frame's place in it. Cycles
+  // this recorder missed leave no frames, so two recorded events are as far
+  // apart as their clock positions say, not as their indices do.
+  uint64_t clockAt(size_t frame) const;
 
  private:
   static void process(void* user, const PwCycle& cycle, const float* const* inputs,
@@ -47,6 +52,7 @@ class PwRecorder {
   std::vector<std::vector<float>> data_;
   std::vector<uint32_t> drivers_;  // per frame, as data_
   std::vector<uint32_t> quanta_;   // per frame, as data_
+  std::vector<uint64_t> clock_;    // per frame, as data_
   std::atomic<bool> armRequest_{false};
   std::atomic<bool> recording_{false};
   std::atomic<size_t> frames_{0};
