@@ -91,17 +91,17 @@ TEST(AudioBackendSelection, TheVariableDecidesWhenNoRequestIsGiven) {
   options.pipewireRemote = kNoDaemon;
   const struct {
     std::optional<std::string> variable;
-    const char* request;
-    const char* note;  // nullptr: an error
-  } cases[] = {{"sim", "", kSimulatedForcedNote},
-               {"pipewire", "", nullptr},
-               {"jack", "", nullptr},
-               {std::nullopt, "", kSimulatedNoServerNote},
+    const char* request;  // nullptr: none given
+    const char* note;     // nullptr: an error
+  } cases[] = {{"sim", nullptr, kSimulatedForcedNote},
+               {"pipewire", nullptr, nullptr},
+               {"jack", nullptr, nullptr},
+               {std::nullopt, nullptr, kSimulatedNoServerNote},
                {"jack", "sim", kSimulatedForcedNote}};  // a request wins
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.variable.value_or("(unset)") + " / " + c.request);
+    SCOPED_TRACE(c.variable.value_or("(unset)") + " / " + (c.request ? c.request : "(none)"));
     choralink::test::ScopedEnv env(kAudioBackendVariable, c.variable);
-    options.request = c.request;
+    options.request = c.request ? std::optional<std::string>(c.request) : std::nullopt;
     if (c.note == nullptr) {
       EXPECT_THROW(openAudioBackend(options), AudioBackendError);
     } else {

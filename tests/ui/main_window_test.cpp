@@ -96,21 +96,15 @@ TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   EXPECT_EQ(router->offsets[0].ms, 12);
   EXPECT_EQ(delay->text(), u"12"_s);
 
-  delay->setText(u"900"_s);
-  QTest::keyClick(delay, Qt::Key_Return);
-  settle();
-  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 500);
-  EXPECT_EQ(delay->text(), u"500"_s);
-
   // Erased and left: the old value comes back and nothing is stored.
   delay->setText(u""_s);
   card("tv").volumeSlider()->setFocus();
   settle();
-  EXPECT_EQ(delay->text(), u"500"_s);
-  EXPECT_EQ(router->offsets.size(), 2u);
+  EXPECT_EQ(delay->text(), u"12"_s);
+  EXPECT_EQ(router->offsets.size(), 1u);
 
   click(card("tv").delayField()->stepDown());
-  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 495);
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 7);
 }
 
 TEST_F(MainWindowTest, TypingInADelayFieldSurvivesMeterRefreshes) {
