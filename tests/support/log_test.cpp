@@ -232,6 +232,7 @@ TEST_F(LogTest, TailReplacesCutAndInvalidCharacters) {
       "a\xFF"
       "b\xC0\xAF"
       "c\xED\xA0\x80"
+      "e\xF5\x80\x80\x80"  // no character starts with F5
       "d\xE2\x82";
   const struct {
     std::string file;
@@ -242,7 +243,7 @@ TEST_F(LogTest, TailReplacesCutAndInvalidCharacters) {
       {"x\xE2\x82\xACyz", 4, r + "yz"},
       {"x\xE2\x82\xACyz", 3, r + "yz"},
       {"\xF0\x9F\x8E\xB5!", 4, r + "!"},  // a 4-byte character, cut after its lead
-      {invalid, 100, "a" + r + "b" + r + r + "c" + r + r + r + "d" + r},
+      {invalid, 100, "a" + r + "b" + r + r + "c" + r + r + r + "e" + r + r + r + r + "d" + r},
   };
   for (const auto& c : cases) {
     writeFile(logFile(), c.file);
