@@ -1,7 +1,6 @@
 // The model's platform facilities and plain values: launch at login (the
 // XDG autostart entry and the model's rules around it), taskbar presence,
-// appearance, onboarding, the start line, engine states, sections and the
-// observation mechanism.
+// appearance, onboarding, the start line and the observation mechanism.
 #include <gtest/gtest.h>
 
 #include "app/model/xdg_autostart.h"
@@ -174,14 +173,6 @@ TEST_F(PlatformTest, TheStartLineNamesVersionSystemAndProcessor) {
                                " starting on Linux " + AppInfo::osVersion() + " (" +
                                std::string(AppInfo::arch()) + ")";
   EXPECT_EQ(logged().front(), expected);
-}
-
-TEST(AppSectionTest, RawValuesReadBackAndOthersAreRefused) {
-  for (AppSection section : kAllAppSections) {
-    EXPECT_EQ(appSectionFromRaw(rawValue(section)), section);
-  }
-  EXPECT_EQ(appSectionFromRaw("HowTo"), std::nullopt);
-  EXPECT_EQ(appSectionFromRaw(""), std::nullopt);
 }
 
 // ---- Observation --------------------------------------------------------------

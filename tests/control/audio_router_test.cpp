@@ -66,24 +66,6 @@ TEST_F(RouterConstructionTest, AMachineWithoutDevicesStillPublishesAnEmptyList) 
   EXPECT_THAT(snapshots.front(), IsEmpty());
 }
 
-TEST_F(RouterConstructionTest, StartsIdleAndQuietOnAQueueOfItsOwnWhenGivenNone) {
-  plug(presets::builtInSpeakers());
-  createRouter();
-  EXPECT_FALSE(router->isRunning());
-  EXPECT_THAT(router->levels(), IsEmpty());
-  EXPECT_EQ(router->heartbeat(), 0u);
-  EXPECT_FALSE(router->callbackHasRun());
-  EXPECT_EQ(router->inputLevel(), 0.0f);
-  EXPECT_THAT(router->delayBreakdown(), IsEmpty());
-  router->playTestTone();  // harmless without a broadcast
-
-  AudioRouter::Environment environment(system());
-  environment.log = &logs.log();
-  environment.rateJournal = journal;
-  AudioRouter own(environment);
-  EXPECT_EQ(own.queue().label(), "app.choralink.engine");
-}
-
 // ---- Start and stop ------------------------------------------------------------
 
 TEST_F(AudioRouterTest, StartBuildsTheBroadcastAndReportsTheDevicesPlaying) {

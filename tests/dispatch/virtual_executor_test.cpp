@@ -136,6 +136,8 @@ TEST_F(VirtualExecutorTest, RunUntilStopsWhenDoneOrBeyondTheLimit) {
   EXPECT_DOUBLE_EQ(clock.now(), 3.0);
   EXPECT_FALSE(clock.runUntil([] { return false; }, 2.5));
   EXPECT_EQ(count, 5);
+  // Work due exactly at the limit is within it.
+  EXPECT_TRUE(clock.runUntil([&] { return count == 6; }, 1.0));
 }
 
 TEST_F(VirtualExecutorTest, AdvancingFromInsideATaskIsRefused) {

@@ -120,11 +120,6 @@ TEST_F(SessionFailureTest, RenderCreation) {
   expectUndoneFailure(many, HALError(-1, "cl_render_create"));
 }
 
-TEST_F(SessionFailureTest, IOProcedureRegistration) {
-  sim.failOperation(sim::Operation::createIOProcID, kStatusUnspecified);
-  expectUndoneFailure(all(), HALError(kStatusUnspecified, "AudioDeviceCreateIOProcID"));
-}
-
 TEST_F(SessionFailureTest, DeviceUnreachableDuringCleanupStaysJournalledForTheNextLaunch) {
   // With the device list unreadable, the cleanup cannot find the headset to
   // set it back (the change itself goes to the device record's object).

@@ -41,16 +41,6 @@ TEST_F(SystemAudioTapTest, CapturesAPrivateStereoMixOfEveryoneButUs) {
   EXPECT_EQ(sim.liveObjects().taps, 0u);
 }
 
-TEST_F(SystemAudioTapTest, MutedTapSilencesTheSystemOutputAndSaysSo) {
-  sim.setTapFormat({44100.9, 1, false});
-  SystemAudioTap tap(sim, logs.log(), /*muted=*/true);
-  EXPECT_EQ(sim.tapDescription(tap.tapID())->muteBehavior, TapMuteBehavior::muted);
-  EXPECT_TRUE(sim.systemOutputMuted());
-  EXPECT_TRUE(logs.contains(LogLevel::info, "Tap created (muted, 44100 Hz, 1 ch)"));
-  tap.destroy();
-  EXPECT_FALSE(sim.systemOutputMuted());
-}
-
 TEST_F(SystemAudioTapTest, EveryTapGetsItsOwnUID) {
   SystemAudioTap first(sim, logs.log(), false);
   SystemAudioTap second(sim, logs.log(), false);

@@ -44,19 +44,6 @@ TEST_F(HALHelpersTest, GetUInt32ReadsExactlyFourBytesStartingFromTheInitialValue
   EXPECT_EQ(HAL::get(system, kDevice, kPropDeviceIsAlive, kScopeGlobal, std::uint32_t{1}), 1u);
 }
 
-TEST_F(HALHelpersTest, GetDoubleReadsEightBytes) {
-  EXPECT_CALL(system, getPropertyData(kDevice, AddressIs(kPropNominalSampleRate, kScopeGlobal), 0,
-                                      nullptr, _, _))
-      .WillOnce(Invoke([](AudioObjectID, const PropertyAddress&, std::uint32_t, const void*,
-                          std::uint32_t& size, void* data) {
-        EXPECT_EQ(size, 8u);
-        const double rate = 44100;
-        std::memcpy(data, &rate, 8);
-        return kStatusOK;
-      }));
-  EXPECT_EQ(HAL::get<double>(system, kDevice, kPropNominalSampleRate, kScopeGlobal), 44100.0);
-}
-
 TEST_F(HALHelpersTest, GetArrayAllocatesBySizeAndKeepsOnlyWhatWasRead) {
   // Size 10 bytes: two uint32 elements; the read then reports 4 bytes.
   EXPECT_CALL(system,

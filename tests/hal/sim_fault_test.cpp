@@ -20,36 +20,6 @@ TEST_F(SimTest, AnOperationFailsTheChosenNumberOfTimes) {
   EXPECT_EQ(sim.createAggregateDevice(d, id), kStatusOK);
 }
 
-TEST_F(SimTest, EveryOperationCanBeFailed) {
-  for (Operation op : {Operation::createProcessTap, Operation::destroyProcessTap,
-                       Operation::createIOProcID, Operation::startDevice, Operation::stopDevice,
-                       Operation::destroyIOProcID, Operation::destroyAggregateDevice}) {
-    sim.failOperation(op, kStatusPermissions, kAlways);
-  }
-  AudioObjectID tap = 0;
-  EXPECT_EQ(sim.createProcessTap(TapDescription::stereoGlobalTapButExcludeProcesses({}), tap),
-            kStatusPermissions);
-  EXPECT_EQ(sim.destroyProcessTap(1234), kStatusPermissions);
-  IOProcID proc = kNoIOProc;
-  EXPECT_EQ(sim.createIOProcID(machine.speakers, cl_ioproc, nullptr, proc), kStatusPermissions);
-  EXPECT_EQ(sim.startDevice(machine.speakers, proc), kStatusPermissions);
-  EXPECT_EQ(sim.stopDevice(machine.speakers, proc), kStatusPermissions);
-  EXPECT_EQ(sim.destroyIOProcID(machine.speakers, proc), kStatusPermissions);
-  EXPECT_EQ(sim.destroyAggregateDevice(1234), kStatusPermissions);
-  sim.clearFaults();
-  EXPECT_EQ(sim.createIOProcID(machine.speakers, cl_ioproc, nullptr, proc), kStatusOK);
-  EXPECT_EQ(sim.destroyIOProcID(machine.speakers, proc), kStatusOK);
-}
-
-TEST_F(SimTest, AListenerRegistrationCanBeRefused) {
-  sim.failOperation(Operation::addPropertyListener, kStatusBadObject, 1);
-  PropertyListener refused(sim, kSystemObject, kPropDevices, kScopeGlobal, clock, [] {});
-  PropertyListener accepted(sim, kSystemObject, kPropDevices, kScopeGlobal, clock, [] {});
-  EXPECT_FALSE(refused.active());
-  EXPECT_TRUE(accepted.active());
-  EXPECT_EQ(sim.liveObjects().listeners, 1u);
-}
-
 TEST_F(SimTest, OnePropertyOfOneObjectFailsWhileOthersRead) {
   sim.failProperty(PropertyFault{machine.tv, kPropNominalSampleRate, std::nullopt, Access::read,
                                  kStatusBadDevice, kAlways});

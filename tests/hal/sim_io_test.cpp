@@ -1,7 +1,9 @@
 // IO on the simulated system: cycles at the clock device's buffer period,
 // the captured system mix in the tap's stream, stream usage, what each
-// "speaker" plays after its own latency, clock drift, stalls, blocked
-// capture, overload, and the clock driver.
+// "speaker" plays after its own latency, a clock device's error, stalls,
+// blocked capture, and the clock driver. Sub-devices drifting apart, and the
+// drift compensation that holds them together, are measured end to end by the
+// broadcast graph's sync suite.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -164,20 +166,6 @@ TEST_F(SimIOTest, BlockedCaptureNeverRunsAnAggregateWithATap) {
   EXPECT_GT(probe.calls, 0);
 }
 
-TEST_F(SimIOTest, OverloadIsANotificationOnTheListenersQueue) {
-  IOProbe probe;
-  IOProcID proc;
-  const AudioObjectID agg = broadcast({{kSpeakersUID, false}}, kSpeakersUID, probe, proc);
-  int overloads = 0;
-  PropertyListener listener(sim, agg, kPropProcessorOverload, kScopeGlobal, clock,
-                            [&] { ++overloads; });
-  EXPECT_TRUE(sim.raiseOverload(agg));
-  EXPECT_FALSE(sim.raiseOverload(31337));
-  EXPECT_EQ(overloads, 0);
-  clock.runDue();
-  EXPECT_EQ(overloads, 1);
-}
-
 TEST_F(SimIOTest, StartAndStopFollowThePlatformsRules) {
   IOProbe probe;
   IOProcID proc;
@@ -222,9 +210,16 @@ TEST_F(SimIOTest, DefaultOutputPlaysTheSystemMixDirectlyUnlessAMutingTapExists) 
   EXPECT_EQ(sim.recording(kSpeakersUID)->findOnset(kThreshold), 4800 + 676);
   EXPECT_TRUE(sim.recording(kTVUID)->isSilent());
 
+  // The TV's preferred pair names its last channel: the mix plays there.
+  sim.modifyDevice(kTVUID, [](DeviceSpec& s) {
+    s.outputStreams = {6};
+    s.preferredStereo = {6, 5};
+  });
   sim.setDefaultOutput(kTVUID);
   sim.stepIO(1.0);  // the click at 1.1 s now plays on the TV
   EXPECT_EQ(sim.recording(kTVUID)->findOnset(kThreshold), 52800 + 1600);
+  EXPECT_EQ(sim.recording(kTVUID)->findOnset(kThreshold, 0, 5u), 52800 + 1600);
+  EXPECT_FALSE(sim.recording(kTVUID)->findOnset(kThreshold, 0, 0u));
   EXPECT_FALSE(sim.recording(kSpeakersUID)->findOnset(kThreshold, 24000));
 
   const AudioObjectID tap = makeTap(true);
@@ -252,6 +247,20 @@ TEST_F(SimIOTest, ClockDriverRunsIOWhenVirtualTimeAdvances) {
   m.clock.advanceBy(1.0);
   EXPECT_EQ(probe.calls, 94);
   m.system.destroyIOProcID(m.devices.speakers, proc);
+}
+
+TEST_F(SimIOTest, AClockDeviceWithErrorPacesTheWholeAggregate) {
+  sim.modifyDevice(kSpeakersUID, [](DeviceSpec& s) { s.clockErrorPpm = -500; });
+  const AudioObjectID agg = makeAggregate(description({{kSpeakersUID, false}}, kSpeakersUID));
+  ASSERT_TRUE(waitForJoins(agg, 1));
+  IOProbe probe;
+  IOProcID proc;
+  sim.createIOProcID(agg, IOProbe::proc, &probe, proc);
+  sim.startDevice(agg, proc);
+  sim.modifyDevice(kSpeakersUID, [](DeviceSpec& s) { s.bufferFrameSize = 480; });
+  sim.stepIO(10000.5 * 480 / 48000.0);
+  // A slow clock: 0.05 % fewer cycles than the 10001 a true clock would run.
+  EXPECT_EQ(probe.calls, 9996);
 }
 
 TEST_F(SimIOTest, CountsReturnToZeroAfterAFullTeardown) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "engine/hal/property_listener.h"
 #include "tests/hal/sim_fixture.h"
@@ -16,35 +15,6 @@ using presets::kAirPlayUID;
 using presets::kAirPodsUID;
 using presets::kSpeakersUID;
 using presets::kTVUID;
-
-std::uint32_t latencySum(SimAudioSystem& sim, AudioObjectID id) {
-  const auto u = [&](std::uint32_t sel) {
-    return HAL::get<std::uint32_t>(sim, id, sel, kScopeOutput);
-  };
-  std::uint32_t total = u(kPropLatency) + u(kPropSafetyOffset) + u(kPropBufferFrameSize);
-  const auto streams = HAL::getArray<std::uint32_t>(sim, id, kPropStreams, kScopeOutput);
-  if (!streams.empty()) {
-    total += HAL::get<std::uint32_t>(sim, streams.front(), kPropLatency, kScopeGlobal);
-  }
-  return total;
-}
-
-TEST_F(SimTest, EveryPropertyOfTheSelectorTableReadsThroughTheHelpers) {
-  const AudioObjectID pods = machine.airPods;
-  EXPECT_EQ(HAL::getArray<ValueRange>(sim, pods, kPropAvailableNominalSampleRates, kScopeGlobal),
-            (std::vector<ValueRange>{{44100, 44100}}));
-  EXPECT_EQ(HAL::streamChannels(sim, pods, kScopeOutput), (std::vector<int>{2}));
-  EXPECT_TRUE(HAL::streamChannels(sim, pods, kScopeInput).empty());
-  EXPECT_EQ(HAL::get<std::uint32_t>(sim, pods, kPropIsRunningSomewhere, kScopeGlobal), 0u);
-  DeviceSpec nameless = presets::usbHeadset();
-  nameless.name.reset();
-  EXPECT_EQ(HAL::getString(sim, sim.addDevice(nameless), kPropName), "") << "a null reference";
-  // The engine's latency sum of each preset.
-  EXPECT_EQ(latencySum(sim, machine.speakers), 676u);
-  EXPECT_EQ(latencySum(sim, pods), 7350u);
-  EXPECT_EQ(latencySum(sim, machine.tv), 1600u);
-  EXPECT_EQ(latencySum(sim, machine.airPlay), 88200u);
-}
 
 TEST_F(SimTest, ScopedPropertiesAnswerOnlyInTheirScopes) {
   EXPECT_THROW(HAL::get<std::uint32_t>(sim, machine.tv, kPropLatency, kScopeGlobal), HALError);
@@ -66,23 +36,6 @@ TEST_F(SimTest, ScopedPropertiesAnswerOnlyInTheirScopes) {
   }
 }
 
-TEST_F(SimTest, ProcessObjectsAreFoundByPidQualifier) {
-  const AudioObjectID own = ownProcess();
-  EXPECT_NE(own, kUnknownObject);
-  std::int32_t stranger = 999999;
-  AudioObjectID process = 123;
-  std::uint32_t size = sizeof process;
-  EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID),
-                                sizeof stranger, &stranger, size, &process),
-            kStatusOK);
-  EXPECT_EQ(process, kUnknownObject);
-  EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID), 0, nullptr,
-                                size, &process),
-            kStatusBadPropertySize);
-  sim.removeProcess(sim.ownPid());
-  EXPECT_EQ(ownProcess(), kUnknownObject);
-}
-
 TEST_F(SimTest, FixedSizeValuesRefuseSmallBuffersAndArraysAreCut) {
   double rate = 0;
   std::uint32_t size = 4;
@@ -95,25 +48,6 @@ TEST_F(SimTest, FixedSizeValuesRefuseSmallBuffersAndArraysAreCut) {
             kStatusOK);
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(ids[1], machine.airPods);
-}
-
-TEST_F(SimTest, SettingTheRateChecksTheRangesAndNotifies) {
-  int changes = 0;
-  PropertyListener listener(sim, machine.speakers, kPropNominalSampleRate, kScopeGlobal, clock,
-                            [&] { ++changes; });
-  HAL::set(sim, machine.speakers, kPropNominalSampleRate, 44100.0);
-  EXPECT_EQ(HAL::get<double>(sim, machine.speakers, kPropNominalSampleRate, kScopeGlobal), 44100.0);
-  try {
-    HAL::set(sim, machine.speakers, kPropNominalSampleRate, 22050.0);
-    FAIL();
-  } catch (const HALError& e) {
-    EXPECT_EQ(e.status(), kStatusUnsupportedFormat);
-  }
-  sim.modifyDevice(kSpeakersUID, [](DeviceSpec& s) { s.rateSettable = false; });
-  EXPECT_THROW(HAL::set(sim, machine.speakers, kPropNominalSampleRate, 48000.0), HALError);
-  EXPECT_EQ(changes, 0) << "delivered on the queue, not inline";
-  clock.runDue();
-  EXPECT_EQ(changes, 1);
 }
 
 TEST_F(SimTest, UnplugKillsTheDeviceThenRemovesItAndMovesTheDefault) {

@@ -5,7 +5,6 @@
 
 #include <sstream>
 
-#include "support/app_info.h"
 #include "support/log.h"
 #include "tests/common/temp_folder.h"
 #include "tests/net/https_test_server.h"
@@ -54,37 +53,6 @@ class FeedbackClientTest : public ::testing::Test {
   test::TempFolder dir;
   Log log{dir.path() / "choralink.log", {}};
 };
-
-TEST(FeedbackResult, MessagesAreExactlyTheUsersTexts) {
-  EXPECT_EQ(FeedbackResult::success().message(), "Thanks! Your feedback was sent.");
-  EXPECT_EQ(FeedbackResult::success("FB-7").message(),
-            "Thanks! Your feedback was sent. Reference: FB-7");
-  EXPECT_EQ(FeedbackResult::tooLarge().message(),
-            "That report is too large. Try a smaller screenshot or turn off the diagnostic log.");
-  EXPECT_EQ(FeedbackResult::rateLimited().message(),
-            "Too many reports just now. Please wait a minute and try again.");
-  EXPECT_EQ(FeedbackResult::failed().message(),
-            "Couldn't send feedback. Please check your connection and try again.");
-  EXPECT_NE(FeedbackResult::success("a"), FeedbackResult::success("b"));
-  EXPECT_NE(FeedbackResult::success(), FeedbackResult::success("b"));
-}
-
-TEST(FeedbackClientConstants, PointAtTheServiceOverHTTPS) {
-  const std::string host(AppInfo::serviceHost());
-  EXPECT_EQ(FeedbackClient::endpoint(), "https://" + host + "/api/feedback");
-  EXPECT_EQ(FeedbackClient::allowedHosts(), (std::set<std::string>{host, "www." + host}));
-
-  const auto shared = FeedbackClient::sharedHTTP();
-  EXPECT_EQ(shared, FeedbackClient::sharedHTTP());
-  const auto* curl = dynamic_cast<const CurlHTTPClient*>(shared.get());
-  ASSERT_NE(curl, nullptr);
-  EXPECT_TRUE(curl->isAllowed(FeedbackClient::endpoint()));
-  EXPECT_EQ(curl->allowedHosts(), FeedbackClient::allowedHosts());
-
-  EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("device names"));
-  EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("versions"));
-  EXPECT_THAT(FeedbackClient::disclosure, HasSubstr("file paths"));
-}
 
 TEST(FeedbackClientLimit, TwentySecondsUnlessToldOtherwise) {
   struct Recorder : HTTPClient {

@@ -4,18 +4,14 @@
 // are errors, never a quiet fallback.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
+#include <optional>
 #include <set>
-#include <thread>
 
-#include "engine/control/audio_router.h"
 #include "engine/hal/audio_backend.h"
 #include "engine/hal/hal.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/sim/presets.h"
-#include "tests/common/log_capture.h"
-#include "tests/common/temp_folder.h"
+#include "tests/common/scoped_env.h"
 #include "tests/pipewire/pw_daemon.h"
 
 namespace choralink::pipewire::testing {
@@ -91,74 +87,44 @@ TEST(AudioBackendSelection, WithoutADaemonOnlyTheAutomaticChoiceFallsBack) {
 TEST(AudioBackendSelection, TheVariableDecidesWhenNoRequestIsGiven) {
   // No other thread of this program reads the environment here: the test
   // touches no daemon and starts no loop before it is done with it.
-  const char* saved = std::getenv(kAudioBackendVariable);
-  const std::string previous = saved != nullptr ? saved : "";
   AudioBackendOptions options;
   options.pipewireRemote = kNoDaemon;
-
-  ::setenv(kAudioBackendVariable, "sim", 1);
-  EXPECT_EQ(openAudioBackend(options)->note(), kSimulatedForcedNote);
-  ::setenv(kAudioBackendVariable, "pipewire", 1);
-  EXPECT_THROW(openAudioBackend(options), AudioBackendError);
-  ::setenv(kAudioBackendVariable, "jack", 1);
-  EXPECT_THROW(openAudioBackend(options), AudioBackendError);
-  ::unsetenv(kAudioBackendVariable);
-  EXPECT_EQ(openAudioBackend(options)->note(), kSimulatedNoServerNote);
-  options.request = "sim";
-  ::setenv(kAudioBackendVariable, "jack", 1);
-  EXPECT_EQ(openAudioBackend(options)->note(), kSimulatedForcedNote) << "a request wins";
-
-  if (saved != nullptr) {
-    ::setenv(kAudioBackendVariable, previous.c_str(), 1);
-  } else {
-    ::unsetenv(kAudioBackendVariable);
+  const struct {
+    std::optional<std::string> variable;
+    const char* request;  // nullptr: none given
+    const char* note;     // nullptr: an error
+  } cases[] = {{"sim", nullptr, kSimulatedForcedNote},
+               {"pipewire", nullptr, nullptr},
+               {"jack", nullptr, nullptr},
+               {std::nullopt, nullptr, kSimulatedNoServerNote},
+               {"jack", "sim", kSimulatedForcedNote}};  // a request wins
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.variable.value_or("(unset)") + " / " + (c.request ? c.request : "(none)"));
+    choralink::test::ScopedEnv env(kAudioBackendVariable, c.variable);
+    options.request = c.request ? std::optional<std::string>(c.request) : std::nullopt;
+    if (c.note == nullptr) {
+      EXPECT_THROW(openAudioBackend(options), AudioBackendError);
+    } else {
+      EXPECT_EQ(openAudioBackend(options)->note(), c.note);
+    }
   }
 }
 
 using AudioBackendOnDaemonTest = PipeWireTest;
 
-TEST_F(AudioBackendOnDaemonTest, AnsweringDaemonIsChosenAndShowsItsSinks) {
-  for (const char* request : {"", "pipewire"}) {
+TEST_F(AudioBackendOnDaemonTest, AnsweringDaemonIsChosenUnlessTheSimulationIsForced) {
+  for (const char* request : {"", "pipewire", "sim"}) {
     SCOPED_TRACE(request);
+    const bool forced = std::string(request) == "sim";
     const auto backend = open(request, daemon_->socketPath());
     ASSERT_NE(backend, nullptr);
-    EXPECT_EQ(backend->kind(), AudioBackendKind::pipewire);
-    EXPECT_TRUE(backend->note().empty());
-    ASSERT_NE(backend->pipewire(), nullptr);
-    EXPECT_EQ(deviceUIDs(backend->system()),
-              std::set<std::string>(kFakeSinks.begin(), kFakeSinks.end()));
+    EXPECT_EQ(backend->kind(), forced ? AudioBackendKind::simulated : AudioBackendKind::pipewire);
+    EXPECT_EQ(backend->note(), forced ? kSimulatedForcedNote : "");
+    EXPECT_EQ(backend->pipewire() != nullptr, !forced);
+    EXPECT_EQ(
+        deviceUIDs(backend->system()),
+        forced ? kStandardMachine : std::set<std::string>(kFakeSinks.begin(), kFakeSinks.end()));
   }
-}
-
-TEST_F(AudioBackendOnDaemonTest, ForcedSimulationIgnoresTheDaemonAndCanBroadcast) {
-  const auto backend = open("sim", daemon_->socketPath());
-  ASSERT_NE(backend, nullptr);
-  EXPECT_EQ(backend->kind(), AudioBackendKind::simulated);
-  EXPECT_EQ(backend->note(), kSimulatedForcedNote);
-  EXPECT_EQ(deviceUIDs(backend->system()), kStandardMachine);
-
-  // The simulated machine runs on its own in real time: a broadcast through
-  // the router plays on it.
-  choralink::test::TempFolder folder;
-  choralink::test::LogCapture logs(folder.path());
-  AudioRouter::Environment environment(backend->system());
-  environment.log = &logs.log();
-  environment.rateJournal = folder.path() / "rate-restore.json";
-  environment.isLaptop = true;
-  AudioRouter router(environment);
-  BroadcastConfig config;
-  config.devices = {DeviceConfig{sim::presets::kSpeakersUID, 1.0f, 0, false},
-                    DeviceConfig{sim::presets::kTVUID, 1.0f, 0, false}};
-  auto started = router.start(config);
-  ASSERT_EQ(started.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  started.get();
-  EXPECT_TRUE(router.isRunning());
-  // Bounded: the first IO cycle follows the joins by a few milliseconds.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!router.callbackHasRun() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(router.callbackHasRun());
-  router.shutdownSync(5.0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "tests/render/render_fixture.h"
 
@@ -364,6 +365,13 @@ TEST(IoProc, PeaksAreTakenByExchange) {
   EXPECT_GT(peak, 0.9f);
   EXPECT_LE(peak, 1.0f);
   EXPECT_EQ(cl_render_take_peak(r.get(), 0), 0.0f);
+
+  // A NaN in the captured sound is no peak: the meter shows the rest.
+  BufferList in({2}, 64), out({2}, 64);
+  in.fill(0.25f);
+  in.at(0, 7, 0) = std::numeric_limits<float>::quiet_NaN();
+  runCycle(r.get(), in, out);
+  EXPECT_EQ(cl_render_take_peak(r.get(), 0), 0.25f);
 }
 
 }  // namespace

@@ -22,23 +22,6 @@ AppSettings withMember(const std::string& key, const std::string& valueText) {
   return decodeSettings("{\"" + key + "\": " + valueText + "}");
 }
 
-TEST(SettingsCodecTest, ReadsEveryMember) {
-  AppSettings settings = decodeSettings(R"({
-    "schema": 3, "mode": "mirror", "master_volume": 35, "launch_at_login": true,
-    "show_in_dock": false, "onboarding_done": true, "appearance": "dark",
-    "devices": {"BuiltInSpeakerDevice": {"enabled": true, "volume": 80, "offset_ms": 120,
-                                          "offset_user_set": true, "last_name": "Speakers"}}})");
-  AppSettings expected;
-  expected.mode = BroadcastMode::mirror;
-  expected.masterVolume = 35;
-  expected.launchAtLogin = true;
-  expected.showInDock = false;
-  expected.onboardingDone = true;
-  expected.appearance = AppearanceMode::dark;
-  expected.devices.emplace("BuiltInSpeakerDevice", DeviceSettings(true, 80, 120, true, "Speakers"));
-  EXPECT_EQ(settings, expected);
-}
-
 TEST(SettingsCodecTest, OutOfRangeNumbersAreClamped) {
   AppSettings settings = decodeSettings(
       R"({"master_volume": 250, "devices": {"usb": {"volume": -3, "offset_ms": 900}}})");

@@ -54,31 +54,6 @@ TEST_F(SettingsStoreTest, MissingFileGivesDefaultsAndNeitherConstructionNorLoadC
   EXPECT_TRUE(logged().empty());
 }
 
-TEST_F(SettingsStoreTest, EmptyObjectLoadsAsDefaultsAndSavesAllEightKeys) {
-  writeFile(file(), "{}");
-  AppSettings settings = store.load();
-  EXPECT_EQ(settings, AppSettings());
-  store.save(settings);
-  EXPECT_EQ(savedFile(), json({{"schema", 3},
-                               {"mode", "synced"},
-                               {"devices", json::object()},
-                               {"master_volume", 100},
-                               {"launch_at_login", false},
-                               {"show_in_dock", true},
-                               {"onboarding_done", false},
-                               {"appearance", "system"}}));
-}
-
-TEST_F(SettingsStoreTest, SaveThenLoadRoundTrips) {
-  AppSettings settings;
-  settings.mode = BroadcastMode::mirror;
-  settings.masterVolume = 65;
-  settings.devices.emplace("hdmi", DeviceSettings(true, 90, 250, true, "Living Room TV"));
-  store.save(settings);
-  EXPECT_EQ(store.load(), settings);
-  EXPECT_EQ(SettingsStore(file(), log).load(), settings);
-}
-
 TEST_F(SettingsStoreTest, UnknownMembersSurviveASaveAndRetiredOnesDoNot) {
   writeFile(file(), R"({"mode": "mirror", "auto_bt_ms": 40, "auto_bt_compensation": true,
                         "equaliser": {"bands": [3, -2.5, 0], "preset": "warm"}})");

@@ -1,18 +1,14 @@
 // Calibration by microphone from the Sync page: the button and its reasons,
 // the delays in use, a run followed to its result and applied, every way out
-// leaving the delays alone, a failure in words, and pictures of the sheet's
-// states (CHORALINK_SNAPSHOT_DIR, else a temporary folder).
+// leaving the delays alone, and a failure in words.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QGridLayout>
-#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <set>
 
-#include "app/ui/palette.h"
 #include "app/ui/sync_page.h"
 #include "engine/calibration/calibration_texts.h"
 #include "tests/app/fake_calibration.h"
@@ -177,51 +173,6 @@ TEST_F(CalibrationSheetTest, AFailureSaysWhatToDoAndAllowsAnotherTry) {
   settle();
   EXPECT_FALSE(sheet.startButton()->isEnabled()) << "another try needs the broadcast";
 }
-
-class CalibrationSnapshots : public CalibrationSheetTest,
-                             public ::testing::WithParamInterface<AppearanceMode> {};
-
-TEST_P(CalibrationSnapshots, SheetStatesAndSyncPage) {
-  ui::QtAppPresence presence;
-  presence.setAppearance(GetParam());
-  TempFolder temp;
-  const QByteArray dir = qgetenv("CHORALINK_SNAPSHOT_DIR");
-  const std::filesystem::path folder =
-      dir.isEmpty() ? temp.path() : std::filesystem::path(dir.toStdString());
-  std::filesystem::create_directories(folder);
-  const auto snap = [&](QWidget& widget, const std::string& state) {
-    settle();
-    const QImage image = widget.grab().toImage();
-    const std::string file =
-        "calibration-" + state + (GetParam() == AppearanceMode::dark ? "-dark.png" : "-light.png");
-    ASSERT_TRUE(image.save(QString::fromStdString((folder / file).string()))) << file;
-    std::set<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 3)
-      for (int x = 0; x < image.width(); x += 3)
-        colours.insert(image.pixel(x, y));
-    EXPECT_GT(colours.size(), 20u) << file << " looks blank";
-  };
-  broadcast();
-  page().calibrateButton()->click();
-  ui::CalibrationSheet& sheet = *page().calibrationSheet();
-  snap(sheet, "0-ready");
-  sheet.startButton()->click();
-  deliver([](CalibrationCallbacks& c) {
-    c.progress({CalibrationProgress::Phase::measuring, 0.3});
-  });
-  snap(sheet, "1-running");
-  deliver([](CalibrationCallbacks& c) { c.finished(typicalResult()); });
-  snap(sheet, "2-result");
-  sheet.startButton()->click();
-  deliver([](CalibrationCallbacks& c) { c.failed(CalibrationTexts::kTooQuiet); });
-  snap(sheet, "3-failed");
-  sheet.close();
-  snap(*window, "sync-page");
-  presence.setAppearance(AppearanceMode::light);
-}
-
-INSTANTIATE_TEST_SUITE_P(Appearances, CalibrationSnapshots,
-                         ::testing::Values(AppearanceMode::light, AppearanceMode::dark));
 
 }  // namespace
 }  // namespace choralink::test

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -97,21 +96,15 @@ TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   EXPECT_EQ(router->offsets[0].ms, 12);
   EXPECT_EQ(delay->text(), u"12"_s);
 
-  delay->setText(u"900"_s);
-  QTest::keyClick(delay, Qt::Key_Return);
-  settle();
-  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 500);
-  EXPECT_EQ(delay->text(), u"500"_s);
-
   // Erased and left: the old value comes back and nothing is stored.
   delay->setText(u""_s);
   card("tv").volumeSlider()->setFocus();
   settle();
-  EXPECT_EQ(delay->text(), u"500"_s);
-  EXPECT_EQ(router->offsets.size(), 2u);
+  EXPECT_EQ(delay->text(), u"12"_s);
+  EXPECT_EQ(router->offsets.size(), 1u);
 
   click(card("tv").delayField()->stepDown());
-  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 495);
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 7);
 }
 
 TEST_F(MainWindowTest, TypingInADelayFieldSurvivesMeterRefreshes) {
@@ -374,41 +367,6 @@ TEST_F(MainWindowTest, TrayIconFollowsSharingAndItsMenuOpensTheWindow) {
   EXPECT_EQ(texts, QStringList({u"Open Choralink…"_s, u"Settings…"_s, u"Quit Choralink"_s}));
   tray.contextMenu()->actions().first()->trigger();
   EXPECT_EQ(opened, 1);
-}
-
-}  // namespace
-}  // namespace choralink::test
-
-namespace choralink::test {
-namespace {
-
-// Not a check: renders every page in light and dark into
-// $CHORALINK_UI_SHOTS (default /tmp/choralink-ui) for looking at. Run with
-// --gtest_also_run_disabled_tests --gtest_filter='*Snapshots*'.
-using namespace Qt::StringLiterals;
-
-TEST_F(MainWindowTest, DISABLED_Snapshots) {
-  ui::QtAppPresence appearance;
-  AppSettings settings = settingsWith({"tv", "buds", "builtin"});
-  settings.devices.at("tv").offsetMs = 40;
-  show(settings, {speakers, tv, buds, device("air", "Living Room", Transport::airPlay)});
-  startRunning({"tv", "buds", "builtin"});
-  router->peaks = {{"tv", 0.5f}, {"buds", 0.05f}, {"builtin", 0.9f}};
-  advance(0.04);
-  send(EngineEvent::deviceSkipped("air", "AirPlay isn't supported yet"));
-  send(EngineEvent::captureSilent(true));
-  const QString folder = qEnvironmentVariable("CHORALINK_UI_SHOTS", u"/tmp/choralink-ui"_s);
-  QDir().mkpath(folder);
-  for (AppearanceMode mode : {AppearanceMode::light, AppearanceMode::dark}) {
-    appearance.setAppearance(mode);
-    for (AppSection section :
-         {AppSection::devices, AppSection::sync, AppSection::settings, AppSection::about}) {
-      model->setSection(section);
-      settle();
-      window->grab().save(folder + u"/"_s + ui::qs(rawValue(section)) + u"-"_s +
-                          ui::qs(rawValue(mode)) + u".png"_s);
-    }
-  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// Pictures of the panel, each settings tab, each onboarding step and the
-// feedback sheet's states, light and dark, each checked for its size and for
-// not being blank. Written to CHORALINK_SNAPSHOT_DIR when that is set (for
-// looking at them), else to a temporary folder.
+// Pictures of the panel, each settings tab and the feedback sheet's states,
+// light and dark, each checked for its size and for not being blank (the
+// onboarding sheet is pictured by the application binary's own snapshots). Written to
+// CHORALINK_SNAPSHOT_DIR when that is set (for looking at them), else to a temporary folder.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -13,7 +13,6 @@
 #include <set>
 
 #include "app/ui/feedback/feedback_sheet.h"
-#include "app/ui/onboarding/onboarding_view.h"
 #include "app/ui/palette.h"
 #include "app/ui/panel/menu_bar_panel.h"
 #include "app/ui/settings/settings_window.h"
@@ -38,9 +37,9 @@ class SnapshotsTest : public UiTest, public ::testing::WithParamInterface<Appear
     UiTest::TearDown();
   }
 
-  void launch(bool onboardingDone) {
+  void launch() {
     AppSettings settings = settingsWith({"spk", "tv"});
-    settings.onboardingDone = onboardingDone;
+    settings.onboardingDone = true;
     settings.devices.at("tv").volume = 60;
     show(settings,
          {device("spk", "Speakers", Transport::builtIn, true),
@@ -71,7 +70,7 @@ class SnapshotsTest : public UiTest, public ::testing::WithParamInterface<Appear
 };
 
 TEST_P(SnapshotsTest, PanelAndSettingsTabs) {
-  launch(true);
+  launch();
   startRunning({"spk", "tv"});
   ui::MenuBarPanel panel(*model, *bridge);
   panel.showAt(QRect(1500, 4, 24, 24));
@@ -87,32 +86,11 @@ TEST_P(SnapshotsTest, PanelAndSettingsTabs) {
   }
 }
 
-TEST_P(SnapshotsTest, OnboardingSteps) {
-  launch(false);
-  ui::OnboardingController controller(*model, *bridge, *window);
-  settle();
-  ui::OnboardingView& sheet = *controller.view();
-  snap(sheet, "onboarding-0-welcome", {400, 300});
-  sheet.primaryButton()->click();
-  snap(sheet, "onboarding-1-capture", {400, 300});
-  router->callbackRan = true;
-  sheet.primaryButton()->click();
-  snap(sheet, "onboarding-1-listening", {400, 300});
-  ASSERT_TRUE(clock.runUntil([&] { return !sheet.flow().checking(); }, 10.0));
-  snap(sheet, "onboarding-1-not-heard", {400, 300});
-  sound->onPlay = [this] { router->inputPeak = 0.5f; };
-  sheet.primaryButton()->click();
-  ASSERT_TRUE(clock.runUntil([&] { return !sheet.flow().checking(); }, 10.0));
-  snap(sheet, "onboarding-1-heard", {400, 300});
-  sheet.primaryButton()->click();
-  snap(sheet, "onboarding-2-speakers", {400, 300});
-}
-
 TEST_P(SnapshotsTest, FeedbackSheetStates) {
   ui::test::FeedbackServiceFixture service([](const ui::test::HttpsTestServer::Request&) {
     return ui::test::HttpsTestServer::Reply{201};
   });
-  launch(true);
+  launch();
   std::optional<std::filesystem::path> chosen;
   ui::FeedbackController controller(*model, *bridge, *window, service.services(),
                                     [&](QWidget*) { return chosen; });
