@@ -137,6 +137,8 @@ MUTANTS = [
     ("P5", "pipewire", "engine/hal/pipewire/pipewire_audio_system.cpp",
      "if (node == f.nodeId() || node == f.lastDriverId()) notify",
      "if (node == f.nodeId()) notify"),
+    ("P6", "pipewire", "engine/hal/pipewire/pw_aggregate.cpp",
+     "    self->timeline_ += cycle.position - self->nextPosition_;\n", "\n"),
     ("N1", "net", "support/feedback/http_client.cpp",
      "if (redirects >= maxRedirects) throw", "if (redirects > maxRedirects) throw"),
     ("N2", "net", "support/feedback/http_client.cpp",

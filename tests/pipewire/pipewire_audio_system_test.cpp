@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -569,16 +571,25 @@ TEST_F(PipeWireAudioSystemTest, StreamUsageAndStopFromInsideTheProcedure) {
   restoreDefaultOutput(graph(), {});
 }
 
-// Stalls one cycle far beyond its deadline, as an overloaded procedure would.
+// Stalls one cycle far beyond its deadline, as an overloaded procedure would,
+// and keeps the sample times it is handed.
+struct StallProbe {
+  std::atomic<uint64_t> calls{0};
+  std::array<double, 12> sampleTimes{};
+};
+
 int32_t stallingProc(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_list*,
-                     const cl_audio_timestamp*, cl_audio_buffer_list*, const cl_audio_timestamp*,
-                     void* data) {
-  auto* calls = static_cast<std::atomic<uint64_t>*>(data);
-  if (calls->fetch_add(1) == 8) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                     const cl_audio_timestamp*, cl_audio_buffer_list*,
+                     const cl_audio_timestamp* outputTime, void* data) {
+  auto* probe = static_cast<StallProbe*>(data);
+  const uint64_t call = probe->calls.fetch_add(1);
+  if (call < probe->sampleTimes.size())
+    probe->sampleTimes[call] = reinterpret_cast<const AudioTimeStamp*>(outputTime)->mSampleTime;
+  if (call == 8) std::this_thread::sleep_for(std::chrono::milliseconds(60));
   return 0;
 }
 
-TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverload) {
+TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverloadAndLengthenTheTimeline) {
   AudioObjectID aggregate = 0;
   ASSERT_EQ(sys().createAggregateDevice(aggregateDescription({kUsb, kSpeakers}, ""), aggregate),
             kStatusOK);
@@ -590,14 +601,20 @@ TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverload) {
   ASSERT_EQ(sys().addPropertyListener(aggregate, HAL::address(kPropProcessorOverload), queue,
                                       overload.block),
             kStatusOK);
-  std::atomic<uint64_t> calls{0};
+  StallProbe probe;
   IOProcID proc = kNoIOProc;
-  ASSERT_EQ(sys().createIOProcID(aggregate, &stallingProc, &calls, proc), kStatusOK);
+  ASSERT_EQ(sys().createIOProcID(aggregate, &stallingProc, &probe, proc), kStatusOK);
   ASSERT_EQ(sys().startDevice(aggregate, proc), kStatusOK);
-  ASSERT_TRUE(eventually([&] { return calls.load() > 8; }));
+  ASSERT_TRUE(eventually([&] { return probe.calls.load() > 10; }));
   EXPECT_TRUE(eventually([&] { return queue.pendingCount() > 0; })) << "the stalled 9th cycle";
   queue.runDue();
   EXPECT_GE(*overload.count, 1);
+  // The cycles missed while the 9th call slept count on the timeline handed
+  // to the procedure, so the render core keeps every slot on the device
+  // clock; a timeline that moved on by one cycle only would shift the sinks.
+  const double cycle = probe.sampleTimes[8] - probe.sampleTimes[7];
+  EXPECT_GT(cycle, 0);
+  EXPECT_GE(probe.sampleTimes[9] - probe.sampleTimes[8], 0.03 * 48000) << "one cycle: " << cycle;
   EXPECT_EQ(sys().stopDevice(aggregate, proc), kStatusOK);
   EXPECT_EQ(sys().destroyAggregateDevice(aggregate), kStatusOK);
 }
