@@ -57,6 +57,8 @@ MUTANTS = [
      "y.right < y.channel_count && y.right != y.left;", "y.right < y.channel_count;"),
     ("R6", "render", "render/cl_render.cpp",
      "bits = bits > 0x7f800000 ? 0 : bits;", "bits = bits > 0x7f800000 ? bits : bits;"),
+    ("R7", "render", "render/cl_render.cpp",
+     "  if (!(gap >= 1.0)) return 0;\n", "  if (!(gap >= 1.0) || frames > 0) return 0;\n"),
     ("G1", "graph", "engine/graph/latency_model.cpp",
      "const int64_t pad = slowest - latency[i];", "const int64_t pad = latency[i] - slowest;"),
     ("G2", "graph", "engine/graph/latency_model.cpp",
