@@ -144,7 +144,7 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
             kTransportVirtual);
 }
 
-TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
+TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsSizesAndOtherProcessesAreRefused) {
   uint32_t value = 0;
   uint32_t size = sizeof value;
   EXPECT_EQ(sys().getPropertyData(4242, HAL::address(kPropDeviceUID), 0, nullptr, size, &value),
@@ -160,14 +160,13 @@ TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
             kStatusBadPropertySize);
   EXPECT_THROW(HAL::get<uint32_t>(sys(), device(kUsb), kPropLatency, kScopeGlobal), HALError)
       << "device latency lives in the output scope";
-}
 
-TEST_F(PipeWireAudioSystemTest, OnlyThisProcessHasAProcessObject) {
+  // Only this process has a process object.
   auto processObject = [&](int32_t pid) {
     uint32_t id = 99;
-    uint32_t size = sizeof id;
+    uint32_t idSize = sizeof id;
     EXPECT_EQ(sys().getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID),
-                                    sizeof pid, &pid, size, &id),
+                                    sizeof pid, &pid, idSize, &id),
               kStatusOK);
     return id;
   };
