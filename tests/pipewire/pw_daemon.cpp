@@ -62,6 +62,15 @@ bool inheritable(const char* entry) {
 
 }  // namespace
 
+bool pollFor(double seconds, const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
 bool forceQuantum(PwGraph& graph, uint32_t frames) {
   const std::string value = std::to_string(frames);
   return graph.setMetadata("settings", "clock.force-quantum", value, "") &&

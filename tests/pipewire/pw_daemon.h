@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ inline const std::vector<std::string> kFakeSinks{kSpeakers, kBluetooth, kHdmi, k
 // positions force it, since a missed cycle would drop the very samples they
 // look for.
 inline constexpr uint32_t kRoomyQuantum = 2048;
+
+// Polls `done` every few milliseconds, on real time, until it holds or
+// `seconds` have passed: for what no graph event announces.
+bool pollFor(double seconds, const std::function<bool()>& done);
 
 // Forces the graph's quantum through the "settings" metadata (0 lifts the
 // force) and waits until the daemon confirms. False on timeout.

@@ -3,9 +3,7 @@
 // restarts it.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <future>
-#include <thread>
 
 #include "engine/control/audio_router.h"
 #include "engine/dispatch/virtual_executor.h"
@@ -22,16 +20,6 @@ namespace choralink::pipewire::testing {
 namespace {
 
 constexpr double kTimeout = 5.0;
-
-// Polls a condition on the daemon's (real) time, bounded.
-bool within(double seconds, const std::function<bool()>& done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 class ReconnectOnPipeWire : public ::testing::Test {
  protected:
@@ -102,7 +90,7 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
               kStatusOK);
   }
   ASSERT_TRUE(setDefaultOutput(*user_, kSpeakers));
-  ASSERT_TRUE(within(kTimeout, [&] { return system_->graph().defaultSinkName() == kSpeakers; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return system_->graph().defaultSinkName() == kSpeakers; }));
   const AudioObjectID oldUsb = system_->deviceForUID(kUsb);
   AudioObjectID oldTap = 0;
   AudioObjectID oldAggregate = 0;
@@ -111,10 +99,10 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
             kStatusOK);
   // The user picks HDMI over our tap's sink; then the daemon goes.
   ASSERT_TRUE(setDefaultOutput(*user_, kHdmi));
-  ASSERT_TRUE(within(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
 
   restartDaemon();
-  ASSERT_TRUE(within(kTimeout, [&] {
+  ASSERT_TRUE(pollFor(kTimeout, [&] {
     return HAL::get<uint32_t>(*system_, kSystemObject, kPropServiceIsAlive, kScopeGlobal) == 1;
   }));
   queue.runDue();
@@ -125,7 +113,7 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   // The new daemon knew no default: the journal puts back the user's last
   // choice, and the system reads it, not a tap of the old daemon.
   EXPECT_TRUE(user_->waitFor([&] { return user_->defaultSinkName() == kHdmi; }, kTimeout));
-  EXPECT_TRUE(within(kTimeout, [&] {
+  EXPECT_TRUE(pollFor(kTimeout, [&] {
     return HAL::get<uint32_t>(*system_, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal) ==
            system_->deviceForUID(kHdmi);
   }));
@@ -148,7 +136,7 @@ TEST_F(ReconnectOnPipeWire, RouterListsTheSinksAgainAndANewBroadcastReachesThem)
   AudioRouter router(environment);
   BroadcastConfig config;
   config.devices = {DeviceConfig{kUsb, 1.0f, 0, false}, DeviceConfig{kHdmi, 1.0f, 0, false}};
-  ASSERT_TRUE(within(kTimeout, [&] { return router.deviceSnapshots().buffered() > 0; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return router.deviceSnapshots().buffered() > 0; }));
   router.start(config).get();
   ASSERT_TRUE(router.isRunning());
 
@@ -163,12 +151,12 @@ TEST_F(ReconnectOnPipeWire, RouterListsTheSinksAgainAndANewBroadcastReachesThem)
       found += (d.uid == kUsb && d.objectID == system_->deviceForUID(kUsb)) || d.uid == kHdmi;
     return found == 2;
   };
-  ASSERT_TRUE(within(kTimeout, listsBoth));
+  ASSERT_TRUE(pollFor(kTimeout, listsBoth));
   EXPECT_FALSE(router.isRunning());
 
   router.start(config).get();
   ASSERT_TRUE(router.isRunning());
-  ASSERT_TRUE(within(kTimeout, [&] { return router.delayBreakdown().size() == 2; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return router.delayBreakdown().size() == 2; }));
   const auto heard = measurePulse(*userLoop_, *user_, "Choralink", {kUsb, kHdmi}, 12000);
   for (const char* uid : {kUsb, kHdmi})
     EXPECT_GE(heard.at(uid).left, 0) << uid << " did not hear the broadcast";
