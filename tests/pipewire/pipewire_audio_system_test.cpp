@@ -97,14 +97,6 @@ class PipeWireAudioSystemTest : public PipeWireTest {
   std::unique_ptr<PipeWireAudioSystem> system_;
 };
 
-// Counts how often a listener block ran.
-struct ListenerCount {
-  std::shared_ptr<int> count = std::make_shared<int>(0);
-  PropertyListenerBlock block = std::make_shared<
-      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
-      [c = count](AudioObjectID, const std::vector<PropertyAddress>&) { ++*c; });
-};
-
 TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
   const auto ids = devices();
   ASSERT_EQ(ids.size(), kFakeSinks.size());
@@ -250,15 +242,6 @@ TEST_F(PipeWireAudioSystemTest, DefaultOutputFollowsTheMetadata) {
   queue.runDue();
   EXPECT_EQ(*changes.count, 2);
   restoreDefaultOutput(graph(), {});
-}
-
-TapDescription mutedTap() {
-  TapDescription d =
-      TapDescription::stereoGlobalTapButExcludeProcesses({PipeWireAudioSystem::kOwnProcessObject});
-  d.name = "Choralink";
-  d.uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
-  d.muteBehavior = TapMuteBehavior::muted;
-  return d;
 }
 
 TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {

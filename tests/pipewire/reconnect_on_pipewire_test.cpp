@@ -59,21 +59,6 @@ class ReconnectOnPipeWire : public ::testing::Test {
   std::unique_ptr<PipeWireAudioSystem> system_;
 };
 
-struct Count {
-  std::shared_ptr<int> n = std::make_shared<int>(0);
-  PropertyListenerBlock block = std::make_shared<
-      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
-      [n = n](AudioObjectID, const std::vector<PropertyAddress>&) { ++*n; });
-};
-
-TapDescription mutedTap() {
-  TapDescription d =
-      TapDescription::stereoGlobalTapButExcludeProcesses({PipeWireAudioSystem::kOwnProcessObject});
-  d.uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
-  d.muteBehavior = TapMuteBehavior::muted;
-  return d;
-}
-
 AggregateDescription aggregateOf(const char* uid, const std::string& tapUID) {
   AggregateDescription d = {{kAggregateUIDKey, "app.choralink.agg.RECONNECT"}};
   d[kAggregateSubDevicesKey] = nlohmann::json::array({{{kSubDeviceUIDKey, uid}}});
@@ -83,7 +68,7 @@ AggregateDescription aggregateOf(const char* uid, const std::string& tapUID) {
 
 TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   VirtualExecutor queue;  // outlives the registrations (the system goes first)
-  std::map<uint32_t, Count> heard;
+  std::map<uint32_t, ListenerCount> heard;
   for (uint32_t selector : {kPropServiceIsAlive, kPropDevices, kPropDefaultOutputDevice}) {
     ASSERT_EQ(system_->addPropertyListener(kSystemObject, HAL::address(selector), queue,
                                            heard[selector].block),
@@ -107,7 +92,7 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   }));
   queue.runDue();
   for (const auto& [selector, count] : heard)
-    EXPECT_GE(*count.n, 2) << "down and up for " << selector;
+    EXPECT_GE(*count.count, 2) << "down and up for " << selector;
   const AudioObjectID usb = system_->deviceForUID(kUsb);
   EXPECT_TRUE(usb != kUnknownObject && usb != oldUsb) << usb;
   // The new daemon knew no default: the journal puts back the user's last
