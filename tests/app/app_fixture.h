@@ -45,7 +45,6 @@ class FakePresence final : public AppPresence {
 class FakeCaptureSound final : public CaptureCheckSound {
  public:
   void play() override;
-  int plays = 0;
   std::vector<double> playedAt;  // on the model's clock
   const Executor* clock = nullptr;
   // Runs when the sound plays (a test puts the chime into the capture here).

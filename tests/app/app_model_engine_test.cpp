@@ -87,13 +87,6 @@ TEST_F(EngineFollowingTest, StopBeforeTheStartTaskRunsNeverStartsTheEngine) {
   EXPECT_EQ(model->engineState(), EngineState::off());
 }
 
-TEST_F(EngineFollowingTest, StartFailureFailsWithTheErrorsDescription) {
-  router->startError = std::make_exception_ptr(std::runtime_error("No output device"));
-  model->startSharing();
-  clock.runDue();
-  EXPECT_EQ(model->engineState(), EngineState::failed("Couldn't start: No output device"));
-}
-
 TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {
   router->completeAtOnce = false;
   model->startSharing();

@@ -49,8 +49,7 @@ class FakeRouter final : public RouterControl {
   // --- How asynchronous steps end ---
   // true: inside the call; false: when the test calls complete().
   bool completeAtOnce = true;
-  // The errors the next start / probe start fail with (null: success).
-  std::exception_ptr startError;
+  // The error the next probe start fails with (null: success).
   std::exception_ptr probeStartError;
   // Ends the oldest outstanding step named `operation` ("start", "stop",
   // "startCaptureProbe", "stopCaptureProbe"); returns false when none.

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <future>
 #include <map>
 
@@ -181,7 +180,6 @@ TEST_F(CalibrationOnPipeWireTest, RoomDelaysAreRecoveredAndTheProposalLinesThemU
   environment.log = &logs_.log();
   MicCalibration calibration(environment);
   auto outcome = std::make_shared<std::promise<std::optional<CalibrationResult>>>();
-  const auto began = std::chrono::steady_clock::now();
   calibration.start(kMic, {{},
                            [outcome](const CalibrationResult& r) { outcome->set_value(r); },
                            [outcome](const std::string& m) {
@@ -190,7 +188,6 @@ TEST_F(CalibrationOnPipeWireTest, RoomDelaysAreRecoveredAndTheProposalLinesThemU
                            }});
   auto future = outcome->get_future();
   ASSERT_EQ(future.wait_for(std::chrono::seconds(40)), std::future_status::ready);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
   const auto result = future.get();
   ASSERT_TRUE(result) << ::testing::PrintToString(logs_.messages());
 
@@ -202,14 +199,11 @@ TEST_F(CalibrationOnPipeWireTest, RoomDelaysAreRecoveredAndTheProposalLinesThemU
   };
   const DeviceCalibration& first = result->devices.at(0);
   for (const DeviceCalibration& d : result->devices) {
-    const double recovered = arrival(d) - arrival(first);
-    EXPECT_NEAR(recovered, kInjectedMs.at(d.uid) - kInjectedMs.at(first.uid), 0.5) << d.uid;
-    std::printf("%s: %.3f ms after %s, injected %.0f\n", d.uid.c_str(), recovered,
-                first.uid.c_str(), kInjectedMs.at(d.uid) - kInjectedMs.at(first.uid));
+    EXPECT_NEAR(arrival(d) - arrival(first), kInjectedMs.at(d.uid) - kInjectedMs.at(first.uid), 0.5)
+        << d.uid;
   }
   EXPECT_EQ(result->devices.size(), kInjectedMs.size());
   EXPECT_LE(result->spreadAfterMs, 0.5);
-  std::printf("verified spread %.3f ms; %.2f s\n", result->spreadAfterMs, took.count());
 
   ASSERT_EQ(router_->stop().wait_for(std::chrono::seconds(5)), std::future_status::ready);
   expectGraphAsBefore(linksBefore_, before_);

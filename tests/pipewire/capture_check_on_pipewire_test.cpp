@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <thread>
 
 #include "app/wiring/backend_capture_check_sound.h"
 #include "engine/control/audio_router.h"
@@ -33,18 +32,6 @@ float peakOf(const std::vector<float>& samples) {
   for (float v : samples)
     peak = std::max(peak, std::abs(v));
   return peak;
-}
-
-// Polls `done` every few milliseconds until it holds or the deadline passes:
-// the router's meters have no event to wait on.
-template <class Done>
-bool pollFor(Done done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 class CaptureCheckOnPipeWireTest : public PipeWireTest {
@@ -116,24 +103,21 @@ TEST_F(CaptureCheckOnPipeWireTest, CaptureProbeHearsTheChimeAndOnlyTheChime) {
   auto started = router.startCaptureProbe();
   ASSERT_EQ(started.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   started.get();
-  ASSERT_TRUE(pollFor([&] { return router.callbackHasRun(); }, kTimeout));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return router.callbackHasRun(); }));
 
   // Nothing plays: a few cycles of capture stay silent.
   (void)router.inputLevel();
   const uint64_t from = router.heartbeat();
-  ASSERT_TRUE(pollFor([&] { return router.heartbeat() >= from + 8; }, kTimeout));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return router.heartbeat() >= from + 8; }));
   EXPECT_LE(router.inputLevel(), kHeardThreshold) << "silence before the chime";
 
   // As the app model plays it.
   BackendCaptureCheckSound(*backend_).play();
   float peak = 0;
-  EXPECT_TRUE(pollFor(
-      [&] {
-        peak = std::max(peak, router.inputLevel());
-        return peak > kHeardThreshold;
-      },
-      kTimeout))
-      << "the probe never heard the chime";
+  EXPECT_TRUE(pollFor(kTimeout, [&] {
+    peak = std::max(peak, router.inputLevel());
+    return peak > kHeardThreshold;
+  })) << "the probe never heard the chime";
 
   auto stopped = router.stopCaptureProbe();
   ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);

@@ -99,14 +99,6 @@ class PipeWireAudioSystemTest : public PipeWireTest {
   std::unique_ptr<PipeWireAudioSystem> system_;
 };
 
-// Counts how often a listener block ran.
-struct ListenerCount {
-  std::shared_ptr<int> count = std::make_shared<int>(0);
-  PropertyListenerBlock block = std::make_shared<
-      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
-      [c = count](AudioObjectID, const std::vector<PropertyAddress>&) { ++*c; });
-};
-
 TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
   const auto ids = devices();
   ASSERT_EQ(ids.size(), kFakeSinks.size());
@@ -146,7 +138,7 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
             kTransportVirtual);
 }
 
-TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
+TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsSizesAndOtherProcessesAreRefused) {
   uint32_t value = 0;
   uint32_t size = sizeof value;
   EXPECT_EQ(sys().getPropertyData(4242, HAL::address(kPropDeviceUID), 0, nullptr, size, &value),
@@ -162,14 +154,13 @@ TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
             kStatusBadPropertySize);
   EXPECT_THROW(HAL::get<uint32_t>(sys(), device(kUsb), kPropLatency, kScopeGlobal), HALError)
       << "device latency lives in the output scope";
-}
 
-TEST_F(PipeWireAudioSystemTest, OnlyThisProcessHasAProcessObject) {
+  // Only this process has a process object.
   auto processObject = [&](int32_t pid) {
     uint32_t id = 99;
-    uint32_t size = sizeof id;
+    uint32_t idSize = sizeof id;
     EXPECT_EQ(sys().getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID),
-                                    sizeof pid, &pid, size, &id),
+                                    sizeof pid, &pid, idSize, &id),
               kStatusOK);
     return id;
   };
@@ -253,15 +244,6 @@ TEST_F(PipeWireAudioSystemTest, DefaultOutputFollowsTheMetadata) {
   queue.runDue();
   EXPECT_EQ(*changes.count, 2);
   restoreDefaultOutput(graph(), {});
-}
-
-TapDescription mutedTap() {
-  TapDescription d =
-      TapDescription::stereoGlobalTapButExcludeProcesses({PipeWireAudioSystem::kOwnProcessObject});
-  d.name = "Choralink";
-  d.uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
-  d.muteBehavior = TapMuteBehavior::muted;
-  return d;
 }
 
 TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {

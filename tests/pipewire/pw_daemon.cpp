@@ -62,6 +62,24 @@ bool inheritable(const char* entry) {
 
 }  // namespace
 
+TapDescription mutedTap() {
+  TapDescription d =
+      TapDescription::stereoGlobalTapButExcludeProcesses({PipeWireAudioSystem::kOwnProcessObject});
+  d.name = "Choralink";
+  d.uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
+  d.muteBehavior = TapMuteBehavior::muted;
+  return d;
+}
+
+bool pollFor(double seconds, const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
 bool forceQuantum(PwGraph& graph, uint32_t frames) {
   const std::string value = std::to_string(frames);
   return graph.setMetadata("settings", "clock.force-quantum", value, "") &&

@@ -6,12 +6,14 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_graph.h"
 #include "engine/hal/pipewire/pw_runtime.h"
@@ -32,6 +34,21 @@ inline const std::vector<std::string> kFakeSinks{kSpeakers, kBluetooth, kHdmi, k
 // positions force it, since a missed cycle would drop the very samples they
 // look for.
 inline constexpr uint32_t kRoomyQuantum = 2048;
+
+// Counts how often a listener block ran.
+struct ListenerCount {
+  std::shared_ptr<int> count = std::make_shared<int>(0);
+  PropertyListenerBlock block = std::make_shared<
+      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
+      [c = count](AudioObjectID, const std::vector<PropertyAddress>&) { ++*c; });
+};
+
+// The muted global tap a broadcast asks for, excluding only this process.
+TapDescription mutedTap();
+
+// Polls `done` every few milliseconds, on real time, until it holds or
+// `seconds` have passed: for what no graph event announces.
+bool pollFor(double seconds, const std::function<bool()>& done);
 
 // Forces the graph's quantum through the "settings" metadata (0 lifts the
 // force) and waits until the daemon confirms. False on timeout.

@@ -3,9 +3,7 @@
 // restarts it.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <future>
-#include <thread>
 
 #include "engine/control/audio_router.h"
 #include "engine/dispatch/virtual_executor.h"
@@ -22,16 +20,6 @@ namespace choralink::pipewire::testing {
 namespace {
 
 constexpr double kTimeout = 5.0;
-
-// Polls a condition on the daemon's (real) time, bounded.
-bool within(double seconds, const std::function<bool()>& done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 class ReconnectOnPipeWire : public ::testing::Test {
  protected:
@@ -71,21 +59,6 @@ class ReconnectOnPipeWire : public ::testing::Test {
   std::unique_ptr<PipeWireAudioSystem> system_;
 };
 
-struct Count {
-  std::shared_ptr<int> n = std::make_shared<int>(0);
-  PropertyListenerBlock block = std::make_shared<
-      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
-      [n = n](AudioObjectID, const std::vector<PropertyAddress>&) { ++*n; });
-};
-
-TapDescription mutedTap() {
-  TapDescription d =
-      TapDescription::stereoGlobalTapButExcludeProcesses({PipeWireAudioSystem::kOwnProcessObject});
-  d.uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
-  d.muteBehavior = TapMuteBehavior::muted;
-  return d;
-}
-
 AggregateDescription aggregateOf(const char* uid, const std::string& tapUID) {
   AggregateDescription d = {{kAggregateUIDKey, "app.choralink.agg.RECONNECT"}};
   d[kAggregateSubDevicesKey] = nlohmann::json::array({{{kSubDeviceUIDKey, uid}}});
@@ -95,14 +68,14 @@ AggregateDescription aggregateOf(const char* uid, const std::string& tapUID) {
 
 TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   VirtualExecutor queue;  // outlives the registrations (the system goes first)
-  std::map<uint32_t, Count> heard;
+  std::map<uint32_t, ListenerCount> heard;
   for (uint32_t selector : {kPropServiceIsAlive, kPropDevices, kPropDefaultOutputDevice}) {
     ASSERT_EQ(system_->addPropertyListener(kSystemObject, HAL::address(selector), queue,
                                            heard[selector].block),
               kStatusOK);
   }
   ASSERT_TRUE(setDefaultOutput(*user_, kSpeakers));
-  ASSERT_TRUE(within(kTimeout, [&] { return system_->graph().defaultSinkName() == kSpeakers; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return system_->graph().defaultSinkName() == kSpeakers; }));
   const AudioObjectID oldUsb = system_->deviceForUID(kUsb);
   AudioObjectID oldTap = 0;
   AudioObjectID oldAggregate = 0;
@@ -111,21 +84,21 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
             kStatusOK);
   // The user picks HDMI over our tap's sink; then the daemon goes.
   ASSERT_TRUE(setDefaultOutput(*user_, kHdmi));
-  ASSERT_TRUE(within(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
 
   restartDaemon();
-  ASSERT_TRUE(within(kTimeout, [&] {
+  ASSERT_TRUE(pollFor(kTimeout, [&] {
     return HAL::get<uint32_t>(*system_, kSystemObject, kPropServiceIsAlive, kScopeGlobal) == 1;
   }));
   queue.runDue();
   for (const auto& [selector, count] : heard)
-    EXPECT_GE(*count.n, 2) << "down and up for " << selector;
+    EXPECT_GE(*count.count, 2) << "down and up for " << selector;
   const AudioObjectID usb = system_->deviceForUID(kUsb);
   EXPECT_TRUE(usb != kUnknownObject && usb != oldUsb) << usb;
   // The new daemon knew no default: the journal puts back the user's last
   // choice, and the system reads it, not a tap of the old daemon.
   EXPECT_TRUE(user_->waitFor([&] { return user_->defaultSinkName() == kHdmi; }, kTimeout));
-  EXPECT_TRUE(within(kTimeout, [&] {
+  EXPECT_TRUE(pollFor(kTimeout, [&] {
     return HAL::get<uint32_t>(*system_, kSystemObject, kPropDefaultOutputDevice, kScopeGlobal) ==
            system_->deviceForUID(kHdmi);
   }));
@@ -148,7 +121,7 @@ TEST_F(ReconnectOnPipeWire, RouterListsTheSinksAgainAndANewBroadcastReachesThem)
   AudioRouter router(environment);
   BroadcastConfig config;
   config.devices = {DeviceConfig{kUsb, 1.0f, 0, false}, DeviceConfig{kHdmi, 1.0f, 0, false}};
-  ASSERT_TRUE(within(kTimeout, [&] { return router.deviceSnapshots().buffered() > 0; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return router.deviceSnapshots().buffered() > 0; }));
   router.start(config).get();
   ASSERT_TRUE(router.isRunning());
 
@@ -163,12 +136,12 @@ TEST_F(ReconnectOnPipeWire, RouterListsTheSinksAgainAndANewBroadcastReachesThem)
       found += (d.uid == kUsb && d.objectID == system_->deviceForUID(kUsb)) || d.uid == kHdmi;
     return found == 2;
   };
-  ASSERT_TRUE(within(kTimeout, listsBoth));
+  ASSERT_TRUE(pollFor(kTimeout, listsBoth));
   EXPECT_FALSE(router.isRunning());
 
   router.start(config).get();
   ASSERT_TRUE(router.isRunning());
-  ASSERT_TRUE(within(kTimeout, [&] { return router.delayBreakdown().size() == 2; }));
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return router.delayBreakdown().size() == 2; }));
   const auto heard = measurePulse(*userLoop_, *user_, "Choralink", {kUsb, kHdmi}, 12000);
   for (const char* uid : {kUsb, kHdmi})
     EXPECT_GE(heard.at(uid).left, 0) << uid << " did not hear the broadcast";
