@@ -87,10 +87,13 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   ASSERT_TRUE(pollFor(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
 
   restartDaemon();
+  // The new daemon may answer before the old connection's loss is seen: wait
+  // for the server to have been down and up again.
   ASSERT_TRUE(pollFor(kTimeout, [&] {
-    return HAL::get<uint32_t>(*system_, kSystemObject, kPropServiceIsAlive, kScopeGlobal) == 1;
+    queue.runDue();
+    return *heard[kPropServiceIsAlive].count >= 2 &&
+           HAL::get<uint32_t>(*system_, kSystemObject, kPropServiceIsAlive, kScopeGlobal) == 1;
   }));
-  queue.runDue();
   for (const auto& [selector, count] : heard)
     EXPECT_GE(*count.count, 2) << "down and up for " << selector;
   const AudioObjectID usb = system_->deviceForUID(kUsb);
