@@ -58,13 +58,7 @@ class AppModelOnRouterTest : public ::testing::Test {
   }
 
   // Runs everything due now, including what those tasks leave due.
-  void settle() {
-    for (;;) {
-      const auto due = machine->clock.nextDueTime();
-      if (!due || *due > machine->clock.now()) return;
-      machine->clock.runDue();
-    }
-  }
+  void settle() { machine->clock.settle(); }
   void advance(double seconds) {
     machine->clock.advanceBy(seconds);
     settle();
