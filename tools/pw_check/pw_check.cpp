@@ -283,22 +283,29 @@ struct ClickRun {
   }
 };
 
+// The sinks a run plays on: the named ones, or every non-virtual sink when
+// none is named; never our own.
+std::vector<SinkFacts> chosenSinks(choralink::PipeWireAudioSystem& system,
+                                   const std::vector<std::string>& uids) {
+  using namespace choralink;
+  PwLock lock(system.loop());
+  const GraphClock clock = graphClock(system.graph());
+  std::vector<SinkFacts> chosen;
+  for (const auto& node : system.graph().sinks()) {
+    const SinkFacts f = describeSink(node, clock);
+    const bool named = std::find(uids.begin(), uids.end(), f.uid) != uids.end();
+    if (f.ours || (uids.empty() ? f.transport == kTransportVirtual : !named)) continue;
+    chosen.push_back(f);
+  }
+  return chosen;
+}
+
 int clicks(choralink::PipeWireAudioSystem& system, Watch& watch,
            const std::vector<std::string>& uids, const std::map<std::string, int>& delaysMs) {
   using namespace choralink;
   PwGraph& graph = system.graph();
   PwThreadLoop& loop = system.loop();
-  std::vector<SinkFacts> chosen;
-  {
-    PwLock lock(loop);
-    const GraphClock clock = graphClock(graph);
-    for (const auto& node : graph.sinks()) {
-      const SinkFacts f = describeSink(node, clock);
-      const bool named = std::find(uids.begin(), uids.end(), f.uid) != uids.end();
-      if (f.ours || (uids.empty() ? f.transport == kTransportVirtual : !named)) continue;
-      chosen.push_back(f);
-    }
-  }
+  const std::vector<SinkFacts> chosen = chosenSinks(system, uids);
   if (chosen.empty() || chosen.size() > CL_MAX_SLOTS) {
     std::fprintf(stderr, "choralink-pw: %zu sinks chosen (1 to %d needed)\n", chosen.size(),
                  CL_MAX_SLOTS);
@@ -474,17 +481,10 @@ int broadcast(choralink::PipeWireAudioSystem& system, Watch& watch,
   } unfollow{watch, router};
 
   BroadcastConfig config;
-  {
-    PwLock lock(loop);
-    const GraphClock clock = graphClock(graph);
-    for (const auto& node : graph.sinks()) {
-      const SinkFacts f = describeSink(node, clock);
-      const bool named = std::find(uids.begin(), uids.end(), f.uid) != uids.end();
-      if (f.ours || (uids.empty() ? f.transport == kTransportVirtual : !named)) continue;
-      const auto delay = delaysMs.find(f.uid);
-      config.devices.push_back(
-          DeviceConfig{f.uid, 1.0f, delay != delaysMs.end() ? delay->second : 0, false});
-    }
+  for (const SinkFacts& f : chosenSinks(system, uids)) {
+    const auto delay = delaysMs.find(f.uid);
+    config.devices.push_back(
+        DeviceConfig{f.uid, 1.0f, delay != delaysMs.end() ? delay->second : 0, false});
   }
   auto started = router.start(config);
   const auto startDeadline =
