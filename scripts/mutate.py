@@ -140,7 +140,7 @@ MUTANTS = [
      "if (node == f.nodeId() || node == f.lastDriverId()) notify",
      "if (node == f.nodeId()) notify"),
     ("P6", "pipewire", "engine/hal/pipewire/pw_aggregate.cpp",
-     "    self->timeline_ += cycle.position - self->nextPosition_;\n", "\n"),
+     "  self->timeline_ += cycle.missedFrames;\n", "\n"),
     ("N1", "net", "support/feedback/http_client.cpp",
      "if (redirects >= maxRedirects) throw", "if (redirects > maxRedirects) throw"),
     ("N2", "net", "support/feedback/http_client.cpp",

@@ -176,13 +176,9 @@ void PwAggregate::process(void* user, const PwCycle& cycle, const float* const* 
 
   // Missed cycles of the same driver lengthen the timeline; a new driver's
   // clock says nothing about what we missed.
-  if (cycle.driverId == self->lastDriver_ && cycle.position > self->nextPosition_) {
-    self->timeline_ += cycle.position - self->nextPosition_;
-  }
+  self->timeline_ += cycle.missedFrames;
   const uint64_t sampleTime = self->timeline_;
   self->timeline_ += frames;
-  self->nextPosition_ = cycle.position + frames;
-  self->lastDriver_ = cycle.driverId;
 
   if (self->running_.load()) {
     AudioTimeStamp& stamp = self->stamp_;

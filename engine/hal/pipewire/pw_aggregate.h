@@ -142,8 +142,6 @@ class PwAggregate {
   std::atomic<uint64_t> ioFrames_{0};
   AudioTimeStamp stamp_;                 // data thread only
   uint64_t timeline_ = 0;                // data thread only: next cycle's sample time
-  uint64_t nextPosition_ = 0;            // data thread only: the driver's, expected
-  uint32_t lastDriver_ = 0;              // data thread only
   std::unique_ptr<PwDspFilter> filter_;  // last: destroyed first, before the lists
 };
 

@@ -31,6 +31,8 @@ struct PwDspFilter::Callbacks {
           cycle.driverId == self->lastDriver_.load(std::memory_order_relaxed) &&
           cycle.position != self->expectedPosition_) {
         cycle.discontinuity = true;
+        if (cycle.position > self->expectedPosition_)
+          cycle.missedFrames = cycle.position - self->expectedPosition_;
         self->discontinuities_.fetch_add(1, std::memory_order_relaxed);
       }
       self->expectedPosition_ = cycle.position + position->clock.duration;

@@ -42,6 +42,9 @@ struct PwCycle {
   // cycles were missed (an overrun of the graph). A change of driver starts a
   // new timeline and does not count.
   bool discontinuity = false;
+  // Of that, the frames the same driver's clock moved past the previous
+  // cycle's end: the cycles this node was not called for.
+  uint64_t missedFrames = 0;
 };
 
 class PwDspFilter {

@@ -79,9 +79,8 @@ void PwInputStream::process(void* user, const PwCycle& cycle, const float* const
   self->inProc_.store(true);
   if (self->running_.load()) {
     // A gap on the same driver's clock: the cycles between were missed.
-    if (self->haveExpected_ && cycle.driverId == self->lastDriver_ &&
-        cycle.position > self->expected_ && cycle.position - self->expected_ <= kMaxGapFrames) {
-      for (uint64_t at = self->expected_; at < cycle.position;) {
+    if (self->wasRunning_ && cycle.missedFrames > 0 && cycle.missedFrames <= kMaxGapFrames) {
+      for (uint64_t at = cycle.position - cycle.missedFrames; at < cycle.position;) {
         const auto n =
             static_cast<uint32_t>(std::min<uint64_t>(cycle.position - at, PwDspFilter::kMaxFrames));
         self->call(at, cycle.nsec, n, self->silent_.data());
@@ -89,11 +88,9 @@ void PwInputStream::process(void* user, const PwCycle& cycle, const float* const
       }
     }
     self->call(cycle.position, cycle.nsec, cycle.frames, inputs);
-    self->haveExpected_ = true;
-    self->expected_ = cycle.position + cycle.frames;
-    self->lastDriver_ = cycle.driverId;
+    self->wasRunning_ = true;
   } else {
-    self->haveExpected_ = false;
+    self->wasRunning_ = false;
   }
   self->inProc_.store(false);
 }

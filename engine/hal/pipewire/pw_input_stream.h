@@ -88,9 +88,7 @@ class PwInputStream {
   AudioTimeStamp stamp_;                 // data thread only
   std::vector<float> silence_;           // kMaxFrames zeros
   std::vector<const float*> silent_;     // one pointer to silence_ per channel
-  bool haveExpected_ = false;            // data thread only
-  uint64_t expected_ = 0;                // data thread only: the next cycle's position
-  uint32_t lastDriver_ = 0;              // data thread only
+  bool wasRunning_ = false;              // data thread only: called last cycle
   std::unique_ptr<PwDspFilter> filter_;  // last: destroyed first, before the lists
 };
 
