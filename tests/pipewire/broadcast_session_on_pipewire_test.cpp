@@ -14,23 +14,17 @@
 #include "engine/hal/pipewire/pw_virtual_sink.h"
 #include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
-#include "tests/pipewire/pulse_probe.h"
 #include "tests/pipewire/pw_daemon.h"
 
 namespace choralink::pipewire::testing {
 namespace {
-
-constexpr double kTimeout = 5.0;
 
 class BroadcastSessionOnPipeWireTest : public PipeWireTest {
  protected:
   void SetUp() override {
     PipeWireTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    PipeWireAudioSystem::Options options;
-    options.remoteName = daemon_->socketPath();
-    options.defaultJournalPath = (folder_ / "default-output.json").string();
-    system_ = std::make_unique<PipeWireAudioSystem>(options);
+    system_ = openSystem(daemon_->socketPath(), folder_.path());
   }
   void TearDown() override {
     system_.reset();
@@ -103,22 +97,6 @@ TEST_F(BroadcastSessionOnPipeWireTest, MirrorSessionLeavesTheDefaultOutputAlone)
   EXPECT_FALSE(std::filesystem::exists(folder_ / "default-output.json")) << "nothing to restore";
   session.teardown();
   EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
-  restoreDefaultOutput(graph(), {});
-}
-
-TEST_F(BroadcastSessionOnPipeWireTest, ADeviceUnpluggedBeforeTheBuildIsSkipped) {
-  auto sink = plugUsbSink("going_away");
-  ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") != 0; }, kTimeout));
-  const AudioDeviceInfo gone = device("going_away");
-  sink.reset();
-  ASSERT_TRUE(graph().waitFor([&] { return system_->deviceForUID("going_away") == 0; }, kTimeout));
-
-  BroadcastSession session(environment(), {device(kUsb), gone}, /*muted=*/true);
-  ASSERT_EQ(session.slots().size(), 1u);
-  EXPECT_EQ(session.slots()[0].uid, kUsb);
-  ASSERT_EQ(session.skipped().size(), 1u);
-  EXPECT_EQ(session.skipped()[0].uid, "going_away");
-  session.teardown();
   restoreDefaultOutput(graph(), {});
 }
 

@@ -104,10 +104,7 @@ class CalibrationOnPipeWireTest : public PipeWireTest {
     ASSERT_TRUE(waitActive(loop(), roomLinks_, kTimeout));
     linksBefore_ = graph().links().size();
 
-    PipeWireAudioSystem::Options options;
-    options.remoteName = daemon_->socketPath();
-    options.defaultJournalPath = (folder_.path() / "default-output.json").string();
-    system_ = std::make_unique<PipeWireAudioSystem>(options);
+    system_ = openSystem(daemon_->socketPath(), folder_.path());
     AudioRouter::Environment environment(*system_);
     environment.log = &logs_.log();
     environment.rateJournal = folder_.path() / "rate-restore.json";

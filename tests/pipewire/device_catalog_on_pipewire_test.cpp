@@ -22,9 +22,7 @@ class DeviceCatalogOnPipeWireTest : public PipeWireTest {
   void SetUp() override {
     PipeWireTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    PipeWireAudioSystem::Options options;
-    options.remoteName = daemon_->socketPath();
-    system_ = std::make_unique<PipeWireAudioSystem>(options);
+    system_ = openSystem(daemon_->socketPath());
     catalog_ = DeviceCatalog::create(*system_, queue_, logs_.log(), /*isLaptop=*/false);
     catalog_->setOnChange([this](const std::vector<AudioDeviceInfo>&) { ++published_; });
     catalog_->start();

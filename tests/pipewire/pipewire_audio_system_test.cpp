@@ -115,8 +115,6 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
   EXPECT_EQ(HAL::getArray<ValueRange>(sys(), bt, kPropAvailableNominalSampleRates, kScopeGlobal),
             (std::vector<ValueRange>{{44100, 44100}}));
   EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropBufferFrameSize, kScopeOutput), 512u);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropLatency, kScopeOutput), 0u);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropSafetyOffset, kScopeOutput), 0u);
   EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropDeviceIsAlive, kScopeGlobal, 0u), 1u);
   EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropIsHidden, kScopeGlobal, 1u), 0u);
 
@@ -126,16 +124,7 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
   EXPECT_TRUE(HAL::streamChannels(sys(), hdmi, kScopeInput).empty());
   EXPECT_EQ(HAL::getArray<uint32_t>(sys(), hdmi, kPropPreferredStereoChannels, kScopeOutput),
             (std::vector<uint32_t>{1, 2}));
-  const auto streams = HAL::getArray<uint32_t>(sys(), hdmi, kPropStreams, kScopeOutput);
-  ASSERT_EQ(streams.size(), 6u);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), streams[0], kPropLatency, kScopeGlobal, 99u), 0u);
-
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), device(kSpeakers), kPropTransportType, kScopeGlobal),
-            kTransportBuiltIn);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), device(kUsb), kPropTransportType, kScopeGlobal),
-            kTransportUSB);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), device(kVirtualMix), kPropTransportType, kScopeGlobal),
-            kTransportVirtual);
+  // Latencies through the seam: the catalog's suite on this daemon.
 }
 
 TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsSizesAndOtherProcessesAreRefused) {
@@ -172,13 +161,9 @@ TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsSizesAndOtherProcessesAre
 TEST_F(PipeWireAudioSystemTest, RateWritesSucceedOnlyForTheRateTheDeviceHas) {
   const AudioObjectID bt = device(kBluetooth);
   EXPECT_NO_THROW(HAL::set(sys(), bt, kPropNominalSampleRate, 44100.0));
-  try {
-    HAL::set(sys(), bt, kPropNominalSampleRate, 48000.0);
-    FAIL() << "a rate of its own cannot be set";
-  } catch (const HALError& e) {
-    EXPECT_EQ(e.status(), kStatusUnsupportedOperation);
-    EXPECT_EQ(e.description(), "set 'nsrt' (1853059700) failed: 'unop' (1970171760)");
-  }
+  const double other = 48000.0;
+  EXPECT_EQ(sys().setPropertyData(bt, HAL::address(kPropNominalSampleRate), sizeof other, &other),
+            kStatusUnsupportedOperation);
   EXPECT_EQ(HAL::get<double>(sys(), bt, kPropNominalSampleRate, kScopeGlobal), 44100.0);
 }
 
@@ -635,9 +620,8 @@ TEST(PipeWireAudioSystemLifetime, DaemonGoingAwayEndsEverythingAndNothingHangs) 
   if (PipeWireDaemon::findProgram().empty()) GTEST_SKIP() << "PipeWire is not installed";
   PipeWireDaemon daemon;
   VirtualExecutor queue;  // outlives the system and so its registrations
-  PipeWireAudioSystem::Options options;
-  options.remoteName = daemon.socketPath();
-  PipeWireAudioSystem system(options);
+  auto owned = openSystem(daemon.socketPath());
+  PipeWireAudioSystem& system = *owned;
   ASSERT_TRUE(system.graph().waitFor([&] { return system.deviceForUID(kUsb) != 0; }, kTimeout));
   const AudioObjectID usb = system.deviceForUID(kUsb);
   ListenerCount alive;

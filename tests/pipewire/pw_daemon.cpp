@@ -71,6 +71,14 @@ TapDescription mutedTap() {
   return d;
 }
 
+std::unique_ptr<PipeWireAudioSystem> openSystem(const std::string& socket,
+                                                const std::filesystem::path& folder) {
+  PipeWireAudioSystem::Options options;
+  options.remoteName = socket;
+  if (!folder.empty()) options.defaultJournalPath = (folder / "default-output.json").string();
+  return std::make_unique<PipeWireAudioSystem>(options);
+}
+
 bool pollFor(double seconds, const std::function<bool()>& done) {
   const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
   while (!done()) {

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,6 +46,11 @@ struct ListenerCount {
 
 // The muted global tap a broadcast asks for, excluding only this process.
 TapDescription mutedTap();
+
+// A seam on the daemon at `socket`, its default-output journal `folder`/
+// default-output.json (none when `folder` is empty).
+std::unique_ptr<PipeWireAudioSystem> openSystem(const std::string& socket,
+                                                const std::filesystem::path& folder = {});
 
 // Polls `done` every few milliseconds, on real time, until it holds or
 // `seconds` have passed: for what no graph event announces.

@@ -27,10 +27,7 @@ class ReconnectOnPipeWire : public ::testing::Test {
     if (PipeWireDaemon::findProgram().empty()) GTEST_SKIP() << "PipeWire is not installed";
     daemon_ = std::make_unique<PipeWireDaemon>();
     connectUser();
-    PipeWireAudioSystem::Options options;
-    options.remoteName = daemon_->socketPath();
-    options.defaultJournalPath = (folder_.path() / "default-output.json").string();
-    system_ = std::make_unique<PipeWireAudioSystem>(options);
+    system_ = openSystem(daemon_->socketPath(), folder_.path());
   }
 
   // The user's connection: the quantum and the default a session manager

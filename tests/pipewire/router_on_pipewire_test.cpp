@@ -89,10 +89,7 @@ class RouterOnPipeWireTest : public PipeWireTest {
   void SetUp() override {
     PipeWireTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    PipeWireAudioSystem::Options options;
-    options.remoteName = daemon_->socketPath();
-    options.defaultJournalPath = (folder_.path() / "default-output.json").string();
-    system_ = std::make_unique<PipeWireAudioSystem>(options);
+    system_ = openSystem(daemon_->socketPath(), folder_.path());
     ASSERT_TRUE(setDefaultOutput(graph(), kUsb));
     ASSERT_TRUE(
         graph().waitFor([&] { return system_->graph().defaultSinkName() == kUsb; }, kTimeout));
@@ -240,10 +237,7 @@ TEST(RouterOnPipeWireLifetime, DaemonGoingAwayEndsTheBroadcastWithAReasonAndNoth
   choralink::test::TempFolder folder;
   choralink::test::LogCapture logs(folder.path());
   PipeWireDaemon daemon;
-  PipeWireAudioSystem::Options options;
-  options.remoteName = daemon.socketPath();
-  options.defaultJournalPath = (folder.path() / "default-output.json").string();
-  auto system = std::make_unique<PipeWireAudioSystem>(options);
+  auto system = openSystem(daemon.socketPath(), folder.path());
   ASSERT_TRUE(system->graph().waitFor(
       [&] { return system->deviceForUID(kUsb) != 0 && system->deviceForUID(kHdmi) != 0; },
       kTimeout));
