@@ -21,45 +21,51 @@ struct SubEntry {
   bool drift = true;
 };
 
+// The process object of this process: what a broadcast's tap excludes.
+inline AudioObjectID ownProcess(SimAudioSystem& sim) {
+  std::int32_t pid = sim.ownPid();
+  AudioObjectID process = 0;
+  std::uint32_t size = sizeof process;
+  EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID), sizeof pid,
+                                &pid, size, &process),
+            kStatusOK);
+  return process;
+}
+
+inline AudioObjectID makeTap(SimAudioSystem& sim, bool muted, std::string uuid) {
+  TapDescription d = TapDescription::stereoGlobalTapButExcludeProcesses({ownProcess(sim)});
+  d.name = "Choralink";
+  d.uuid = std::move(uuid);
+  d.muteBehavior = muted ? TapMuteBehavior::muted : TapMuteBehavior::unmuted;
+  AudioObjectID tap = 0;
+  EXPECT_EQ(sim.createProcessTap(d, tap), kStatusOK);
+  return tap;
+}
+
+inline AggregateDescription description(const std::vector<SubEntry>& subs,
+                                        const std::string& master,
+                                        const std::vector<std::string>& taps = {},
+                                        const std::string& uid = "app.choralink.agg.TEST") {
+  AggregateDescription d = {{"name", "Choralink"}, {"uid", uid},       {"private", 1},
+                            {"stacked", 0},        {"master", master}, {"tapautostart", 1}};
+  d["subdevices"] = nlohmann::json::array();
+  for (const auto& s : subs)
+    d["subdevices"].push_back({{"uid", s.uid}, {"drift", s.drift ? 1 : 0}});
+  d["taps"] = nlohmann::json::array();
+  for (const auto& t : taps)
+    d["taps"].push_back({{"uid", t}, {"drift", 1}});
+  return d;
+}
+
 class SimTest : public ::testing::Test {
  protected:
   VirtualExecutor clock{"app.choralink.engine"};
   SimAudioSystem sim{clock};
   presets::StandardMachine machine = presets::addStandardMachine(sim);
 
-  AudioObjectID ownProcess() {
-    std::int32_t pid = sim.ownPid();
-    AudioObjectID process = 0;
-    std::uint32_t size = sizeof process;
-    EXPECT_EQ(sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID), sizeof pid,
-                                  &pid, size, &process),
-              kStatusOK);
-    return process;
-  }
-
+  AudioObjectID ownProcess() { return sim::ownProcess(sim); }
   AudioObjectID makeTap(bool muted = false, std::string uuid = "TAP-UUID-1") {
-    TapDescription d = TapDescription::stereoGlobalTapButExcludeProcesses({ownProcess()});
-    d.name = "Choralink";
-    d.uuid = std::move(uuid);
-    d.muteBehavior = muted ? TapMuteBehavior::muted : TapMuteBehavior::unmuted;
-    AudioObjectID tap = 0;
-    EXPECT_EQ(sim.createProcessTap(d, tap), kStatusOK);
-    return tap;
-  }
-
-  static AggregateDescription description(const std::vector<SubEntry>& subs,
-                                          const std::string& master,
-                                          const std::vector<std::string>& taps = {},
-                                          const std::string& uid = "app.choralink.agg.TEST") {
-    AggregateDescription d = {{"name", "Choralink"}, {"uid", uid},       {"private", 1},
-                              {"stacked", 0},        {"master", master}, {"tapautostart", 1}};
-    d["subdevices"] = nlohmann::json::array();
-    for (const auto& s : subs)
-      d["subdevices"].push_back({{"uid", s.uid}, {"drift", s.drift ? 1 : 0}});
-    d["taps"] = nlohmann::json::array();
-    for (const auto& t : taps)
-      d["taps"].push_back({{"uid", t}, {"drift", 1}});
-    return d;
+    return sim::makeTap(sim, muted, std::move(uuid));
   }
 
   AudioObjectID makeAggregate(const AggregateDescription& d) {

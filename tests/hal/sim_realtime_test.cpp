@@ -7,10 +7,8 @@
 #include <thread>
 
 #include "engine/dispatch/serial_queue.h"
-#include "engine/hal/hal.h"
-#include "engine/hal/sim/presets.h"
-#include "engine/hal/sim/sim_audio_system.h"
 #include "tests/hal/io_probe.h"
+#include "tests/hal/sim_fixture.h"
 
 namespace choralink::sim {
 namespace {
@@ -36,21 +34,9 @@ class SimRealtimeTest : public ::testing::Test {
   presets::StandardMachine machine = presets::addStandardMachine(sim);
 
   AudioObjectID aggregateWithTap(AudioObjectID& tap) {
-    std::int32_t pid = sim.ownPid();
-    AudioObjectID process = 0;
-    std::uint32_t size = sizeof process;
-    sim.getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID), sizeof pid, &pid,
-                        size, &process);
-    TapDescription d = TapDescription::stereoGlobalTapButExcludeProcesses({process});
-    d.uuid = "RT-TAP";
-    EXPECT_EQ(sim.createProcessTap(d, tap), kStatusOK);
-    AggregateDescription agg = {{"uid", "app.choralink.agg.RT"},
-                                {"name", "Choralink"},
-                                {"master", presets::kSpeakersUID},
-                                {"tapautostart", 1}};
-    agg["subdevices"] = {{{"uid", presets::kSpeakersUID}, {"drift", 0}},
-                         {{"uid", presets::kTVUID}, {"drift", 1}}};
-    agg["taps"] = {{{"uid", "RT-TAP"}, {"drift", 1}}};
+    tap = makeTap(sim, false, "RT-TAP");
+    const auto agg = description({{presets::kSpeakersUID, false}, {presets::kTVUID}},
+                                 presets::kSpeakersUID, {"RT-TAP"});
     AudioObjectID id = 0;
     EXPECT_EQ(sim.createAggregateDevice(agg, id), kStatusOK);
     // Joins take real time here: wait as the session does, on the engine queue.
@@ -145,25 +131,24 @@ TEST_F(SimRealtimeTest, NoCycleRunsOnceStopHasReturned) {
 }
 
 TEST_F(SimRealtimeTest, DestroyingTheSystemStopsItsThread) {
+  const auto playOnItsThread = [](SimAudioSystem& system, IOProbe& probe) {
+    const AudioObjectID id = system.addDevice(presets::usbHeadset());
+    IOProcID proc = kNoIOProc;
+    system.createIOProcID(id, IOProbe::proc, &probe, proc);
+    system.setIODriver(IODriver::realtime);
+    system.startDevice(id, proc);
+  };
   IOProbe probe;
   {
     SimAudioSystem local(engine);
-    const AudioObjectID id = local.addDevice(presets::usbHeadset());
-    IOProcID proc = kNoIOProc;
-    local.createIOProcID(id, IOProbe::proc, &probe, proc);
-    local.setIODriver(IODriver::realtime);
-    local.startDevice(id, proc);
+    playOnItsThread(local, probe);
     ASSERT_TRUE(waitUntil([&] { return probe.calls >= 2; }));
   }
   // Another system's thread cycles on; the destroyed one's procedure stays quiet.
   const int calls = probe.calls;
   IOProbe keeper;
   SimAudioSystem other(engine);
-  const AudioObjectID id = other.addDevice(presets::usbHeadset());
-  IOProcID proc = kNoIOProc;
-  other.createIOProcID(id, IOProbe::proc, &keeper, proc);
-  other.setIODriver(IODriver::realtime);
-  other.startDevice(id, proc);
+  playOnItsThread(other, keeper);
   ASSERT_TRUE(waitUntil([&] { return keeper.calls >= 5; }));
   EXPECT_EQ(probe.calls, calls);
 }
