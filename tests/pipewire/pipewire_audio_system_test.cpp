@@ -78,6 +78,15 @@ class PipeWireAudioSystemTest : public PipeWireTest {
     setDefaultSeenBy(name, system_ ? system_->graph() : graph());
   }
 
+  // Starts the system anew on what a run that died left: its journal (none
+  // when null) and the default output on `name`.
+  void restartOn(const nlohmann::json& journal, const char* name) {
+    system_.reset();
+    if (!journal.is_null()) std::ofstream(journalPath()) << journal.dump();
+    setDefault(name);
+    system_ = std::make_unique<PipeWireAudioSystem>(options());
+  }
+
   // Lets the graph run `cycles` more cycles, counted by a recorder on the USB
   // sink's monitor (a stopped procedure of ours counts none).
   void letGraphRun(uint64_t cycles) {
@@ -291,14 +300,8 @@ TEST_F(PipeWireAudioSystemTest, TapsOfChosenProcessesOrMonoAreNotOffered) {
 TEST_F(PipeWireAudioSystemTest, JournalLeftByACrashPutsTheDefaultBackUnlessChosenAnew) {
   for (const char* defaultAtStart : {"Choralink", kHdmi}) {
     SCOPED_TRACE(defaultAtStart);
-    system_.reset();
-    {
-      std::ofstream out(journalPath());
-      out << nlohmann::json{{"current", metadataNameValue(kBluetooth)}, {"configured", nullptr}}
-                 .dump();
-    }
-    setDefault(defaultAtStart);
-    system_ = std::make_unique<PipeWireAudioSystem>(options());
+    restartOn({{"current", metadataNameValue(kBluetooth)}, {"configured", nullptr}},
+              defaultAtStart);
     if (std::string(defaultAtStart) == kHdmi) {
       EXPECT_EQ(graph().defaultSinkName(), kHdmi);
     } else {
@@ -317,15 +320,9 @@ TEST_F(PipeWireAudioSystemTest, JournalLeftByACrashPutsTheDefaultBackUnlessChose
 TEST_F(PipeWireAudioSystemTest, ADefaultLeftOnOurVanishedSinkFallsBackToARealSink) {
   for (const bool journaled : {true, false}) {
     SCOPED_TRACE(journaled ? "journal names our sink" : "no journal");
-    system_.reset();
-    if (journaled) {
-      std::ofstream out(journalPath());
-      out << nlohmann::json{{"current", metadataNameValue("Choralink")},
-                            {"configured", metadataNameValue("Choralink")}}
-                 .dump();
-    }
-    setDefault("Choralink");
-    system_ = std::make_unique<PipeWireAudioSystem>(options());
+    const std::string ours = metadataNameValue("Choralink");
+    restartOn(journaled ? nlohmann::json{{"current", ours}, {"configured", ours}} : nullptr,
+              "Choralink");
     EXPECT_TRUE(eventually([&] {
       return graph().defaultSinkName() != "Choralink" &&
              graph().configuredDefaultSinkName() != "Choralink";
@@ -337,21 +334,6 @@ TEST_F(PipeWireAudioSystemTest, ADefaultLeftOnOurVanishedSinkFallsBackToARealSin
     EXPECT_FALSE(std::filesystem::exists(journalPath()));
   }
   restoreDefaultOutput(graph(), {});
-}
-
-AggregateDescription aggregateDescription(const std::vector<std::string>& uids,
-                                          const std::string& tapUID) {
-  AggregateDescription d = {
-      {kAggregateNameKey, "Choralink"},    {kAggregateUIDKey, "app.choralink.agg.TEST"},
-      {kAggregatePrivateKey, 1},           {kAggregateStackedKey, 0},
-      {kAggregateMasterKey, uids.front()}, {kAggregateTapAutoStartKey, 1}};
-  d[kAggregateSubDevicesKey] = nlohmann::json::array();
-  for (size_t i = 0; i < uids.size(); ++i)
-    d[kAggregateSubDevicesKey].push_back({{kSubDeviceUIDKey, uids[i]}, {kSubDeviceDriftKey, i}});
-  d[kAggregateTapsKey] = nlohmann::json::array();
-  if (!tapUID.empty())
-    d[kAggregateTapsKey].push_back({{kSubDeviceUIDKey, tapUID}, {kSubDeviceDriftKey, 1}});
-  return d;
 }
 
 struct Route {

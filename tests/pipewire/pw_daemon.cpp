@@ -79,6 +79,21 @@ std::unique_ptr<PipeWireAudioSystem> openSystem(const std::string& socket,
   return std::make_unique<PipeWireAudioSystem>(options);
 }
 
+AggregateDescription aggregateDescription(const std::vector<std::string>& uids,
+                                          const std::string& tapUID) {
+  AggregateDescription d = {
+      {kAggregateNameKey, "Choralink"},    {kAggregateUIDKey, "app.choralink.agg.TEST"},
+      {kAggregatePrivateKey, 1},           {kAggregateStackedKey, 0},
+      {kAggregateMasterKey, uids.front()}, {kAggregateTapAutoStartKey, 1}};
+  d[kAggregateSubDevicesKey] = nlohmann::json::array();
+  for (size_t i = 0; i < uids.size(); ++i)
+    d[kAggregateSubDevicesKey].push_back({{kSubDeviceUIDKey, uids[i]}, {kSubDeviceDriftKey, i}});
+  d[kAggregateTapsKey] = nlohmann::json::array();
+  if (!tapUID.empty())
+    d[kAggregateTapsKey].push_back({{kSubDeviceUIDKey, tapUID}, {kSubDeviceDriftKey, 1}});
+  return d;
+}
+
 bool pollFor(double seconds, const std::function<bool()>& done) {
   const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
   while (!done()) {

@@ -52,6 +52,11 @@ TapDescription mutedTap();
 std::unique_ptr<PipeWireAudioSystem> openSystem(const std::string& socket,
                                                 const std::filesystem::path& folder = {});
 
+// The engine's description of an aggregate of `uids` (the first one the
+// clock) and, unless empty, the tap `tapUID`.
+AggregateDescription aggregateDescription(const std::vector<std::string>& uids,
+                                          const std::string& tapUID);
+
 // Polls `done` every few milliseconds, on real time, until it holds or
 // `seconds` have passed: for what no graph event announces.
 bool pollFor(double seconds, const std::function<bool()>& done);

@@ -7,7 +7,6 @@
 
 #include "engine/control/audio_router.h"
 #include "engine/dispatch/virtual_executor.h"
-#include "engine/hal/aggregate_description.h"
 #include "engine/hal/hal.h"
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
@@ -56,13 +55,6 @@ class ReconnectOnPipeWire : public ::testing::Test {
   std::unique_ptr<PipeWireAudioSystem> system_;
 };
 
-AggregateDescription aggregateOf(const char* uid, const std::string& tapUID) {
-  AggregateDescription d = {{kAggregateUIDKey, "app.choralink.agg.RECONNECT"}};
-  d[kAggregateSubDevicesKey] = nlohmann::json::array({{{kSubDeviceUIDKey, uid}}});
-  d[kAggregateTapsKey] = nlohmann::json::array({{{kSubDeviceUIDKey, tapUID}}});
-  return d;
-}
-
 TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   VirtualExecutor queue;  // outlives the registrations (the system goes first)
   std::map<uint32_t, ListenerCount> heard;
@@ -77,8 +69,9 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   AudioObjectID oldTap = 0;
   AudioObjectID oldAggregate = 0;
   ASSERT_EQ(system_->createProcessTap(mutedTap(), oldTap), kStatusOK);
-  ASSERT_EQ(system_->createAggregateDevice(aggregateOf(kUsb, mutedTap().uuid), oldAggregate),
-            kStatusOK);
+  ASSERT_EQ(
+      system_->createAggregateDevice(aggregateDescription({kUsb}, mutedTap().uuid), oldAggregate),
+      kStatusOK);
   // The user picks HDMI over our tap's sink; then the daemon goes.
   ASSERT_TRUE(setDefaultOutput(*user_, kHdmi));
   ASSERT_TRUE(pollFor(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));

@@ -96,7 +96,10 @@ class RouterOnPipeWireTest : public PipeWireTest {
     ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
     before_ = saveDefaultOutput(graph());
     linksBefore_ = graph().links().size();
-
+    openRouter();
+  }
+  // The router on system_, its events into events_.
+  void openRouter() {
     AudioRouter::Environment environment(*system_);
     environment.log = &logs_.log();
     environment.rateJournal = folder_.path() / "rate-restore.json";
@@ -232,58 +235,49 @@ TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
   expectGraphAsBefore(linksBefore_, before_);
 }
 
-TEST(RouterOnPipeWireLifetime, DaemonGoingAwayEndsTheBroadcastWithAReasonAndNothingHangs) {
-  if (PipeWireDaemon::findProgram().empty()) GTEST_SKIP() << "PipeWire is not installed";
-  choralink::test::TempFolder folder;
-  choralink::test::LogCapture logs(folder.path());
+// On a daemon of its own, which it stops.
+TEST_F(RouterOnPipeWireTest, DaemonGoingAwayEndsTheBroadcastWithAReasonAndNothingHangs) {
   PipeWireDaemon daemon;
-  auto system = openSystem(daemon.socketPath(), folder.path());
-  ASSERT_TRUE(system->graph().waitFor(
-      [&] { return system->deviceForUID(kUsb) != 0 && system->deviceForUID(kHdmi) != 0; },
+  router_->shutdownSync(kTimeout);
+  subscription_.cancel();
+  router_.reset();
+  system_ = openSystem(daemon.socketPath(), folder_.path());
+  ASSERT_TRUE(system_->graph().waitFor(
+      [&] { return system_->deviceForUID(kUsb) != 0 && system_->deviceForUID(kHdmi) != 0; },
       kTimeout));
-
-  SerialQueue eventQueue("app.choralink.test.events");
-  EventLog events;
-  AudioRouter::Environment environment(*system);
-  environment.log = &logs.log();
-  environment.rateJournal = folder.path() / "rate-restore.json";
-  environment.isLaptop = false;
-  auto router = std::make_unique<AudioRouter>(environment);
-  auto subscription =
-      router->events().consume(eventQueue, [&](EngineEvent e) { events.add(std::move(e)); });
+  openRouter();
 
   BroadcastConfig config;
   config.devices = {entry(kUsb, 1.0f, 0), entry(kHdmi, 1.0f, 0)};
-  auto started = router->start(config);
+  auto started = router_->start(config);
   ASSERT_TRUE(ready(started));
   started.get();
-  ASSERT_TRUE(system->graph().waitFor([&] { return router->callbackHasRun(); }, kTimeout));
+  ASSERT_TRUE(system_->graph().waitFor([&] { return router_->callbackHasRun(); }, kTimeout));
 
-  const double killed = router->queue().now();
+  const double killed = router_->queue().now();
   daemon.stop();
-  ASSERT_TRUE(events.waitForKind(EngineEvent::Kind::stopped)) << "the broadcast did not end";
-  const double took = router->queue().now() - killed;
-  const auto all = events.all();
+  ASSERT_TRUE(events_.waitForKind(EngineEvent::Kind::stopped)) << "the broadcast did not end";
+  const double took = router_->queue().now() - killed;
+  const auto all = events_.all();
   const auto stopped = all[static_cast<size_t>(EventLog::indexOf(all, EngineEvent::Kind::stopped))];
   // The sound server itself went, not device after device: one stop that
   // says so, within a second, before the device lists catch up.
   EXPECT_EQ(stopped, EngineEvent::stopped(StopReason::serviceGone())) << describe(stopped);
   EXPECT_LT(took, 1.0);
   EXPECT_EQ(EventLog::indexOf(all, EngineEvent::Kind::deviceLost), -1);
-  EXPECT_FALSE(router->isRunning());
-  EXPECT_TRUE(logs.contains(LogLevel::error, "The sound server stopped; broadcast ended"));
+  EXPECT_FALSE(router_->isRunning());
+  EXPECT_TRUE(logs_.contains(LogLevel::error, "The sound server stopped; broadcast ended"));
 
   // Every later step answers at once on the dead connection.
-  auto again = router->start(config);
+  auto again = router_->start(config);
   ASSERT_TRUE(ready(again));
   EXPECT_NO_THROW(again.get());
-  auto stop = router->stop();
+  auto stop = router_->stop();
   ASSERT_TRUE(ready(stop));
   const auto before = std::chrono::steady_clock::now();
-  router->shutdownSync(kTimeout);
-  subscription.cancel();
-  router.reset();
-  system.reset();
+  router_->shutdownSync(kTimeout);
+  router_.reset();
+  system_.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
 }
 
