@@ -67,11 +67,7 @@ TEST_F(BroadcastSessionOnPipeWireTest, MutedSessionBuildsThroughTheSeamRunsAndLe
   ASSERT_EQ(session.slots().size(), 4u);
   for (size_t i = 0; i < 4; ++i)
     EXPECT_EQ(session.slots()[i].uid, sinks[i]);
-  EXPECT_TRUE(logs_.contains(LogLevel::info, "Tap created (muted, 48000 Hz, 2 ch)"));
-  EXPECT_TRUE(logs_.contains(
-      LogLevel::warn,
-      "Fake Bluetooth (stereo 44.1k) does not support 48000 Hz; relying on aggregate "
-      "resampling"));
+  // The session's other texts are the simulator suites'; this one shows the seam's layout.
   EXPECT_TRUE(logs_.contains(LogLevel::info,
                              "Aggregate 48000 Hz, clock=Fake Speakers (stereo 48k), out=[1, 1, 1, "
                              "1, 1, 1, 1, 1, 1, 1, 1, 1], in=[1, 1], tap buffer=0x2"))
@@ -91,7 +87,6 @@ TEST_F(BroadcastSessionOnPipeWireTest, MirrorSessionLeavesTheDefaultOutputAlone)
   setDefault(kVirtualMix);
   BroadcastSession session(environment(), {device(kUsb), device(kHdmi)}, /*muted=*/false);
   EXPECT_EQ(session.slots().size(), 2u);
-  EXPECT_TRUE(logs_.contains(LogLevel::info, "Tap created (unmuted, 48000 Hz, 2 ch)"));
   EXPECT_EQ(graph().defaultSinkName(), kVirtualMix);
   EXPECT_FALSE(graph().nodeByName("Choralink").has_value());
   EXPECT_FALSE(std::filesystem::exists(folder_ / "default-output.json")) << "nothing to restore";

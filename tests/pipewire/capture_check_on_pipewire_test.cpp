@@ -61,13 +61,9 @@ TEST_F(CaptureCheckOnPipeWireTest, AlertChimePlaysOnTheDefaultOutputOnly) {
   const uint32_t node = recorder.filter().nodeId();
   ASSERT_TRUE(graph().waitFor([&] { return graph().ports(node).size() == 2; }, kTimeout));
   PwLinks links;
-  for (const auto& [sink, inputName] : {std::pair{kUsb, "usb"}, std::pair{kSpeakers, "speakers"}}) {
-    const auto monitor = monitorPorts(graph().ports(sinkId(sink)));
-    const auto input = inputPorts(graph().ports(node), inputName);
-    ASSERT_FALSE(monitor.empty() || input.empty());
-    links.push_back(std::make_unique<PwLink>(loop(), monitor.front().nodeId, monitor.front().id,
-                                             input.front().nodeId, input.front().id));
-  }
+  linkMonitor(links, kUsb, node, "usb");
+  linkMonitor(links, kSpeakers, node, "speakers");
+  ASSERT_EQ(links.size(), 2u);
   ASSERT_TRUE(waitActive(loop(), links, kTimeout));
   recorder.arm();
   ASSERT_TRUE(graph().waitFor([&] { return recorder.frames() > 0; }, kTimeout));

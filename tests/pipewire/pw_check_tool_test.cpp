@@ -183,12 +183,8 @@ TEST_F(PwCheckToolTest, AShortStallMidBroadcastLeavesItInStep) {
     const uint32_t node = ours.filter().nodeId();
     ASSERT_TRUE(graph().waitFor([&] { return graph().ports(node).size() == 2; }, 5.0));
     PwLinks links;
-    for (const auto& [sink, input] : {std::pair{kUsb, "usb"}, std::pair{kHdmi, "hdmi"}}) {
-      auto more = linkPairs(loop(), pairPorts({monitorPorts(graph().ports(sinkId(sink))).front()},
-                                              inputPorts(graph().ports(node), input)));
-      for (auto& link : more)
-        links.push_back(std::move(link));
-    }
+    linkMonitor(links, kUsb, node, "usb");
+    linkMonitor(links, kHdmi, node, "hdmi");
     ASSERT_TRUE(waitActive(loop(), links, 5.0));
     test::TempFolder scratch;
     const pid_t child = startBroadcast(daemon_->socketPath(), scratch, graph());

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "engine/hal/pipewire/pw_default_output.h"
+#include "engine/hal/pipewire/pw_ports.h"
 
 extern char** environ;
 
@@ -321,6 +322,14 @@ std::unique_ptr<PwVirtualSink> PipeWireTest::plugUsbSink(const std::string& name
   spec.isVirtual = false;
   spec.extraProps = {{"device.api", "fake"}, {"device.bus", "usb"}};
   return std::make_unique<PwVirtualSink>(*loop_, spec);
+}
+
+void PipeWireTest::linkMonitor(PwLinks& links, const std::string& sink, uint32_t node,
+                               const std::string& prefix) {
+  const auto pairs =
+      pairPorts(monitorPorts(graph_->ports(sinkId(sink))), inputPorts(graph_->ports(node), prefix));
+  for (auto& link : linkPairs(*loop_, pairs))
+    links.push_back(std::move(link));
 }
 
 void PipeWireTest::expectGraphAsBefore(size_t linksBefore, const SavedDefaultOutput& before) {

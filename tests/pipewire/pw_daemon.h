@@ -17,6 +17,7 @@
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 #include "engine/hal/pipewire/pw_default_output.h"
 #include "engine/hal/pipewire/pw_graph.h"
+#include "engine/hal/pipewire/pw_link.h"
 #include "engine/hal/pipewire/pw_runtime.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"
 
@@ -128,6 +129,10 @@ class PipeWireTest : public ::testing::Test {
   // returned object lives. An empty description keeps the sink's default.
   std::unique_ptr<PwVirtualSink> plugUsbSink(const std::string& name,
                                              const std::string& description = {});
+  // Links the monitor of `sink` by channel to the inputs of `node` named
+  // `prefix`…, adding the links to `links`.
+  void linkMonitor(PwLinks& links, const std::string& sink, uint32_t node,
+                   const std::string& prefix = {});
   // Nothing of ours is left: no "Choralink" sink, no aggregate node, as many
   // links as `linksBefore`, and the default output as `before` saved it.
   void expectGraphAsBefore(size_t linksBefore, const SavedDefaultOutput& before);

@@ -80,16 +80,13 @@ TEST_F(PwRoutingTest, OnlyPresentedSubDevicesTakePlacesInTheBufferList) {
   ASSERT_TRUE(recorder.filter().waitForNode(kTimeout));
   const uint32_t node = aggregate.filter().nodeId();
   const auto ports = portsOf(node, 6);
-  const auto recorderInputs = portsOf(recorder.filter().nodeId(), 3);
+  portsOf(recorder.filter().nodeId(), 3);  // waits for the recorder's inputs
   PwLinks links =
       link(outputPorts(ports, "out0_"), playbackPorts(graph().ports(sinkId(kSpeakers))));
   for (auto& l : link(outputPorts(ports, "out1_"), playbackPorts(graph().ports(sinkId(kUsb)))))
     links.push_back(std::move(l));
-  for (auto& l :
-       link(monitorPorts(graph().ports(sinkId(kSpeakers))), inputPorts(recorderInputs, "speakers")))
-    links.push_back(std::move(l));
-  for (auto& l : link(monitorPorts(graph().ports(sinkId(kUsb))), inputPorts(recorderInputs, "usb")))
-    links.push_back(std::move(l));
+  linkMonitor(links, kSpeakers, recorder.filter().nodeId(), "speakers");
+  linkMonitor(links, kUsb, recorder.filter().nodeId(), "usb");
   ASSERT_TRUE(waitActive(loop(), links, kTimeout));
   aggregate.start();
   ASSERT_TRUE(graph().waitFor([&] { return probe.calls.load() >= 2; }, kTimeout));

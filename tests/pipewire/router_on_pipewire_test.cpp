@@ -214,7 +214,6 @@ TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
                                              EngineEvent::started({kHdmi, kUsb})};
   EXPECT_EQ(std::vector<EngineEvent>(after.begin() + static_cast<long>(from), after.end()),
             expected);
-  EXPECT_TRUE(logs_.contains(LogLevel::warn, "Active device vanished: Going Away"));
 
   auto stopped = router_->stop();
   ASSERT_TRUE(ready(stopped));
@@ -252,7 +251,6 @@ TEST_F(RouterOnPipeWireTest, DaemonGoingAwayEndsTheBroadcastWithAReasonAndNothin
   EXPECT_LT(took, 1.0);
   EXPECT_EQ(EventLog::indexOf(all, EngineEvent::Kind::deviceLost), -1);
   EXPECT_FALSE(router_->isRunning());
-  EXPECT_TRUE(logs_.contains(LogLevel::error, "The sound server stopped; broadcast ended"));
 
   // Every later step answers at once on the dead connection.
   auto again = router_->start(config);
