@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "engine/dispatch/virtual_executor.h"
@@ -124,13 +125,10 @@ class PipeWireAudioSystemTest : public PipeWireTest {
 };
 
 TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
-  const auto ids = devices();
-  ASSERT_EQ(ids.size(), kFakeSinks.size());
-  std::vector<std::string> uids;
-  for (uint32_t id : ids)
-    uids.push_back(HAL::getString(sys(), id, kPropDeviceUID));
-  for (const auto& name : kFakeSinks)
-    EXPECT_NE(std::find(uids.begin(), uids.end(), name), uids.end()) << name;
+  std::multiset<std::string> uids;
+  for (uint32_t id : devices())
+    uids.insert(HAL::getString(sys(), id, kPropDeviceUID));
+  EXPECT_EQ(uids, std::multiset<std::string>(kFakeSinks.begin(), kFakeSinks.end()));
 
   const AudioObjectID bt = device(kBluetooth);
   EXPECT_EQ(HAL::getString(sys(), bt, kPropName), "Fake Bluetooth (stereo 44.1k)");
@@ -368,7 +366,6 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
 
   AudioObjectID tap = 0;
   const AudioObjectID aggregate = makeAggregate(uids, &tap);
-  EXPECT_EQ(HAL::getString(sys(), aggregate, kPropDeviceUID), "app.choralink.agg.TEST");
   EXPECT_EQ(HAL::get<uint32_t>(sys(), aggregate, kPropTransportType, kScopeGlobal),
             kTransportAggregate);
   const auto list = devices();
