@@ -197,11 +197,7 @@ TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListen
             kStatusIllegalOperation)
       << "the same block twice";
 
-  PwVirtualSink::Spec spec;
-  spec.name = "hotplug_sink";
-  spec.description = "Plugged in";
-  spec.markOwned = false;
-  auto plugged = std::make_unique<PwVirtualSink>(loop(), spec);
+  auto plugged = plugUsbSink("hotplug_sink");
   ASSERT_TRUE(eventually([&] { return device("hotplug_sink") != 0; }));
   const AudioObjectID id = device("hotplug_sink");
   EXPECT_EQ(devices().size(), kFakeSinks.size() + 1);
@@ -228,7 +224,7 @@ TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListen
   EXPECT_EQ(
       sys().removePropertyListener(kSystemObject, HAL::address(kPropDevices), queue, list.block),
       kStatusOK);
-  plugged = std::make_unique<PwVirtualSink>(loop(), spec);
+  plugged = plugUsbSink("hotplug_sink");
   ASSERT_TRUE(eventually([&] { return device("hotplug_sink") != 0; }));
   const int afterRemoval = *list.count;
   queue.runDue();
@@ -562,10 +558,7 @@ TEST_F(PipeWireAudioSystemTest, MissedCyclesAreReportedAsOverloadAndLengthenTheT
 }
 
 TEST_F(PipeWireAudioSystemTest, UnpluggedSubDeviceLeavesAndComesBack) {
-  PwVirtualSink::Spec spec;
-  spec.name = "replug_sink";
-  spec.markOwned = false;
-  auto sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  auto sink = plugUsbSink("replug_sink");
   ASSERT_TRUE(eventually([&] { return device("replug_sink") != 0; }));
   const AudioObjectID aggregate = makeAggregate({kUsb, "replug_sink"});
   const auto joinedCount = [&] { return joined(aggregate).size(); };
@@ -580,7 +573,7 @@ TEST_F(PipeWireAudioSystemTest, UnpluggedSubDeviceLeavesAndComesBack) {
   sink.reset();
   ASSERT_TRUE(eventually([&] { return joinedCount() == 1; }));
   EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), std::vector<int>(2, 1));
-  sink = std::make_unique<PwVirtualSink>(loop(), spec);
+  sink = plugUsbSink("replug_sink");
   ASSERT_TRUE(eventually([&] { return joinedCount() == 2; }));
   queue.runDue();
   EXPECT_GE(*joins.count, 2);

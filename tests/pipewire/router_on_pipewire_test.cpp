@@ -55,10 +55,6 @@ class EventLog {
     std::lock_guard lock(mutex_);
     return events_;
   }
-  size_t size() const {
-    std::lock_guard lock(mutex_);
-    return events_.size();
-  }
   static long indexOf(const std::vector<EngineEvent>& events, EngineEvent::Kind kind,
                       size_t from = 0) {
     for (size_t i = from; i < events.size(); ++i) {
@@ -121,7 +117,7 @@ class RouterOnPipeWireTest : public PipeWireTest {
 
   // Starts and waits for the `started` event; the UIDs that play.
   std::vector<std::string> start(const BroadcastConfig& config) {
-    const size_t from = events_.size();
+    const size_t from = events_.all().size();
     auto done = router_->start(config);
     EXPECT_TRUE(ready(done)) << "start did not finish";
     if (ready(done, 0)) done.get();
@@ -181,7 +177,7 @@ TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksAndLeavesNothingBehind) {
     EXPECT_EQ(breakdown.at(uid).totalFrames, want.second) << uid;
   }
   expectPulseArrivals(measure({kSpeakers, kBluetooth, kHdmi, kUsb}), kUsb, expected);
-  const size_t eventsBefore = events_.size();
+  const size_t eventsBefore = events_.all().size();
 
   // Stopping leaves no node, link or changed default behind.
   auto stopped = router_->stop();
@@ -201,7 +197,7 @@ TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
   ASSERT_EQ(start(config), (std::vector<std::string>{kHdmi, "going_away", kUsb}));
   settle();
 
-  const size_t from = events_.size();
+  const size_t from = events_.all().size();
   sink.reset();
   ASSERT_TRUE(events_.waitFor([&](const std::vector<EngineEvent>& events) {
     return EventLog::indexOf(events, EngineEvent::Kind::started, from) >= 0;
