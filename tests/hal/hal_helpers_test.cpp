@@ -134,12 +134,8 @@ TEST_F(HALHelpersTest, SetWritesTheEightByteDouble) {
   HAL::set(system, kDevice, kPropNominalSampleRate, 48000.0);
 
   EXPECT_CALL(system, setPropertyData(_, _, _, _)).WillOnce(Return(kStatusUnsupportedFormat));
-  try {
-    HAL::set(system, kDevice, kPropNominalSampleRate, 12345.0);
-    FAIL();
-  } catch (const HALError& e) {
-    EXPECT_STREQ(e.what(), "set 'nsrt' (1853059700) failed: '!dat' (560226676)");
-  }
+  EXPECT_EQ(failure([&] { HAL::set(system, kDevice, kPropNominalSampleRate, 12345.0); }),
+            "set 'nsrt' (1853059700): " + std::to_string(kStatusUnsupportedFormat));
 }
 
 TEST_F(HALHelpersTest, StreamChannelsNeverThrows) {
