@@ -146,7 +146,6 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
   EXPECT_TRUE(HAL::streamChannels(sys(), hdmi, kScopeInput).empty());
   EXPECT_EQ(HAL::getArray<uint32_t>(sys(), hdmi, kPropPreferredStereoChannels, kScopeOutput),
             (std::vector<uint32_t>{1, 2}));
-  // Latencies through the seam: the catalog's suite on this daemon.
 }
 
 TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsSizesAndOtherProcessesAreRefused) {
