@@ -1,7 +1,7 @@
 // The application binary from outside, offscreen on the simulated machine:
 // snapshots, the development autostart, SIGTERM, a second launch, logind's
-// sleep and wake, a start without any display, and the install our package
-// is made of.
+// sleep and wake, and the install our package is made of (also started
+// without any display).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -193,27 +193,22 @@ TEST(AppBinary, OnboardingAutopilotHearsTheChimePicksTheSpeakersAndBroadcasts) {
   EXPECT_GT(lightness["light"], lightness["dark"] + 0.2) << "the stored appearance is applied";
 }
 
-TEST(AppBinary, AutostartBroadcastsAndSigtermQuitsWithSettingsSaved) {
+// A second launch hands over to the running instance and exits; SIGTERM
+// then quits the one engine with the settings saved.
+TEST(AppBinary, AutostartBroadcastsASecondLaunchHandsOverAndSigtermQuitsWithSettingsSaved) {
   TempFolder home;
   AppProcess app(home.path(), {{"CHORALINK_DEV_AUTOSTART", "1"}});
   ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path()) << app.output();
   EXPECT_NE(appLog(home.path()).find("No system bus: sleep and wake are not followed"),
             std::string::npos);
+  AppProcess second(home.path());
+  EXPECT_EQ(second.waitForExit(15), 0) << second.output();
+  EXPECT_FALSE(app.waitForExit(0.2)) << "the running instance stays";
+  const std::string log = appLog(home.path());
+  EXPECT_EQ(log.find(" starting on "), log.rfind(" starting on ")) << "one engine only\n" << log;
   terminate(app, home.path());
   // The first device list switched the default output on; quitting kept it.
   EXPECT_NE(readFile(settingsFile(home.path())).find("\"enabled\": true"), std::string::npos);
-}
-
-TEST(AppBinary, SecondLaunchHandsOverToTheRunningOneAndExits) {
-  TempFolder home;
-  AppProcess first(home.path());
-  ASSERT_TRUE(waitForLog(home.path(), " starting on ")) << first.output();
-  AppProcess second(home.path());
-  EXPECT_EQ(second.waitForExit(15), 0) << second.output();
-  EXPECT_FALSE(first.waitForExit(0.2)) << "the running instance stays";
-  const std::string log = appLog(home.path());
-  EXPECT_EQ(log.find(" starting on "), log.rfind(" starting on ")) << "one engine only\n" << log;
-  terminate(first, home.path());
 }
 
 TEST(AppBinary, SleepAndWakeFromLogindStopAndRestartTheBroadcast) {
@@ -230,17 +225,10 @@ TEST(AppBinary, SleepAndWakeFromLogindStopAndRestartTheBroadcast) {
   terminate(app, home.path());
 }
 
-TEST(AppBinary, WithoutADisplayItSaysSoAndExitsWithTwo) {
-  TempFolder home;
-  AppProcess app(home.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  EXPECT_EQ(app.waitForExit(15), 2);
-  EXPECT_NE(app.output().find("no display was found"), std::string::npos) << app.output();
-  EXPECT_TRUE(appLog(home.path()).empty()) << "nothing started";
-}
-
 // What `make package` packs: `cmake --install` into versions/<version> of
-// a tree. The binary found there reports its version without a display and
-// starts with the updater of the build (an unsigned build says it has none).
+// a tree. The binary found there reports its version without a display, else
+// says a display is missing and exits with 2, and starts with the updater of
+// the build (an unsigned build says it has none).
 TEST(AppBinary, PackagedInstallHoldsTheDesktopFilesAndStartsAsItsVersion) {
   const std::string version = CHORALINK_VERSION_UNDER_TEST;
   TempFolder root;
@@ -259,10 +247,15 @@ TEST(AppBinary, PackagedInstallHoldsTheDesktopFilesAndStartsAsItsVersion) {
 
   const std::string program = (root / "current/bin/choralink").string();
   TempFolder home;
-  AppProcess asked(home.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
-                   {program, "--version"});
+  const std::map<std::string, std::string> noDisplay{
+      {"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+  AppProcess asked(home.path(), noDisplay, {program, "--version"});
   EXPECT_EQ(asked.waitForExit(10), 0);
   EXPECT_EQ(asked.output(), "Choralink " + version + "\n");
+  AppProcess headless(home.path(), noDisplay, {program});
+  EXPECT_EQ(headless.waitForExit(15), 2);
+  EXPECT_NE(headless.output().find("no display was found"), std::string::npos) << headless.output();
+  EXPECT_TRUE(appLog(home.path()).empty()) << "nothing started";
 
   if (std::string_view(CHORALINK_UPDATE_KEY_UNDER_TEST).empty()) {
     AppProcess app(home.path(), {}, {program});

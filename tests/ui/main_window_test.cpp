@@ -55,17 +55,6 @@ class MainWindowTest : public UiTest {
   AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
 };
 
-TEST_F(MainWindowTest, OpensAsTheMainWindowAtItsDefaultSizeOnTheModelsPage) {
-  show(settingsWith({"tv"}), {speakers, tv});
-  EXPECT_EQ(window->objectName(), u"main"_s);
-  EXPECT_EQ(window->windowTitle(), u"Choralink"_s);
-  EXPECT_EQ(window->size(), QSize(1040, 660));
-  EXPECT_EQ(window->currentPage(), window->page(AppSection::devices));
-  model->setSection(AppSection::about);
-  settle();
-  EXPECT_EQ(window->currentPage(), window->page(AppSection::about));
-}
-
 TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   show(settingsWith({"tv"}), {speakers, tv});
   ui::ToggleSwitch* toggle = named<ui::ToggleSwitch>(u"Play on Speakers"_s);
