@@ -103,17 +103,22 @@ std::optional<QImage> snapshotOf(const std::filesystem::path& folder,
   return std::nullopt;
 }
 
-TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
+TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunchInTheStoredAppearance) {
   struct Case {
     const char* name;
-    const char* settings;  // null: a first launch
-    const char* open;      // CHORALINK_SNAPSHOT_OPEN
+    const char* settings;
+    const char* open;  // CHORALINK_SNAPSHOT_OPEN
     std::vector<std::string> shown;
     std::vector<std::string> absent;
     std::map<std::string, int> widths;
   };
   const Case cases[] = {
-      {"first launch", nullptr, "", {"main", "onboarding"}, {"menuBarPanel", "settings"}, {}},
+      {"first launch, light",
+       R"({"appearance": "light"})",
+       "",
+       {"main", "onboarding"},
+       {"menuBarPanel", "settings"},
+       {}},
       // How the list is read (order, spaces) is the frame rules' table.
       {"tray windows asked for, dark",
        R"({"onboarding_done": true, "appearance": "dark"})",
@@ -124,10 +129,11 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
         {"menuBarPanel", ui::MenuBarPanel::kWidth},
         {"settings", ui::SettingsView::kWidth}}},
   };
+  std::vector<double> lightness;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempFolder home;
-    if (c.settings != nullptr) storeSettings(home.path(), c.settings);
+    storeSettings(home.path(), c.settings);
     AppProcess app(home.path(), {{"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()},
                                  {"CHORALINK_SNAPSHOT_DELAY", "0.5"},
                                  {"CHORALINK_SNAPSHOT_OPEN", c.open}});
@@ -141,56 +147,50 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
       if (c.widths.contains(identifier)) {
         EXPECT_EQ(image->width(), c.widths.at(identifier));
       }
+      if (identifier == "main") lightness.push_back(lookOf(*image).lightness);
     }
     for (const std::string& identifier : c.absent) {
       EXPECT_FALSE(snapshotOf(home / "shots", identifier)) << identifier;
     }
     terminate(app, home.path());
   }
+  ASSERT_EQ(lightness.size(), 2u);
+  EXPECT_GT(lightness[0], lightness[1] + 0.2) << "the stored appearance is applied";
 }
 
-// A first launch, light and dark, through the autopilot: the real capture
-// probe hears the simulator's chime, every supported device is switched on
-// and sharing starts; each step's snapshot shows that step.
+// A first launch through the autopilot: the real capture probe hears the
+// simulator's chime, every supported device is switched on and sharing
+// starts; each step's snapshot shows that step.
 TEST(AppBinary, OnboardingAutopilotHearsTheChimePicksTheSpeakersAndBroadcasts) {
-  std::map<std::string, double> lightness;
-  for (const std::string appearance : {"light", "dark"}) {
-    SCOPED_TRACE(appearance);
-    TempFolder home;
-    storeSettings(home.path(), R"({"appearance": ")" + appearance + "\"}");
-    AppProcess app(home.path(), {{"CHORALINK_AUTOPILOT", "onboarding"},
-                                 {"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()}});
-    ASSERT_TRUE(waitForLog(home.path(), "Autopilot: onboarding finished"))
-        << appLog(home.path()) << app.output();
-    ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
-    const std::string log = appLog(home.path());
-    EXPECT_LT(log.find("Capture probe: sound detected"),
-              log.find("Autopilot: pressing \"Continue\" (heard)"))
-        << log;
+  TempFolder home;
+  AppProcess app(home.path(), {{"CHORALINK_AUTOPILOT", "onboarding"},
+                               {"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()}});
+  ASSERT_TRUE(waitForLog(home.path(), "Autopilot: onboarding finished"))
+      << appLog(home.path()) << app.output();
+  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
+  const std::string log = appLog(home.path());
+  EXPECT_LT(log.find("Capture probe: sound detected"),
+            log.find("Autopilot: pressing \"Continue\" (heard)"))
+      << log;
 
-    std::optional<QImage> previous;
-    for (const char* step : {"welcome", "capture", "heard", "speakers"}) {
-      const auto image =
-          snapshotOf(home / "shots" / ("onboarding-" + std::string(step)), "onboarding");
-      ASSERT_TRUE(image) << step;
-      EXPECT_EQ(image->width(), ui::OnboardingView::kWidth) << step;
-      const Look look = lookOf(*image);
-      EXPECT_GT(look.colours, 8u) << step << ": a blank or flat image";
-      if (previous) {
-        EXPECT_NE(*image, *previous) << step << " shows the step before";
-      } else {
-        lightness[appearance] = look.lightness;
-      }
-      previous = image;
+  std::optional<QImage> previous;
+  for (const char* step : {"welcome", "capture", "heard", "speakers"}) {
+    const auto image =
+        snapshotOf(home / "shots" / ("onboarding-" + std::string(step)), "onboarding");
+    ASSERT_TRUE(image) << step;
+    EXPECT_EQ(image->width(), ui::OnboardingView::kWidth) << step;
+    EXPECT_GT(lookOf(*image).colours, 8u) << step << ": a blank or flat image";
+    if (previous) {
+      EXPECT_NE(*image, *previous) << step << " shows the step before";
     }
-    terminate(app, home.path());
-    const StoredChoices stored = storedChoices(home.path());
-    EXPECT_TRUE(stored.onboardingDone);
-    EXPECT_EQ(stored.enabled,
-              (std::set<std::string>{sim::presets::kSpeakersUID, sim::presets::kAirPodsUID,
-                                     sim::presets::kTVUID}));
+    previous = image;
   }
-  EXPECT_GT(lightness["light"], lightness["dark"] + 0.2) << "the stored appearance is applied";
+  terminate(app, home.path());
+  const StoredChoices stored = storedChoices(home.path());
+  EXPECT_TRUE(stored.onboardingDone);
+  EXPECT_EQ(stored.enabled,
+            (std::set<std::string>{sim::presets::kSpeakersUID, sim::presets::kAirPodsUID,
+                                   sim::presets::kTVUID}));
 }
 
 // A second launch hands over to the running instance and exits; SIGTERM
