@@ -147,7 +147,6 @@ TEST_F(EngineFollowingTest, StoppedEndsTheBroadcastStateForEveryReason) {
     EXPECT_FALSE(model->captureSilent());
     EXPECT_FALSE(model->metersRunning());
 
-    // Reset for the next case.
     model->stopSharing();
     clock.runDue();
     send(EngineEvent::stopped(StopReason::user()));

