@@ -125,7 +125,7 @@ TEST_F(DeviceChoiceTest, EnablingWhileSharingUpdatesTheEngineUntilTheLastDeviceG
   model->setEnabled(spk, false);
   EXPECT_EQ(model->engineState(), EngineState::off());
   clock.runDue();
-  EXPECT_EQ(router->stops, 1);
+  EXPECT_EQ(router->count("stop"), 1);
 }
 
 TEST_F(DeviceChoiceTest, VolumesAreStoredRoundedHalfAwayFromZeroAndClampedAndSentUnrounded) {
@@ -217,7 +217,7 @@ TEST_F(DeviceChoiceTest, MirrorModeWithOnlyTheSystemOutputEnabledHasNothingToPla
   model->setMode(BroadcastMode::mirror);
   EXPECT_EQ(model->engineState(), EngineState::off());
   clock.runDue();
-  EXPECT_EQ(router->stops, 1);
+  EXPECT_EQ(router->count("stop"), 1);
   EXPECT_TRUE(router->updates.empty());
   send(EngineEvent::stopped(StopReason::user()));
 

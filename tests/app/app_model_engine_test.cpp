@@ -79,7 +79,7 @@ TEST_F(EngineFollowingTest, StartedAfterStopLeavesTheStateOffAndStartsNoMeters) 
   EXPECT_EQ(model->engineState(), EngineState::off());
   EXPECT_FALSE(model->metersRunning());
   EXPECT_TRUE(model->activeUIDs().empty());
-  EXPECT_EQ(router->stops, 1);
+  EXPECT_EQ(router->count("stop"), 1);
 
   router->complete("stop");
   send(EngineEvent::stopped(StopReason::user()));

@@ -198,7 +198,7 @@ TEST_F(CaptureCheckTest, AnswersOnItsPollsAndHearsOnlyTheCheckSound) {
     for (std::size_t i = 0; i < c.soundAt.size(); ++i) {
       EXPECT_NEAR(sound->playedAt[i] - began, c.soundAt[i], 1e-9);
     }
-    EXPECT_EQ(router->probeStops, c.startFails ? 0 : 1);
+    EXPECT_EQ(router->count("stopCaptureProbe"), c.startFails ? 0 : 1);
     EXPECT_EQ(logged().back(), c.verdict);
   }
 }
@@ -211,7 +211,7 @@ TEST_F(CaptureCheckTest, TheAnswerWaitsForTheProbeToStop) {
   model->verifyCapture([&](bool result) { heard = result; });
   ASSERT_TRUE(router->complete("startCaptureProbe"));
   advance(0.2);
-  EXPECT_EQ(router->probeStops, 1);
+  EXPECT_EQ(router->count("stopCaptureProbe"), 1);
   EXPECT_FALSE(heard.has_value());
   ASSERT_TRUE(router->complete("stopCaptureProbe"));
   clock.runDue();

@@ -205,7 +205,7 @@ TEST_F(MainWindowTest, BroadcastBarAndSyncTestFollowTheEngineState) {
   EXPECT_EQ(window->sidebar()->statusCard()->value(), u"1 device"_s);
   EXPECT_EQ(window->sidebar()->stateText()->text(), u"Broadcasting"_s);
   click(syncTest);
-  EXPECT_EQ(router->count("playTestTone"), 1u);
+  EXPECT_EQ(router->count("playTestTone"), 1);
   EXPECT_TRUE(syncPage().syncTestButton()->isEnabled());
 
   send(EngineEvent::rebuilding());
