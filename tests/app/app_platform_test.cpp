@@ -102,12 +102,6 @@ TEST(AutostartFolderTest, FollowsXdgConfigHomeWhenItIsAbsolute) {
   }
 }
 
-TEST(AutostartFolderTest, TheRunningProgramIsFound) {
-  const std::string self = XdgAutostartEntry::currentExecutable();
-  ASSERT_FALSE(self.empty());
-  EXPECT_TRUE(fs::exists(self));
-}
-
 // ---- The model's platform operations ------------------------------------------
 
 using PlatformTest = AppModelTest;

@@ -157,10 +157,6 @@ TEST(ButtonRulesTest, EnablingAndCounts) {
   EXPECT_TRUE(broadcastButtonEnabled(false, 1));
   EXPECT_TRUE(broadcastButtonEnabled(true, 0));
 
-  EXPECT_TRUE(checkForUpdatesEnabled(false, false));  // no controller: explains why
-  EXPECT_FALSE(checkForUpdatesEnabled(true, false));
-  EXPECT_TRUE(checkForUpdatesEnabled(true, true));
-
   EXPECT_EQ(broadcastValue(false, 3), "Off");
   EXPECT_EQ(broadcastValue(true, 1), "1 device");
   EXPECT_EQ(broadcastValue(true, 3), "3 devices");
