@@ -153,6 +153,8 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunchInTheStoredAppearance) {
       EXPECT_FALSE(snapshotOf(home / "shots", identifier)) << identifier;
     }
     terminate(app, home.path());
+    EXPECT_NE(appLog(home.path()).find("No system bus: sleep and wake are not followed"),
+              std::string::npos);
   }
   ASSERT_EQ(lightness.size(), 2u);
   EXPECT_GT(lightness[0], lightness[1] + 0.2) << "the stored appearance is applied";
@@ -193,36 +195,29 @@ TEST(AppBinary, OnboardingAutopilotHearsTheChimePicksTheSpeakersAndBroadcasts) {
                                    sim::presets::kTVUID}));
 }
 
-// A second launch hands over to the running instance and exits; SIGTERM
-// then quits the one engine with the settings saved.
-TEST(AppBinary, AutostartBroadcastsASecondLaunchHandsOverAndSigtermQuitsWithSettingsSaved) {
-  TempFolder home;
-  AppProcess app(home.path(), {{"CHORALINK_DEV_AUTOSTART", "1"}});
-  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path()) << app.output();
-  EXPECT_NE(appLog(home.path()).find("No system bus: sleep and wake are not followed"),
-            std::string::npos);
-  AppProcess second(home.path());
-  EXPECT_EQ(second.waitForExit(15), 0) << second.output();
-  EXPECT_FALSE(app.waitForExit(0.2)) << "the running instance stays";
-  const std::string log = appLog(home.path());
-  EXPECT_EQ(log.find(" starting on "), log.rfind(" starting on ")) << "one engine only\n" << log;
-  terminate(app, home.path());
-  // The first device list switched the default output on; quitting kept it.
-  EXPECT_NE(readFile(settingsFile(home.path())).find("\"enabled\": true"), std::string::npos);
-}
-
-TEST(AppBinary, SleepAndWakeFromLogindStopAndRestartTheBroadcast) {
+// One session of the autostarted application: a second launch hands over
+// to it and exits, logind's sleep and wake (a private bus) stop and restart
+// the broadcast, and SIGTERM quits the one engine with the settings saved.
+TEST(AppBinary, AutostartHandOverSleepWakeAndSigtermQuitWithSettingsSaved) {
   PrivateBus bus;
   ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
   TempFolder home;
   AppProcess app(home.path(),
                  {{"CHORALINK_DEV_AUTOSTART", "1"}, {"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
-  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
+  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path()) << app.output();
+  AppProcess second(home.path());
+  EXPECT_EQ(second.waitForExit(15), 0) << second.output();
+  EXPECT_FALSE(app.waitForExit(0.2)) << "the running instance stays";
+  const std::string log = appLog(home.path());
+  EXPECT_EQ(log.find(" starting on "), log.rfind(" starting on ")) << "one engine only\n" << log;
+
   EXPECT_EQ(bus.emitPrepareForSleep(true), 0);
   EXPECT_TRUE(waitForLog(home.path(), "Sleep: stopping broadcast")) << appLog(home.path());
   EXPECT_EQ(bus.emitPrepareForSleep(false), 0);
   EXPECT_TRUE(waitForLog(home.path(), "Wake: restarting broadcast")) << appLog(home.path());
   terminate(app, home.path());
+  // The first device list switched the default output on; quitting kept it.
+  EXPECT_NE(readFile(settingsFile(home.path())).find("\"enabled\": true"), std::string::npos);
 }
 
 // What `make package` packs: `cmake --install` into versions/<version> of
