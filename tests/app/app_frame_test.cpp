@@ -42,10 +42,7 @@ TEST(FrameRules, DevelopmentVariables) {
       {{{"CHORALINK_SNAPSHOT_DIR", ""}, {"CHORALINK_SNAPSHOT_DELAY", "1"}}, false, std::nullopt},
   };
   for (const Case& c : cases) {
-    std::string trace;
-    for (const auto& [name, value] : c.env)
-      trace += name + "='" + value + "' ";
-    SCOPED_TRACE(trace);
+    SCOPED_TRACE(::testing::PrintToString(c.env));
     const DevelopmentRequests got = readDevelopmentRequests([&](const char* name) -> const char* {
       const auto found = c.env.find(name);
       return found == c.env.end() ? nullptr : found->second.c_str();

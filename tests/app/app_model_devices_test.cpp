@@ -80,10 +80,7 @@ TEST_F(DeviceChoiceTest, BroadcastConfigListsEnabledSupportedDevicesInDeviceOrde
   // disabled devices do not appear.
   ASSERT_EQ(config.devices.size(), 2u);
   EXPECT_EQ(config.devices[0], (DeviceConfig{"spk", 1.0f, 0, false}));
-  EXPECT_EQ(config.devices[1].uid, "tv");
-  EXPECT_FLOAT_EQ(config.devices[1].volume, 0.55f);
-  EXPECT_EQ(config.devices[1].offsetMs, 120);
-  EXPECT_TRUE(config.devices[1].offsetUserSet);
+  EXPECT_EQ(config.devices[1], (DeviceConfig{"tv", 0.55f, 120, true}));
 }
 
 TEST_F(DeviceChoiceTest, EnabledDevicesLeaveOutTheDefaultOutputInMirrorMode) {
@@ -128,25 +125,19 @@ TEST_F(DeviceChoiceTest, EnablingWhileSharingUpdatesTheEngineUntilTheLastDeviceG
   model->setEnabled(spk, false);
   EXPECT_EQ(model->engineState(), EngineState::off());
   clock.runDue();
-  EXPECT_EQ(router->stops, 1);
+  EXPECT_EQ(router->count("stop"), 1);
 }
 
 TEST_F(DeviceChoiceTest, VolumesAreStoredRoundedHalfAwayFromZeroAndClampedAndSentUnrounded) {
   buildWith(settingsWith({"spk"}));
-  model->setVolume(spk, 50.5);
-  EXPECT_EQ(model->deviceSettings("spk").volume, 51);
-  ASSERT_EQ(router->volumes.size(), 1u);
-  EXPECT_EQ(router->volumes[0].uid, "spk");
-  EXPECT_FLOAT_EQ(router->volumes[0].gain, 0.505f);
-  model->setVolume(spk, 49.49);
-  EXPECT_EQ(model->deviceSettings("spk").volume, 49);
-
-  model->setVolume(spk, 130);
-  EXPECT_EQ(model->deviceSettings("spk").volume, 100);
-  EXPECT_FLOAT_EQ(router->volumes.back().gain, 1.0f);
-  model->setVolume(spk, -4);
-  EXPECT_EQ(model->deviceSettings("spk").volume, 0);
-  EXPECT_FLOAT_EQ(router->volumes.back().gain, 0.0f);
+  const std::tuple<double, std::int64_t, float> cases[] = {
+      {50.5, 51, 0.505f}, {49.49, 49, 0.4949f}, {130, 100, 1.0f}, {-4, 0, 0.0f}};
+  for (const auto& [set, stored, gain] : cases) {
+    model->setVolume(spk, set);
+    EXPECT_EQ(model->deviceSettings("spk").volume, stored) << set;
+    EXPECT_FLOAT_EQ(router->volumes.back().gain, gain) << set;
+  }
+  EXPECT_EQ(router->volumes.back().uid, "spk");
 
   model->setMasterVolume(62.5);
   EXPECT_EQ(model->settings().masterVolume, 63);
@@ -226,7 +217,7 @@ TEST_F(DeviceChoiceTest, MirrorModeWithOnlyTheSystemOutputEnabledHasNothingToPla
   model->setMode(BroadcastMode::mirror);
   EXPECT_EQ(model->engineState(), EngineState::off());
   clock.runDue();
-  EXPECT_EQ(router->stops, 1);
+  EXPECT_EQ(router->count("stop"), 1);
   EXPECT_TRUE(router->updates.empty());
   send(EngineEvent::stopped(StopReason::user()));
 

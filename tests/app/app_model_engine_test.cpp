@@ -23,7 +23,7 @@ class EngineFollowingTest : public AppModelTest {
   }
 };
 
-TEST_F(EngineFollowingTest, StartSharingAsksTheEngineOnTheNextTurnWithTheConfiguration) {
+TEST_F(EngineFollowingTest, StartSharingAsksTheEngineOnTheNextTurnUnlessStoppedFirst) {
   model->startSharing();
   EXPECT_EQ(model->engineState(), EngineState::starting());
   EXPECT_TRUE(router->starts.empty()) << "the start runs as a task, not inside the call";
@@ -34,6 +34,14 @@ TEST_F(EngineFollowingTest, StartSharingAsksTheEngineOnTheNextTurnWithTheConfigu
   // Success alone changes nothing: only the started event does.
   EXPECT_EQ(model->engineState(), EngineState::starting());
   EXPECT_FALSE(model->metersRunning());
+
+  // A stop before the start task runs: the engine is never started.
+  send(EngineEvent::stopped(StopReason::user()));
+  router->calls.clear();
+  model->startSharing();
+  model->stopSharing();
+  clock.runDue();
+  EXPECT_EQ(router->calls, (std::vector<std::string>{"stop"}));
 }
 
 TEST_F(EngineFollowingTest, StartedEventRunsTheBroadcast) {
@@ -71,19 +79,10 @@ TEST_F(EngineFollowingTest, StartedAfterStopLeavesTheStateOffAndStartsNoMeters) 
   EXPECT_EQ(model->engineState(), EngineState::off());
   EXPECT_FALSE(model->metersRunning());
   EXPECT_TRUE(model->activeUIDs().empty());
-  EXPECT_EQ(router->stops, 1);
+  EXPECT_EQ(router->count("stop"), 1);
 
   router->complete("stop");
   send(EngineEvent::stopped(StopReason::user()));
-  EXPECT_EQ(model->engineState(), EngineState::off());
-}
-
-TEST_F(EngineFollowingTest, StopBeforeTheStartTaskRunsNeverStartsTheEngine) {
-  model->startSharing();
-  model->stopSharing();
-  clock.runDue();
-  EXPECT_TRUE(router->starts.empty());
-  EXPECT_EQ(router->calls, (std::vector<std::string>{"stop"}));
   EXPECT_EQ(model->engineState(), EngineState::off());
 }
 
@@ -148,14 +147,13 @@ TEST_F(EngineFollowingTest, StoppedEndsTheBroadcastStateForEveryReason) {
     EXPECT_FALSE(model->captureSilent());
     EXPECT_FALSE(model->metersRunning());
 
-    // Reset for the next case.
     model->stopSharing();
     clock.runDue();
     send(EngineEvent::stopped(StopReason::user()));
   }
 }
 
-TEST_F(EngineFollowingTest, RebuildingAndErrorEventsSetTheState) {
+TEST_F(EngineFollowingTest, RebuildingAndErrorEventsSetTheStateAndAnOverloadIsOnlyLogged) {
   startRunning({"spk"});
   send(EngineEvent::rebuilding());
   EXPECT_EQ(model->engineState(), EngineState::rebuilding());
@@ -166,10 +164,7 @@ TEST_F(EngineFollowingTest, RebuildingAndErrorEventsSetTheState) {
   // After an error a started event still brings the broadcast back.
   send(EngineEvent::started({"spk"}));
   EXPECT_EQ(model->engineState(), EngineState::running());
-}
-
-TEST_F(EngineFollowingTest, OverloadIsOnlyLogged) {
-  startRunning({"spk"});
+  // An overload is only logged.
   takeChanges();
   send(EngineEvent::overload());
   EXPECT_TRUE(takeChanges().empty());

@@ -27,15 +27,12 @@ class SaveTest : public AppModelTest {
 };
 
 TEST_F(SaveTest, TenChangesAHundredMillisecondsApartWriteOnceWithTheLastValues) {
-  const double first = clock.now();
   for (int i = 0; i < 10; ++i) {
     model->setVolume(spk, 10.0 * (i + 1) - 5);
     if (i < 9) advance(0.1);
     EXPECT_FALSE(std::filesystem::exists(settingsFile())) << "change " << i;
   }
   const double last = clock.now();
-  EXPECT_NEAR(last - first, 0.9, 1e-9);
-
   clock.advanceTo(last + 0.399);
   EXPECT_FALSE(std::filesystem::exists(settingsFile()));
   clock.advanceTo(last + 0.4);
@@ -158,32 +155,19 @@ TEST_F(CaptureCheckTest, AnswersOnItsPollsAndHearsOnlyTheCheckSound) {
     std::vector<double> soundAt;
     double took;
   };
+  const char* silence = "[INFO] Capture probe: silence";
+  const char* blocked = "[INFO] Capture probe: blocked (callback never ran)";
+  const char* noStart = "[WARN] Capture probe failed to start: No output device";
   const std::vector<Case> cases{
       // The callback is seen at the 0.5 s poll; the sound plays then, and
       // the first listening poll 0.1 s later hears it.
       {"[INFO] Capture probe: sound detected", 0.45, 0, 0.2f, false, false, true, {0.5}, 0.6},
       // 25 listening polls of 0.1 s, deaf to what peaked before.
-      {"[INFO] Capture probe: silence", 0, 0.7f, 0, false, false, false, {0.0}, 2.5},
+      {silence, 0, 0.7f, 0, false, false, false, {0.0}, 2.5},
       // 30 polls for the callback; a peak without it is not trusted.
-      {"[INFO] Capture probe: blocked (callback never ran)",
-       -1,
-       0,
-       0.2f,
-       false,
-       false,
-       false,
-       {3.0},
-       3.1},
-      {"[INFO] Capture probe: silence", 0, 0, 0.2f, true, false, false, {0.0}, 2.5},
-      {"[WARN] Capture probe failed to start: No output device",
-       0,
-       0,
-       0,
-       false,
-       true,
-       false,
-       {},
-       0.0},
+      {blocked, -1, 0, 0.2f, false, false, false, {3.0}, 3.1},
+      {silence, 0, 0, 0.2f, true, false, false, {0.0}, 2.5},
+      {noStart, 0, 0, 0, false, true, false, {}, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.verdict);
@@ -214,7 +198,7 @@ TEST_F(CaptureCheckTest, AnswersOnItsPollsAndHearsOnlyTheCheckSound) {
     for (std::size_t i = 0; i < c.soundAt.size(); ++i) {
       EXPECT_NEAR(sound->playedAt[i] - began, c.soundAt[i], 1e-9);
     }
-    EXPECT_EQ(router->probeStops, c.startFails ? 0 : 1);
+    EXPECT_EQ(router->count("stopCaptureProbe"), c.startFails ? 0 : 1);
     EXPECT_EQ(logged().back(), c.verdict);
   }
 }
@@ -227,7 +211,7 @@ TEST_F(CaptureCheckTest, TheAnswerWaitsForTheProbeToStop) {
   model->verifyCapture([&](bool result) { heard = result; });
   ASSERT_TRUE(router->complete("startCaptureProbe"));
   advance(0.2);
-  EXPECT_EQ(router->probeStops, 1);
+  EXPECT_EQ(router->count("stopCaptureProbe"), 1);
   EXPECT_FALSE(heard.has_value());
   ASSERT_TRUE(router->complete("stopCaptureProbe"));
   clock.runDue();

@@ -24,8 +24,8 @@ bool FakeRouter::complete(const std::string& operation, std::exception_ptr error
   return true;
 }
 
-std::size_t FakeRouter::count(const std::string& operation) const {
-  return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), operation));
+int FakeRouter::count(const std::string& operation) const {
+  return static_cast<int>(std::count(calls.begin(), calls.end(), operation));
 }
 
 void FakeRouter::start(const BroadcastConfig& config, RouterCompletion done) {
@@ -36,7 +36,6 @@ void FakeRouter::start(const BroadcastConfig& config, RouterCompletion done) {
 
 void FakeRouter::stop(RouterCompletion done) {
   calls.push_back("stop");
-  ++stops;
   finish("stop", std::move(done), nullptr);
 }
 
@@ -75,13 +74,11 @@ std::map<std::string, LatencyModel::Output> FakeRouter::delayBreakdown() {
 
 void FakeRouter::startCaptureProbe(RouterCompletion done) {
   calls.push_back("startCaptureProbe");
-  ++probeStarts;
   finish("startCaptureProbe", std::move(done), std::exchange(probeStartError, nullptr));
 }
 
 void FakeRouter::stopCaptureProbe(RouterCompletion done) {
   calls.push_back("stopCaptureProbe");
-  ++probeStops;
   finish("stopCaptureProbe", std::move(done), nullptr);
 }
 

@@ -73,12 +73,9 @@ class FakeRouter final : public RouterControl {
   std::vector<OffsetCall> offsets;
   std::vector<float> masterVolumes;
   std::vector<double> shutdowns;
-  int stops = 0;
   int levelReads = 0;
   int delayReads = 0;
-  int probeStarts = 0;
-  int probeStops = 0;
-  std::size_t count(const std::string& operation) const;
+  int count(const std::string& operation) const;
 
   // --- The streams, fed by the test ---
   LatestValueStream<std::vector<AudioDeviceInfo>> snapshots;

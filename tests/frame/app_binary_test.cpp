@@ -1,7 +1,7 @@
 // The application binary from outside, offscreen on the simulated machine:
 // snapshots, the development autostart, SIGTERM, a second launch, logind's
-// sleep and wake, a start without any display, and the install our package
-// is made of.
+// sleep and wake, and the install our package is made of (also started
+// without any display).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -103,17 +103,22 @@ std::optional<QImage> snapshotOf(const std::filesystem::path& folder,
   return std::nullopt;
 }
 
-TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
+TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunchInTheStoredAppearance) {
   struct Case {
     const char* name;
-    const char* settings;  // null: a first launch
-    const char* open;      // CHORALINK_SNAPSHOT_OPEN
+    const char* settings;
+    const char* open;  // CHORALINK_SNAPSHOT_OPEN
     std::vector<std::string> shown;
     std::vector<std::string> absent;
     std::map<std::string, int> widths;
   };
   const Case cases[] = {
-      {"first launch", nullptr, "", {"main", "onboarding"}, {"menuBarPanel", "settings"}, {}},
+      {"first launch, light",
+       R"({"appearance": "light"})",
+       "",
+       {"main", "onboarding"},
+       {"menuBarPanel", "settings"},
+       {}},
       // How the list is read (order, spaces) is the frame rules' table.
       {"tray windows asked for, dark",
        R"({"onboarding_done": true, "appearance": "dark"})",
@@ -124,10 +129,11 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
         {"menuBarPanel", ui::MenuBarPanel::kWidth},
         {"settings", ui::SettingsView::kWidth}}},
   };
+  std::vector<double> lightness;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempFolder home;
-    if (c.settings != nullptr) storeSettings(home.path(), c.settings);
+    storeSettings(home.path(), c.settings);
     AppProcess app(home.path(), {{"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()},
                                  {"CHORALINK_SNAPSHOT_DELAY", "0.5"},
                                  {"CHORALINK_SNAPSHOT_OPEN", c.open}});
@@ -141,106 +147,83 @@ TEST(AppBinary, SnapshotsHoldTheWindowsOfTheLaunch) {
       if (c.widths.contains(identifier)) {
         EXPECT_EQ(image->width(), c.widths.at(identifier));
       }
+      if (identifier == "main") lightness.push_back(lookOf(*image).lightness);
     }
     for (const std::string& identifier : c.absent) {
       EXPECT_FALSE(snapshotOf(home / "shots", identifier)) << identifier;
     }
     terminate(app, home.path());
+    EXPECT_NE(appLog(home.path()).find("No system bus: sleep and wake are not followed"),
+              std::string::npos);
   }
+  ASSERT_EQ(lightness.size(), 2u);
+  EXPECT_GT(lightness[0], lightness[1] + 0.2) << "the stored appearance is applied";
 }
 
-// A first launch, light and dark, through the autopilot: the real capture
-// probe hears the simulator's chime, every supported device is switched on
-// and sharing starts; each step's snapshot shows that step.
+// A first launch through the autopilot: the real capture probe hears the
+// simulator's chime, every supported device is switched on and sharing
+// starts; each step's snapshot shows that step.
 TEST(AppBinary, OnboardingAutopilotHearsTheChimePicksTheSpeakersAndBroadcasts) {
-  std::map<std::string, double> lightness;
-  for (const std::string appearance : {"light", "dark"}) {
-    SCOPED_TRACE(appearance);
-    TempFolder home;
-    storeSettings(home.path(), R"({"appearance": ")" + appearance + "\"}");
-    AppProcess app(home.path(), {{"CHORALINK_AUTOPILOT", "onboarding"},
-                                 {"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()}});
-    ASSERT_TRUE(waitForLog(home.path(), "Autopilot: onboarding finished"))
-        << appLog(home.path()) << app.output();
-    ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
-    const std::string log = appLog(home.path());
-    EXPECT_LT(log.find("Capture probe: sound detected"),
-              log.find("Autopilot: pressing \"Continue\" (heard)"))
-        << log;
-
-    std::optional<QImage> previous;
-    for (const char* step : {"welcome", "capture", "heard", "speakers"}) {
-      const auto image =
-          snapshotOf(home / "shots" / ("onboarding-" + std::string(step)), "onboarding");
-      ASSERT_TRUE(image) << step;
-      EXPECT_EQ(image->width(), ui::OnboardingView::kWidth) << step;
-      const Look look = lookOf(*image);
-      EXPECT_GT(look.colours, 8u) << step << ": a blank or flat image";
-      if (previous) {
-        EXPECT_NE(*image, *previous) << step << " shows the step before";
-      } else {
-        lightness[appearance] = look.lightness;
-      }
-      previous = image;
-    }
-    terminate(app, home.path());
-    const StoredChoices stored = storedChoices(home.path());
-    EXPECT_TRUE(stored.onboardingDone);
-    EXPECT_EQ(stored.enabled,
-              (std::set<std::string>{sim::presets::kSpeakersUID, sim::presets::kAirPodsUID,
-                                     sim::presets::kTVUID}));
-  }
-  EXPECT_GT(lightness["light"], lightness["dark"] + 0.2) << "the stored appearance is applied";
-}
-
-TEST(AppBinary, AutostartBroadcastsAndSigtermQuitsWithSettingsSaved) {
   TempFolder home;
-  AppProcess app(home.path(), {{"CHORALINK_DEV_AUTOSTART", "1"}});
-  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path()) << app.output();
-  EXPECT_NE(appLog(home.path()).find("No system bus: sleep and wake are not followed"),
-            std::string::npos);
-  terminate(app, home.path());
-  // The first device list switched the default output on; quitting kept it.
-  EXPECT_NE(readFile(settingsFile(home.path())).find("\"enabled\": true"), std::string::npos);
-}
-
-TEST(AppBinary, SecondLaunchHandsOverToTheRunningOneAndExits) {
-  TempFolder home;
-  AppProcess first(home.path());
-  ASSERT_TRUE(waitForLog(home.path(), " starting on ")) << first.output();
-  AppProcess second(home.path());
-  EXPECT_EQ(second.waitForExit(15), 0) << second.output();
-  EXPECT_FALSE(first.waitForExit(0.2)) << "the running instance stays";
+  AppProcess app(home.path(), {{"CHORALINK_AUTOPILOT", "onboarding"},
+                               {"CHORALINK_SNAPSHOT_DIR", (home / "shots").string()}});
+  ASSERT_TRUE(waitForLog(home.path(), "Autopilot: onboarding finished"))
+      << appLog(home.path()) << app.output();
+  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
   const std::string log = appLog(home.path());
-  EXPECT_EQ(log.find(" starting on "), log.rfind(" starting on ")) << "one engine only\n" << log;
-  terminate(first, home.path());
+  EXPECT_LT(log.find("Capture probe: sound detected"),
+            log.find("Autopilot: pressing \"Continue\" (heard)"))
+      << log;
+
+  std::optional<QImage> previous;
+  for (const char* step : {"welcome", "capture", "heard", "speakers"}) {
+    const auto image =
+        snapshotOf(home / "shots" / ("onboarding-" + std::string(step)), "onboarding");
+    ASSERT_TRUE(image) << step;
+    EXPECT_EQ(image->width(), ui::OnboardingView::kWidth) << step;
+    EXPECT_GT(lookOf(*image).colours, 8u) << step << ": a blank or flat image";
+    if (previous) {
+      EXPECT_NE(*image, *previous) << step << " shows the step before";
+    }
+    previous = image;
+  }
+  terminate(app, home.path());
+  const StoredChoices stored = storedChoices(home.path());
+  EXPECT_TRUE(stored.onboardingDone);
+  EXPECT_EQ(stored.enabled,
+            (std::set<std::string>{sim::presets::kSpeakersUID, sim::presets::kAirPodsUID,
+                                   sim::presets::kTVUID}));
 }
 
-TEST(AppBinary, SleepAndWakeFromLogindStopAndRestartTheBroadcast) {
+// One session of the autostarted application: a second launch hands over
+// to it and exits, logind's sleep and wake (a private bus) stop and restart
+// the broadcast, and SIGTERM quits the one engine with the settings saved.
+TEST(AppBinary, AutostartHandOverSleepWakeAndSigtermQuitWithSettingsSaved) {
   PrivateBus bus;
   ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
   TempFolder home;
   AppProcess app(home.path(),
                  {{"CHORALINK_DEV_AUTOSTART", "1"}, {"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
-  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path());
+  ASSERT_TRUE(waitForLog(home.path(), "Broadcast start (")) << appLog(home.path()) << app.output();
+  AppProcess second(home.path());
+  EXPECT_EQ(second.waitForExit(15), 0) << second.output();
+  EXPECT_FALSE(app.waitForExit(0.2)) << "the running instance stays";
+  const std::string log = appLog(home.path());
+  EXPECT_EQ(log.find(" starting on "), log.rfind(" starting on ")) << "one engine only\n" << log;
+
   EXPECT_EQ(bus.emitPrepareForSleep(true), 0);
   EXPECT_TRUE(waitForLog(home.path(), "Sleep: stopping broadcast")) << appLog(home.path());
   EXPECT_EQ(bus.emitPrepareForSleep(false), 0);
   EXPECT_TRUE(waitForLog(home.path(), "Wake: restarting broadcast")) << appLog(home.path());
   terminate(app, home.path());
-}
-
-TEST(AppBinary, WithoutADisplayItSaysSoAndExitsWithTwo) {
-  TempFolder home;
-  AppProcess app(home.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  EXPECT_EQ(app.waitForExit(15), 2);
-  EXPECT_NE(app.output().find("no display was found"), std::string::npos) << app.output();
-  EXPECT_TRUE(appLog(home.path()).empty()) << "nothing started";
+  // The first device list switched the default output on; quitting kept it.
+  EXPECT_NE(readFile(settingsFile(home.path())).find("\"enabled\": true"), std::string::npos);
 }
 
 // What `make package` packs: `cmake --install` into versions/<version> of
-// a tree. The binary found there reports its version without a display and
-// starts with the updater of the build (an unsigned build says it has none).
+// a tree. The binary found there reports its version without a display, else
+// says a display is missing and exits with 2, and starts with the updater of
+// the build (an unsigned build says it has none).
 TEST(AppBinary, PackagedInstallHoldsTheDesktopFilesAndStartsAsItsVersion) {
   const std::string version = CHORALINK_VERSION_UNDER_TEST;
   TempFolder root;
@@ -259,10 +242,15 @@ TEST(AppBinary, PackagedInstallHoldsTheDesktopFilesAndStartsAsItsVersion) {
 
   const std::string program = (root / "current/bin/choralink").string();
   TempFolder home;
-  AppProcess asked(home.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
-                   {program, "--version"});
+  const std::map<std::string, std::string> noDisplay{
+      {"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+  AppProcess asked(home.path(), noDisplay, {program, "--version"});
   EXPECT_EQ(asked.waitForExit(10), 0);
   EXPECT_EQ(asked.output(), "Choralink " + version + "\n");
+  AppProcess headless(home.path(), noDisplay, {program});
+  EXPECT_EQ(headless.waitForExit(15), 2);
+  EXPECT_NE(headless.output().find("no display was found"), std::string::npos) << headless.output();
+  EXPECT_TRUE(appLog(home.path()).empty()) << "nothing started";
 
   if (std::string_view(CHORALINK_UPDATE_KEY_UNDER_TEST).empty()) {
     AppProcess app(home.path(), {}, {program});

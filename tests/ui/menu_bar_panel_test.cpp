@@ -72,7 +72,7 @@ TEST_F(MenuBarPanelTest, RowsSwitchDevicesAndTheLastOneOffStopsTheBroadcast) {
   row(u"TV, on"_s)->click();
   settle();
   EXPECT_EQ(model->engineState(), EngineState::off());
-  EXPECT_EQ(router->stops, 1);
+  EXPECT_EQ(router->count("stop"), 1);
   EXPECT_FALSE(panel->shareSwitch()->isChecked());
   ASSERT_NE(row(u"TV, off"_s), nullptr);
   EXPECT_FALSE(named<QSlider>(u"TV volume"_s, panel.get())->isVisible());
@@ -105,7 +105,6 @@ TEST_F(MenuBarPanelTest, CommandsShowTheirShortcutsAndActLikeAMenu) {
   panel->showAt({});
   QTest::keyClick(panel.get(), Qt::Key_Escape);
   EXPECT_FALSE(panel->isVisible());
-  EXPECT_EQ(panel->width(), ui::MenuBarPanel::kWidth);
 }
 
 }  // namespace

@@ -75,10 +75,10 @@ TEST_F(OnboardingFlowTest, SilentCheckIsRetriedOnceAfterTwoSecondsThenASuccessSh
   soundReachesCapture(false);
   flow->pressPrimary();
   flow->pressPrimary();  // ignored while checking
-  ASSERT_TRUE(clock.runUntil([&] { return router->probeStops == 1; }, 10.0));
+  ASSERT_TRUE(clock.runUntil([&] { return router->count("stopCaptureProbe") == 1; }, 10.0));
   const double firstEnded = clock.now();
   ASSERT_TRUE(clock.runUntil([&] { return !flow->checking(); }, 10.0));
-  EXPECT_EQ(router->probeStarts, 2);
+  EXPECT_EQ(router->count("startCaptureProbe"), 2);
   ASSERT_EQ(sound->playedAt.size(), 2u);
   EXPECT_GE(sound->playedAt[1] - firstEnded, OnboardingFlow::kRetryDelay);
   EXPECT_EQ(flow->heard(), false);
@@ -86,7 +86,7 @@ TEST_F(OnboardingFlowTest, SilentCheckIsRetriedOnceAfterTwoSecondsThenASuccessSh
 
   soundReachesCapture(true);
   checkToTheEnd();
-  EXPECT_EQ(router->probeStarts, 3);  // a heard sound needs no retry
+  EXPECT_EQ(router->count("startCaptureProbe"), 3);  // a heard sound needs no retry
   EXPECT_EQ(flow->heard(), true);
   EXPECT_EQ(flow->captureSymbol(), "checkmark.circle.fill");
 }
@@ -112,7 +112,7 @@ TEST_F(OnboardingFlowTest, CheckOutlivingTheFlowReportsToNobody) {
   clock.advanceBy(3.0);  // first check over, retry pending
   flow.reset();
   clock.advanceBy(10.0);
-  EXPECT_EQ(router->probeStarts, 1);
+  EXPECT_EQ(router->count("startCaptureProbe"), 1);
   EXPECT_EQ(router->outstanding(), 0u);
 }
 

@@ -118,8 +118,7 @@ log="$home/state/Choralink/logs/choralink.log"
 
 echo "== $version runs, finds $newer, stages it; quitting switches it in"
 run_app
-for _ in $(seq 300); do [ -d "$root/versions/$newer" ] && break; sleep 0.1; done
-sleep 1
+for _ in $(seq 300); do grep -qs "is ready to install" "$log" && break; sleep 0.1; done
 kill -TERM "$app_pid"
 wait "$app_pid" || true
 app_pid=
@@ -132,7 +131,7 @@ echo "== the next start is $newer, and it removes $version"
 reported=$("$root/current/bin/choralink" --version)
 echo "$reported"
 run_app
-sleep 3
+for _ in $(seq 100); do [ -e "$root/versions/$version" ] || break; sleep 0.1; done
 kill -TERM "$app_pid"
 wait "$app_pid" || true
 app_pid=
