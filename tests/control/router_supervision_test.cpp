@@ -26,7 +26,18 @@ constexpr const char* kUSB = presets::kUSBInterfaceUID;
 
 class RouterSupervisionTest : public test::TwoDeviceRouterTest {
  protected:
-  std::vector<std::string> watchdogLines() const { return logs.startingWith("Watchdog: "); }
+  // A broadcast on the TV that the watchdog restarts three times, backing
+  // off, before it ends with `last`.
+  void expectThreeRestartsThen(const std::vector<EngineEvent>& events, const EngineEvent& last) {
+    const EngineEvent started = EngineEvent::started({kTV});
+    EXPECT_THAT(events,
+                ElementsAre(started, EngineEvent::rebuilding(), started, EngineEvent::rebuilding(),
+                            started, EngineEvent::rebuilding(), started, last));
+    EXPECT_THAT(
+        logs.startingWith("Watchdog: rebuilding"),
+        ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
+                    "Watchdog: rebuilding in 6 s (try 3)"));
+  }
 
   // Seconds from unplugging `uid` to the broadcast playing on `left` again.
   double recoveryAfterUnplug(const std::string& uid, std::vector<std::string> left) {
@@ -207,8 +218,6 @@ TEST_F(RebuildLimitTest, EightChangesWithinAMinuteAreFollowedTheNinthStopsTheBro
   change();  // the interface goes a fifth time
   const std::string message = AudioRouter::kDevicesKeptChanging;
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::failed(message))));
-  EXPECT_EQ(message,
-            "Devices kept changing, so sharing was stopped. Start again when they've settled.");
   EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
   EXPECT_FALSE(router->isRunning());
   expectNothingLeft();
@@ -270,7 +279,7 @@ TEST_F(RouterSupervisionTest, BlockedCaptureIsConcludedAfterTwoStalls) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].event, EngineEvent::rebuilding());
   EXPECT_NEAR(events[0].time - started, 10.0, 1e-9);
-  EXPECT_THAT(watchdogLines(),
+  EXPECT_THAT(logs.startingWith("Watchdog: "),
               ElementsAre("Watchdog: IOProc stalled (heartbeat 0, aggregate running=0, devices: "
                           "Living Room TV 48000 Hz)",
                           "Watchdog: rebuilding in 2 s (try 1)"));
@@ -297,15 +306,7 @@ TEST_F(RouterSupervisionTest, ACallbackThatNeverRunsOnARunningDeviceGetsThreeRes
   system().setIODriver(sim::IODriver::manual);
   start(configFor({kTV}));
   advance(60);
-  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                        EngineEvent::started({kTV}),
-                                        EngineEvent::stopped(StopReason::captureBlocked())));
-  EXPECT_THAT(
-      logs.startingWith("Watchdog: rebuilding"),
-      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
-                  "Watchdog: rebuilding in 6 s (try 3)"));
+  expectThreeRestartsThen(takeEvents(), EngineEvent::stopped(StopReason::captureBlocked()));
   EXPECT_EQ(logs.startingWith("Watchdog: IOProc stalled (heartbeat 0, aggregate running=1").size(),
             4u);
 }
@@ -321,22 +322,13 @@ TEST_F(RouterSupervisionTest, AHeartbeatThatStopsIsRestartedThreeTimesThenGivenU
   for (const auto& timed : events)
     kinds.push_back(timed.event);
   const std::string message = AudioRouter::kAudioStoppedMessage;
-  EXPECT_THAT(kinds, ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                 EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                 EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                 EngineEvent::started({kTV}),
-                                 EngineEvent::stopped(StopReason::failed(message))));
-  EXPECT_EQ(message, "Audio stopped and could not be restarted");
+  expectThreeRestartsThen(kinds, EngineEvent::stopped(StopReason::failed(message)));
   // A heartbeat that ran before counts as stalled once it has not moved for
   // more than 3 s, counted from the first tick that saw it unchanged (one or
   // two ticks after the callback's last cycle).
   ASSERT_GE(events.size(), 2u);
   EXPECT_GE(events[1].time - frozen, 4.0 - 1e-9);
   EXPECT_LE(events[1].time - frozen, 6.0 + 1e-9);
-  EXPECT_THAT(
-      logs.startingWith("Watchdog: rebuilding"),
-      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
-                  "Watchdog: rebuilding in 6 s (try 3)"));
   EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
   expectNothingLeft();
 }
@@ -451,17 +443,6 @@ TEST_F(RouterSupervisionTest, LossOfTheSoundServerWhileIdleOrPendingARestart) {
 
 // ---- Sleep and wake -----------------------------------------------------------------------------
 
-TEST_F(RouterSupervisionTest, SleepAndWakeWhileIdleDoNothing) {
-  router->systemWillSleep();
-  advance(5);
-  router->systemDidWake();
-  advance(5);
-  EXPECT_THAT(takeEvents(), IsEmpty());
-  EXPECT_THAT(aggregates(), IsEmpty());
-  EXPECT_TRUE(logs.startingWith("Sleep:").empty());
-  EXPECT_TRUE(logs.startingWith("Wake:").empty());
-}
-
 TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterWake) {
   startBoth();
   takeEvents();
@@ -486,7 +467,13 @@ TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterW
                                "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
 }
 
-TEST_F(RouterSupervisionTest, AStopDuringSleepMeansNoRestartAfterWake) {
+// Nothing is wanted after a stop during sleep, nor when idle: no restart.
+TEST_F(RouterSupervisionTest, NoRestartAfterWakeWhenIdleOrStoppedDuringSleep) {
+  router->systemWillSleep();
+  router->systemDidWake();
+  advance(5);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_TRUE(logs.startingWith("Sleep:").empty());
   startBoth();
   takeEvents();
   router->systemWillSleep();
