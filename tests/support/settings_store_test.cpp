@@ -72,13 +72,17 @@ TEST_F(SettingsStoreTest, UnknownMembersSurviveASaveAndRetiredOnesDoNot) {
   EXPECT_TRUE(savedFile().contains("equaliser"));
 }
 
-TEST_F(SettingsStoreTest, LoadThatCannotReadTheFileKeepsWhatWasCarried) {
-  writeFile(file(), R"({"later": 1})");
-  store.load();
-  fs::remove(file());
-  EXPECT_EQ(store.load(), AppSettings());
-  store.save(AppSettings());
-  EXPECT_EQ(savedFile().at("later"), 1);
+// What a load carried for other versions survives a file that went away, not
+// one that turned corrupt.
+TEST_F(SettingsStoreTest, WhatWasCarriedOutlivesAMissingFileButNotACorruptOne) {
+  for (const bool corrupt : {false, true}) {
+    writeFile(file(), R"({"later": 1})");
+    store.load();
+    corrupt ? writeFile(file(), "{broken") : (void)fs::remove(file());
+    store.load();
+    store.save(AppSettings());
+    EXPECT_EQ(savedFile().contains("later"), !corrupt);
+  }
 }
 
 TEST_F(SettingsStoreTest, AFolderInPlaceOfTheFileIsUnreadableNotCorrupt) {
@@ -100,9 +104,6 @@ TEST_F(SettingsStoreTest, CorruptFileIsMovedAsideAndLogged) {
       messages[0].starts_with("[WARN] settings.json was corrupt; moved to settings.json.bad ("))
       << messages[0];
   EXPECT_TRUE(messages[0].ends_with(")"));
-  EXPECT_GT(messages[0].size(), std::string("[WARN] settings.json was corrupt; moved to "
-                                            "settings.json.bad ()")
-                                    .size());
 }
 
 TEST_F(SettingsStoreTest, CorruptFileThatCannotBeMovedAsideIsKeptAndNeverSavedOver) {
@@ -137,15 +138,6 @@ TEST_F(SettingsStoreTest, CorruptFileReplacesAnOlderBadFileAndIsNeverOverwritten
   EXPECT_EQ(readFile(badFile()), "[\"top level is an array\"]");
 }
 
-TEST_F(SettingsStoreTest, CorruptLoadForgetsWhatWasCarried) {
-  writeFile(file(), R"({"later": 1})");
-  store.load();
-  writeFile(file(), "{broken");
-  store.load();
-  store.save(AppSettings());
-  EXPECT_FALSE(savedFile().contains("later"));
-}
-
 TEST_F(SettingsStoreTest, TheWarningNamesSettingsJsonWhateverTheFileIsCalled) {
   fs::path other = folder / "preferences.json";
   writeFile(other, "nope");
@@ -164,7 +156,6 @@ TEST_F(SettingsStoreTest, SaveIntoAnUnwritableFolderIsLoggedNotThrown) {
   std::vector<std::string> messages = logged();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].starts_with("[ERROR] Could not save settings: ")) << messages[0];
-  EXPECT_GT(messages[0].size(), std::string("[ERROR] Could not save settings: ").size());
 }
 
 TEST_F(SettingsStoreTest, CrashBeforeTheRenameLeavesTheOldFileIntact) {
