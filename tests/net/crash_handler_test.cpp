@@ -33,19 +33,26 @@ struct Child {
   int status;
 };
 
-// Runs `crash` in a forked child that has installed the crash handler, and
-// waits for it to end.
+// Runs `body` in a forked child and waits for it to end.
 template <typename F>
-Child runCrashingChild(const fs::path& reportsDir, F crash) {
+Child runChild(F body) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (!CrashHandler::install(reportsDir, "9.8.7")) ::_exit(90);
-    crash();
+    body();
     ::_exit(0);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   return {pid, status};
+}
+
+// Runs `crash` in a forked child that has installed the crash handler.
+template <typename F>
+Child runCrashingChild(const fs::path& reportsDir, F crash) {
+  return runChild([&] {
+    if (!CrashHandler::install(reportsDir, "9.8.7")) ::_exit(90);
+    crash();
+  });
 }
 
 std::vector<fs::path> entries(const fs::path& dir) {
@@ -130,14 +137,11 @@ TEST(CrashHandler, AStackOverflowIsReportedFromTheAlternateStack) {
 TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
   TempFolder state;
   test::ScopedEnv guard("XDG_STATE_HOME", state.path().string());
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  const Child child = runChild([] {
     if (!CrashHandler::install()) ::_exit(90);
     std::abort();
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status));
+  });
+  ASSERT_TRUE(WIFSIGNALED(child.status));
 
   const std::string attachment = FeedbackLog::collect("", FeedbackLog::diagnosticReportsDir());
   EXPECT_THAT(attachment, HasSubstr("=== crash report: choralink-"));
@@ -146,16 +150,13 @@ TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
 
 TEST(CrashHandler, InstallsOnlyOnce) {
   TempFolder dir;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  const Child child = runChild([&] {
     const bool first = CrashHandler::install(dir.path(), "1");
     const bool second = CrashHandler::install(dir.path(), "2");
     ::_exit(first && !second ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  });
+  ASSERT_TRUE(WIFEXITED(child.status));
+  EXPECT_EQ(WEXITSTATUS(child.status), 0);
   // Installing writes nothing.
   EXPECT_TRUE(entries(dir.path()).empty());
 }
