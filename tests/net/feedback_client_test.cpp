@@ -3,9 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "support/log.h"
+#include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
 #include "tests/net/https_test_server.h"
 #include "tests/net/net_fixture.h"
@@ -30,16 +29,6 @@ FeedbackReport report() {
                         std::string("secret log"), kEnvironment);
 }
 
-// The lines a Log wrote, without their timestamps: "[WARN] feedback: HTTP 500".
-std::vector<std::string> linesOf(Log& log) {
-  std::vector<std::string> lines;
-  std::istringstream text(log.tail(1'000'000));
-  constexpr std::size_t kTimestamp = std::string_view("2026-03-01T14:05:09.123Z ").size();
-  for (std::string line; std::getline(text, line);)
-    lines.push_back(line.substr(kTimestamp));
-  return lines;
-}
-
 class FeedbackClientTest : public ::testing::Test {
  protected:
   // A client of `server`'s feedback endpoint with the given limit.
@@ -48,7 +37,7 @@ class FeedbackClientTest : public ::testing::Test {
                           server.url(kServiceHost, "/api/feedback"), log, limit);
   }
 
-  std::vector<std::string> logged() { return linesOf(log); }
+  std::vector<std::string> logged() { return test::fileMessages(log); }
 
   test::TempFolder dir;
   Log log{dir.path() / "choralink.log", {}};

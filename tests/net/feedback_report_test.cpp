@@ -13,11 +13,6 @@ namespace {
 
 using test::TempFolder;
 
-// Writes `bytes` to `name` in `dir`; the file.
-std::filesystem::path put(const TempFolder& dir, const std::string& name, std::string_view bytes) {
-  test::writeFile(dir / name, bytes);
-  return dir / name;
-}
 using Kind = FeedbackError::Kind;
 using namespace std::literals;
 
@@ -98,8 +93,8 @@ TEST(FeedbackImage, KeepsOnlyTheCleanedLastPathComponent) {
 TEST(FeedbackImageLoad, RefusesBadFilesBeforeOrWhileReadingAndReadsAGoodOne) {
   TempFolder dir;
   const auto big = pngBytes(2 * 1024 * 1024);
-  put(dir, "big.png", std::string(big.begin(), big.end()));
-  put(dir, "empty.jpg", "");
+  test::writeFile(dir / "big.png", std::string(big.begin(), big.end()));
+  test::writeFile(dir / "empty.jpg", "");
   std::filesystem::create_directory(dir.path() / "folder.png");
   std::filesystem::create_symlink("/proc/self/mem", dir.path() / "mem.png");  // an I/O error
   std::filesystem::create_symlink("/dev/zero", dir.path() / "zero.png");
@@ -112,8 +107,8 @@ TEST(FeedbackImageLoad, RefusesBadFilesBeforeOrWhileReadingAndReadsAGoodOne) {
   for (const auto& [name, kind] : cases)
     EXPECT_EQ(errorOf([&] { FeedbackImage::load(dir.path() / name); }), kind) << name;
   const auto bytes = pngBytes(3000);
-  const FeedbackImage image =
-      FeedbackImage::load(put(dir, "capture.png", std::string(bytes.begin(), bytes.end())));
+  const FeedbackImage image = FeedbackImage::load(
+      test::writeFile(dir / "capture.png", std::string(bytes.begin(), bytes.end())));
   EXPECT_EQ(image.filename(), "capture.png");
   EXPECT_EQ(image.data(), bytes);
 }

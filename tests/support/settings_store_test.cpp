@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/log_capture.h"
 #include "tests/support/support_fixture.h"
 
 namespace choralink {
@@ -15,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using test::lines;
 using test::listFolder;
 using test::readFile;
 using test::RenameFailure;
@@ -29,14 +29,7 @@ class SettingsStoreTest : public ::testing::Test {
   fs::path file() const { return folder / "settings.json"; }
   fs::path badFile() const { return folder / "settings.json.bad"; }
 
-  // The messages logged so far, without their timestamps.
-  std::vector<std::string> logged() {
-    std::vector<std::string> messages;
-    for (const std::string& line : lines(log.tail(1'000'000))) {
-      messages.push_back(line.substr(line.find(' ') + 1));
-    }
-    return messages;
-  }
+  std::vector<std::string> logged() { return test::fileMessages(log); }
 
   json savedFile() { return json::parse(readFile(file())); }
 
