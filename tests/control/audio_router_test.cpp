@@ -31,14 +31,7 @@ TEST_F(RouterConstructionTest, RestoresJournalledRatesRemovesLeftoversAndPublish
   plug(presets::builtInSpeakers());  // at 48000 Hz now
   plug(presets::hdmiTV());
   RateJournal::save({{presets::kSpeakersUID, 44100}}, journal);
-  AggregateDescription leftover = {{"name", "Choralink"},
-                                   {"uid", "app.choralink.agg.FROM-A-CRASH"},
-                                   {"private", 1},
-                                   {"master", presets::kTVUID},
-                                   {"subdevices", {{{"uid", presets::kTVUID}, {"drift", 0}}}},
-                                   {"taps", nlohmann::json::array()}};
-  AudioObjectID old = 0;
-  ASSERT_EQ(system().createAggregateDevice(leftover, old), kStatusOK);
+  test::leaveAggregate(system(), "app.choralink.agg.FROM-A-CRASH");
 
   createRouter();
 

@@ -45,6 +45,31 @@ inline AudioDeviceInfo describe(const sim::SimAudioSystem& system, std::string_v
   return info;
 }
 
+// An aggregate device as a session of ours builds it (on the built-in
+// speakers), left behind by a run that ended without its teardown.
+inline AudioObjectID leaveAggregate(sim::SimAudioSystem& system, const std::string& uid) {
+  const AggregateDescription description = {
+      {"name", "Choralink"},
+      {"uid", uid},
+      {"private", 1},
+      {"stacked", 0},
+      {"master", sim::presets::kSpeakersUID},
+      {"subdevices", {{{"uid", sim::presets::kSpeakersUID}, {"drift", 0}}}},
+      {"taps", nlohmann::json::array()},
+      {"tapautostart", 1}};
+  AudioObjectID id = 0;
+  EXPECT_EQ(system.createAggregateDevice(description, id), kStatusOK);
+  return id;
+}
+
+// Nothing the engine creates is left in the audio system.
+inline void expectNothingLeft(const sim::SimAudioSystem& system) {
+  const sim::ObjectCounts live = system.liveObjects();
+  EXPECT_EQ(live.taps, 0u) << "a process tap was left behind";
+  EXPECT_EQ(live.aggregates, 0u) << "an aggregate device was left behind";
+  EXPECT_EQ(live.ioProcs, 0u) << "an IO procedure was left registered";
+}
+
 class GraphTest : public ::testing::Test {
  protected:
   // Plugs a device in and returns its record.
@@ -74,30 +99,8 @@ class GraphTest : public ::testing::Test {
     return usage ? usage->flags : std::vector<std::uint32_t>{};
   }
 
-  // An aggregate device as a session of ours builds it (on the built-in
-  // speakers), left behind by a run that ended without its teardown.
-  AudioObjectID leaveAggregate(const std::string& uid) {
-    const AggregateDescription description = {
-        {"name", "Choralink"},
-        {"uid", uid},
-        {"private", 1},
-        {"stacked", 0},
-        {"master", sim::presets::kSpeakersUID},
-        {"subdevices", {{{"uid", sim::presets::kSpeakersUID}, {"drift", 0}}}},
-        {"taps", nlohmann::json::array()},
-        {"tapautostart", 1}};
-    AudioObjectID id = 0;
-    EXPECT_EQ(sim.createAggregateDevice(description, id), kStatusOK);
-    return id;
-  }
-
-  // Nothing the engine creates is left in the audio system.
-  void expectNothingLeft() {
-    const sim::ObjectCounts live = sim.liveObjects();
-    EXPECT_EQ(live.taps, 0u) << "a process tap was left behind";
-    EXPECT_EQ(live.aggregates, 0u) << "an aggregate device was left behind";
-    EXPECT_EQ(live.ioProcs, 0u) << "an IO procedure was left registered";
-  }
+  AudioObjectID leaveAggregate(const std::string& uid) { return test::leaveAggregate(sim, uid); }
+  void expectNothingLeft() { test::expectNothingLeft(sim); }
 
   TempFolder folder;
   LogCapture logs{folder.path()};
