@@ -71,7 +71,7 @@ TEST_F(SettingsStoreTest, WhatWasCarriedOutlivesAMissingFileButNotACorruptOne) {
   for (const bool corrupt : {false, true}) {
     writeFile(file(), R"({"later": 1})");
     store.load();
-    corrupt ? writeFile(file(), "{broken") : (void)fs::remove(file());
+    corrupt ? (void)writeFile(file(), "{broken") : (void)fs::remove(file());
     store.load();
     store.save(AppSettings());
     EXPECT_EQ(savedFile().contains("later"), !corrupt);
