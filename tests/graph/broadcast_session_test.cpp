@@ -302,7 +302,7 @@ TEST_F(BroadcastSessionTest, RenderStateOutlivesATeardownThatCouldNotStopTheIO) 
 
 TEST_F(BroadcastSessionTest, LeftoverAggregatesOfOursAreDestroyedAndOthersLeftAlone) {
   const auto speakers = plug(presets::builtInSpeakers());
-  plug(presets::userAggregate());
+  sim.addDevice(presets::userAggregate());
   leaveAggregate("app.choralink.agg.11111111-2222-3333-4444-555555555555");
   const AudioObjectID foreign = leaveAggregate("com.example.agg.1");
   const AudioObjectID lookalike = leaveAggregate("app.choralink.aggregate");

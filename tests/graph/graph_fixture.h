@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/control/device_catalog.h"
 #include "engine/devices/audio_device_info.h"
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/graph/broadcast_session.h"
@@ -25,24 +26,12 @@
 
 namespace choralink::test {
 
-// The engine's record of a simulated device, as the catalog builds it from
-// the device's properties.
-inline AudioDeviceInfo describe(const sim::SimAudioSystem& system, std::string_view uid) {
-  const auto spec = system.device(uid);
+// The engine's record of a simulated device, as the catalog reads it.
+inline AudioDeviceInfo describe(sim::SimAudioSystem& system, std::string_view uid) {
   const auto id = system.deviceID(uid);
-  if (!spec || !id) throw std::invalid_argument("no such simulated device");
-  AudioDeviceInfo info;
-  info.uid = spec->uid;
-  info.objectID = *id;
-  info.name = spec->name.value_or("");
-  info.transport = transportFromCode(spec->transport);
-  info.outputChannels = static_cast<int>(spec->outputChannels());
-  info.nominalRate = spec->nominalRate;
-  info.availableRates = standardRatesIn(spec->rateRanges());
-  info.isDefaultOutput = system.defaultOutputUID() == spec->uid;
-  info.latencyFrames = static_cast<int>(spec->reportedOutputLatencyFrames());
-  info.stereoPair = stereoPairFor(spec->preferredStereo, info.outputChannels);
-  return info;
+  const auto info = id ? DeviceCatalog::describe(system, *id, kUnknownObject, false) : std::nullopt;
+  if (!info) throw std::invalid_argument("no such listed device");
+  return *info;
 }
 
 // An aggregate device as a session of ours builds it (on the built-in
