@@ -136,17 +136,6 @@ class RouterTest : public ::testing::Test {
 
   void expectNothingLeft() { test::expectNothingLeft(machine.system); }
 
-  // The log's messages from the first one starting with `first` on.
-  std::vector<std::string> messagesFrom(std::string_view first) const {
-    std::vector<std::string> out;
-    bool on = false;
-    for (const std::string& message : logs.messages()) {
-      on = on || message.starts_with(first);
-      if (on) out.push_back(message);
-    }
-    return out;
-  }
-
   TempFolder folder;
   LogCapture logs{folder.path()};
   std::filesystem::path journal = folder / "rate-restore.json";

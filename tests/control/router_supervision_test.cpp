@@ -176,7 +176,6 @@ TEST_F(RebuildLimitTest, EightChangesWithinAMinuteAreFollowedTheNinthStopsTheBro
   change();  // the interface goes a fifth time
   const std::string message = AudioRouter::kDevicesKeptChanging;
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::failed(message))));
-  EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
   EXPECT_FALSE(router->isRunning());
   expectNothingLeft();
 }
@@ -287,7 +286,6 @@ TEST_F(RouterSupervisionTest, AHeartbeatThatStopsIsRestartedThreeTimesThenGivenU
   ASSERT_GE(events.size(), 2u);
   EXPECT_GE(events[1].time - frozen, 4.0 - 1e-9);
   EXPECT_LE(events[1].time - frozen, 6.0 + 1e-9);
-  EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
   expectNothingLeft();
 }
 
@@ -415,10 +413,9 @@ TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterW
   EXPECT_THAT(takeEvents(), IsEmpty());
   advance(0.5);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kSpeakers})));
-  EXPECT_THAT(
-      messagesFrom("Wake: "),
-      ::testing::IsSupersetOf({"Wake: restarting broadcast",
-                               "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
+  EXPECT_THAT(logs.messages(), ::testing::IsSupersetOf(
+                                   {"Wake: restarting broadcast",
+                                    "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
 }
 
 // Nothing is wanted after a stop during sleep, nor when idle: no restart.

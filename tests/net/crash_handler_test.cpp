@@ -33,26 +33,19 @@ struct Child {
   int status;
 };
 
-// Runs `body` in a forked child and waits for it to end.
+// Runs `crash` in a forked child that has installed the crash handler, and
+// waits for it to end.
 template <typename F>
-Child runChild(F body) {
+Child runCrashingChild(const fs::path& reportsDir, F crash) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    body();
+    if (!CrashHandler::install(reportsDir, "9.8.7")) ::_exit(90);
+    crash();
     ::_exit(0);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   return {pid, status};
-}
-
-// Runs `crash` in a forked child that has installed the crash handler.
-template <typename F>
-Child runCrashingChild(const fs::path& reportsDir, F crash) {
-  return runChild([&] {
-    if (!CrashHandler::install(reportsDir, "9.8.7")) ::_exit(90);
-    crash();
-  });
 }
 
 std::vector<fs::path> entries(const fs::path& dir) {
@@ -137,11 +130,14 @@ TEST(CrashHandler, AStackOverflowIsReportedFromTheAlternateStack) {
 TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
   TempFolder state;
   test::ScopedEnv guard("XDG_STATE_HOME", state.path().string());
-  const Child child = runChild([] {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
     if (!CrashHandler::install()) ::_exit(90);
     std::abort();
-  });
-  ASSERT_TRUE(WIFSIGNALED(child.status));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
 
   const std::string attachment = FeedbackLog::collect("", FeedbackLog::diagnosticReportsDir());
   EXPECT_THAT(attachment, HasSubstr("=== crash report: choralink-"));
@@ -150,13 +146,16 @@ TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
 
 TEST(CrashHandler, InstallsOnlyOnce) {
   TempFolder dir;
-  const Child child = runChild([&] {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
     const bool first = CrashHandler::install(dir.path(), "1");
     const bool second = CrashHandler::install(dir.path(), "2");
     ::_exit(first && !second ? 0 : 1);
-  });
-  ASSERT_TRUE(WIFEXITED(child.status));
-  EXPECT_EQ(WEXITSTATUS(child.status), 0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
   // Installing writes nothing.
   EXPECT_TRUE(entries(dir.path()).empty());
 }
