@@ -20,12 +20,18 @@ float rightAt(int64_t t) {
   return -static_cast<float>(t % 7000 + 1) / 8192.0f;
 }
 
+// Gain starts at 0 and needs some time constants to reach unity exactly.
+constexpr int64_t kSettleFrames = 48000;
+
 // Drives one render state cycle by cycle with a known stereo signal and keeps
 // the absolute frame clock, so tests can compare output frame t with input t - d.
+// It starts by letting gains and delays settle.
 class Driver {
  public:
   Driver(cl_render* r, std::vector<uint32_t> outChannels, uint32_t maxFrames = 8192)
-      : r_(r), in_({2}, maxFrames), out_(std::move(outChannels), maxFrames) {}
+      : r_(r), in_({2}, maxFrames), out_(std::move(outChannels), maxFrames) {
+    run(kSettleFrames);
+  }
 
   // Runs one cycle of `frames` frames; `check(n, t)` sees each output frame.
   void cycle(uint32_t frames, const std::function<void(uint32_t n, int64_t t)>& check = {}) {
@@ -61,15 +67,11 @@ class Driver {
   int64_t clock_ = 0;
 };
 
-// Gain starts at 0 and needs some time constants to reach unity exactly.
-constexpr int64_t kSettleFrames = 48000;
-
 TEST(IoProc, DelayLineReturnsInputExactlyDFramesLaterAcrossCyclesAndWrapAround) {
   const int32_t delay = 777;
   RenderPtr r = makeRender({interleavedLayout(0)}, 1000);  // ring of 16384 frames
   cl_render_set_delay_frames(r.get(), 0, delay);
   Driver d(r.get(), {2});
-  d.run(kSettleFrames);
   int64_t checked = 0;
   // Uneven cycle sizes so reads straddle both cycle boundaries and the ring's end.
   for (uint32_t frames : {37u, 511u, 1000u, 4096u, 8192u, 3u, 8192u, 8192u}) {
@@ -86,7 +88,6 @@ TEST(IoProc, DelayLineReturnsInputExactlyDFramesLaterAcrossCyclesAndWrapAround) 
 TEST(IoProc, DelayChangeIsALinearCrossfadeAndASecondChangeWaitsForIt) {
   RenderPtr r = makeRender({interleavedLayout(0)});
   Driver d(r.get(), {2});
-  d.run(kSettleFrames);
 
   cl_render_set_delay_frames(r.get(), 0, 100);
   int64_t fadeStart = d.clock();
@@ -114,7 +115,6 @@ TEST(IoProc, DelayChangeIsALinearCrossfadeAndASecondChangeWaitsForIt) {
 TEST(IoProc, GainSmootherDecaysWithTenMillisecondConstantAndReachesTargetsExactly) {
   RenderPtr r = makeRender({interleavedLayout(0)});
   Driver d(r.get(), {2});
-  d.run(kSettleFrames);
   cl_render_set_gain(r.get(), 0, 0.0f);
   std::vector<float> gains;
   d.cycle(4800, [&](uint32_t n, int64_t t) { gains.push_back(d.out(0, n, 0) / leftAt(t)); });
@@ -166,7 +166,6 @@ TEST(IoProc, MonoDeviceGetsTheMeanAndASharedChannelOnlyTheLeft) {
   cl_slot_layout same = interleavedLayout(1, 2, 1, 1);  // left == right == channel 1
   RenderPtr r = makeRender({mono, same});
   Driver d(r.get(), {1, 2});
-  d.run(kSettleFrames);
   cl_render_take_peak(r.get(), 0);
   float monoPeak = 0.0f;
   d.cycle(256, [&](uint32_t n, int64_t t) {
@@ -182,7 +181,6 @@ TEST(IoProc, MonoDeviceGetsTheMeanAndASharedChannelOnlyTheLeft) {
 TEST(IoProc, OtherChannelsOfAMultichannelDeviceStaySilent) {
   RenderPtr r = makeRender({interleavedLayout(0, 6, 2, 3)});
   Driver d(r.get(), {6});
-  d.run(kSettleFrames);
   d.cycle(128, [&](uint32_t n, int64_t t) {
     for (uint32_t c : {0u, 1u, 4u, 5u})
       ASSERT_EQ(d.out(0, n, c), 0.0f);
@@ -220,14 +218,12 @@ TEST(IoProc, TwoSlotsOnOneChannelLaterSlotWins) {
   RenderPtr r = makeRender({interleavedLayout(0), interleavedLayout(0)});
   cl_render_set_gain(r.get(), 1, 0.5f);
   Driver d(r.get(), {2});
-  d.run(kSettleFrames);
   d.cycle(64, [&](uint32_t n, int64_t t) { ASSERT_EQ(d.out(0, n, 0), 0.5f * leftAt(t)); });
 }
 
 TEST(IoProc, DisabledSlotIsSilentAndFadesInFromSilenceWhenEnabled) {
   RenderPtr r = makeRender({interleavedLayout(0)});
   Driver d(r.get(), {2});
-  d.run(kSettleFrames);
   cl_render_set_enabled(r.get(), 0, 0);
   cl_render_take_peak(r.get(), 0);
   d.cycle(256, [&](uint32_t n, int64_t) { ASSERT_EQ(d.out(0, n, 0), 0.0f); });
@@ -338,7 +334,6 @@ TEST(IoProc, MonoAndSplitCaptureLayouts) {
 TEST(IoProc, PeaksAreTakenByExchange) {
   RenderPtr r = makeRender({interleavedLayout(0)});
   Driver d(r.get(), {2});
-  d.run(kSettleFrames);
   const float peak = cl_render_take_peak(r.get(), 0);
   EXPECT_GT(peak, 0.9f);
   EXPECT_LE(peak, 1.0f);
