@@ -63,7 +63,6 @@ TEST_F(CaptureProbeTest, AProbeThatCannotStartLeavesNothing) {
 TEST_F(CaptureProbeTest, ListensToTheSystemWithoutPlayingAnythingItself) {
   plug(presets::builtInSpeakers());
   createRouter();
-  EXPECT_FALSE(router->callbackHasRun());
   startProbe();
   EXPECT_FALSE(system().systemOutputMuted()) << "the system keeps playing normally";
   advance(0.5);
@@ -73,7 +72,6 @@ TEST_F(CaptureProbeTest, ListensToTheSystemWithoutPlayingAnythingItself) {
   ASSERT_EQ(levels.size(), 1u);
   EXPECT_EQ(levels.at(presets::kSpeakersUID), 0.0f) << "the probe's own output is silent";
   EXPECT_FALSE(router->isRunning());
-  EXPECT_THAT(router->delayBreakdown(), IsEmpty());
 
   // Parameter calls do not reach the probe's render state.
   router->update(configFor({presets::kSpeakersUID}));
