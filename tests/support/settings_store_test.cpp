@@ -47,7 +47,7 @@ TEST_F(SettingsStoreTest, MissingFileGivesDefaultsAndNeitherConstructionNorLoadC
 }
 
 TEST_F(SettingsStoreTest, UnknownMembersSurviveASaveAndRetiredOnesDoNot) {
-  writeFile(file(), R"({"mode": "mirror", "auto_bt_ms": 40, "auto_bt_compensation": true,
+  writeFile(file(), R"({"mode": "mirror", "auto_bt_ms": 40,
                         "equaliser": {"bands": [3, -2.5, 0], "preset": "warm"}})");
   AppSettings settings = store.load();
   EXPECT_EQ(settings.mode, BroadcastMode::mirror);
@@ -57,7 +57,6 @@ TEST_F(SettingsStoreTest, UnknownMembersSurviveASaveAndRetiredOnesDoNot) {
   json saved = savedFile();
   EXPECT_EQ(saved.at("equaliser"), json::parse(R"({"bands": [3, -2.5, 0], "preset": "warm"})"));
   EXPECT_FALSE(saved.contains("auto_bt_ms"));
-  EXPECT_FALSE(saved.contains("auto_bt_compensation"));
   EXPECT_EQ(saved.at("master_volume"), 70);
   // ...and every later save carries it too.
   store.save(AppSettings());
