@@ -12,8 +12,18 @@
 #include <vector>
 
 #include "support/log.h"
+#include "tests/common/temp_folder.h"
 
 namespace choralink::test {
+
+// What `log` wrote to its file, a line each, without the timestamps:
+// "[WARN] feedback: HTTP 500".
+inline std::vector<std::string> fileMessages(Log& log) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines(log.tail(1'000'000)))
+    out.push_back(line.substr(line.find(' ') + 1));
+  return out;
+}
 
 struct LogLine {
   LogLevel level;

@@ -27,10 +27,11 @@ std::string readFile(const std::filesystem::path& file) {
   return bytes.str();
 }
 
-void writeFile(const std::filesystem::path& file, std::string_view bytes) {
+std::filesystem::path writeFile(const std::filesystem::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + file.string());
+  return file;
 }
 
 std::vector<std::string> listFolder(const std::filesystem::path& folder) {

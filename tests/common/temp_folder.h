@@ -26,8 +26,9 @@ class TempFolder {
 
 // The file's bytes; empty when it cannot be read.
 std::string readFile(const std::filesystem::path& file);
-// Replaces the file's bytes; throws std::runtime_error when it cannot.
-void writeFile(const std::filesystem::path& file, std::string_view bytes);
+// Replaces the file's bytes and returns its path; throws std::runtime_error
+// when it cannot.
+std::filesystem::path writeFile(const std::filesystem::path& file, std::string_view bytes);
 // The names of the entries in `folder`, sorted.
 std::vector<std::string> listFolder(const std::filesystem::path& folder);
 // `text` split at line feeds; a final line feed ends the last line.

@@ -83,22 +83,14 @@ TEST_F(DeviceCatalogTest, StartPublishesTheFirstListAndListensToTheSystem) {
   EXPECT_THAT(uids(published[0]), ElementsAre(presets::kSpeakersUID, presets::kAirPodsUID,
                                               presets::kTVUID, presets::kAirPlayUID));
   EXPECT_EQ(catalog->devices(), published[0]);
-  ASSERT_EQ(catalog->listeners().size(), 2u);
-  EXPECT_EQ(catalog->listeners()[0].addr().selector, kPropDevices);
-  EXPECT_EQ(catalog->listeners()[1].addr().selector, kPropDefaultOutputDevice);
   EXPECT_EQ(sim.liveObjects().listeners, 2u);
 }
 
-TEST_F(DeviceCatalogTest, AnEmptySystemPublishesNothingAtStart) {
-  auto catalog = makeCatalog();
-  catalog->start();
-  EXPECT_THAT(published, IsEmpty());
-  EXPECT_THAT(logs.messages(), IsEmpty());
-}
-
+// An empty system publishes nothing at start.
 TEST_F(DeviceCatalogTest, NotificationsWithinTheDebounceCauseOneReRead) {
   auto catalog = makeCatalog();
   catalog->start();
+  EXPECT_THAT(published, IsEmpty());
   sim.addDevice(presets::builtInSpeakers());
   clock.advanceBy(0.1);
   sim.addDevice(presets::hdmiTV());
@@ -111,46 +103,34 @@ TEST_F(DeviceCatalogTest, NotificationsWithinTheDebounceCauseOneReRead) {
   EXPECT_EQ(logs.startingWith("Devices: ").size(), 1u);
 }
 
-TEST_F(DeviceCatalogTest, ANotificationThatChangesNothingPublishesAndLogsNothing) {
-  sim.addDevice(presets::builtInSpeakers());
-  auto catalog = makeCatalog();
-  catalog->start();
-  published.clear();
-  logs.clear();
-  // A device that comes and goes within the debounce.
-  sim.addDevice(presets::usbHeadset());
-  sim.removeDevice(presets::kUSBHeadsetUID);
-  clock.advanceBy(1);
-  EXPECT_THAT(published, IsEmpty());
-  EXPECT_THAT(logs.messages(), IsEmpty());
-}
-
-TEST_F(DeviceCatalogTest, ADefaultOutputChangeAlonePublishesANewList) {
+// A device that comes and goes within the debounce, or a change of the
+// available rates alone, publishes and logs nothing; the default output
+// moving does publish.
+TEST_F(DeviceCatalogTest, OnlyAChangeOfWhatTheListShowsIsPublished) {
   sim.addDevice(presets::builtInSpeakers());
   sim.addDevice(presets::hdmiTV());
   auto catalog = makeCatalog();
   catalog->start();
   published.clear();
-  sim.setDefaultOutput(presets::kTVUID);
-  clock.advanceBy(0.3);
-  ASSERT_EQ(published.size(), 1u);
-  EXPECT_FALSE(published[0][0].isDefaultOutput);
-  EXPECT_TRUE(published[0][1].isDefaultOutput);
-}
-
-TEST_F(DeviceCatalogTest, AChangeOfAvailableRatesAloneIsNotRepublished) {
-  sim.addDevice(presets::builtInSpeakers());
-  auto catalog = makeCatalog();
-  catalog->start();
-  published.clear();
+  logs.clear();
+  sim.addDevice(presets::usbHeadset());
+  sim.removeDevice(presets::kUSBHeadsetUID);
+  clock.advanceBy(1);
   sim.modifyDevice(presets::kSpeakersUID, [](sim::DeviceSpec& spec) {
     spec.availableRates = sim::discreteRates({48000});
   });
   catalog->scheduleRefresh();
   clock.advanceBy(1);
   EXPECT_THAT(published, IsEmpty());
+  EXPECT_THAT(logs.messages(), IsEmpty());
   EXPECT_EQ(catalog->devices()[0].availableRates, (std::vector<double>{44100, 48000, 88200, 96000}))
       << "the kept list is the published one";
+
+  sim.setDefaultOutput(presets::kTVUID);
+  clock.advanceBy(0.3);
+  ASSERT_EQ(published.size(), 1u);
+  EXPECT_FALSE(published[0][0].isDefaultOutput);
+  EXPECT_TRUE(published[0][1].isDefaultOutput);
 }
 
 // Stopped or gone, a catalog stops listening and drops its pending refresh.
@@ -234,7 +214,6 @@ TEST_F(DeviceCatalogTest, ARecordCarriesEveryFactOfTheDevice) {
   const auto list = DeviceCatalog::enumerate(sim, false);
   ASSERT_EQ(list.size(), 2u);
   const AudioDeviceInfo& d = list[1];
-  EXPECT_EQ(d.uid, presets::kUSBInterfaceUID);
   EXPECT_EQ(d.objectID, usb);
   EXPECT_EQ(d.name, "Studio Interface");
   EXPECT_EQ(d.transport, Transport::usb);
@@ -246,7 +225,6 @@ TEST_F(DeviceCatalogTest, ARecordCarriesEveryFactOfTheDevice) {
   EXPECT_FALSE(list[0].isDefaultOutput);
   EXPECT_EQ(d.latencyFrames, 328);
   EXPECT_EQ(d.stereoPair, (StereoPair{3, 4}));
-  EXPECT_EQ(d.supportStatus, SupportStatus::supported);
 }
 
 TEST_F(DeviceCatalogTest, KindFollowsTheComputerAndANamelessDeviceIsCalledByItsUID) {

@@ -29,6 +29,7 @@
 #include "engine/hal/sim/sim_machine.h"
 #include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
+#include "tests/graph/graph_fixture.h"
 
 namespace choralink::test {
 
@@ -133,24 +134,7 @@ class RouterTest : public ::testing::Test {
     return uids;
   }
 
-  // Nothing the router creates is left in the audio system.
-  void expectNothingLeft() {
-    const sim::ObjectCounts live = machine.system.liveObjects();
-    EXPECT_EQ(live.taps, 0u) << "a process tap was left behind";
-    EXPECT_EQ(live.aggregates, 0u) << "an aggregate device was left behind";
-    EXPECT_EQ(live.ioProcs, 0u) << "an IO procedure was left registered";
-  }
-
-  // The log's messages from the first one starting with `first` on.
-  std::vector<std::string> messagesFrom(std::string_view first) const {
-    std::vector<std::string> out;
-    bool on = false;
-    for (const std::string& message : logs.messages()) {
-      on = on || message.starts_with(first);
-      if (on) out.push_back(message);
-    }
-    return out;
-  }
+  void expectNothingLeft() { test::expectNothingLeft(machine.system); }
 
   TempFolder folder;
   LogCapture logs{folder.path()};

@@ -22,6 +22,7 @@
 #include "engine/hal/sim/sim_audio_system.h"
 #include "tests/common/log_capture.h"
 #include "tests/common/temp_folder.h"
+#include "tests/graph/graph_fixture.h"
 
 namespace choralink {
 namespace {
@@ -177,10 +178,7 @@ TEST(RouterStressTest, ParameterCallsRaceUnplugsAndRebuildsWithoutHarm) {
   router->shutdownSync(10);
   EXPECT_TRUE(logs.startingWith("Shutdown:").empty());
 
-  const sim::ObjectCounts live = system.liveObjects();
-  EXPECT_EQ(live.taps, 0u);
-  EXPECT_EQ(live.aggregates, 0u);
-  EXPECT_EQ(live.ioProcs, 0u);
+  test::expectNothingLeft(system);
   EXPECT_GT(calls.load(), 1000u) << "the parameter threads hardly ran";
   // The broadcast never ended on its own: the one stop is ours.
   std::vector<EngineEvent> stops;

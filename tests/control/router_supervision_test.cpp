@@ -7,8 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "engine/hal/hal_error.h"
 #include "tests/control/router_fixture.h"
 
@@ -26,26 +24,23 @@ constexpr const char* kUSB = presets::kUSBInterfaceUID;
 
 class RouterSupervisionTest : public test::TwoDeviceRouterTest {
  protected:
-  std::vector<std::string> watchdogLines() const { return logs.startingWith("Watchdog: "); }
-
-  // Seconds from unplugging `uid` to the broadcast playing on `left` again.
-  double recoveryAfterUnplug(const std::string& uid, std::vector<std::string> left) {
-    takeEvents();
-    const double unplugged = now();
-    unplug(uid);
-    advance(2);
-    const auto events = takeTimedEvents();
-    if (events.size() != 3u || events[2].event != EngineEvent::started(std::move(left))) {
-      ADD_FAILURE() << "no single rebuild onto the devices left";
-      return -1;
-    }
-    return events[2].time - unplugged;
+  // A broadcast on the TV that the watchdog restarts three times, backing
+  // off, before it ends with `last`.
+  void expectThreeRestartsThen(const std::vector<EngineEvent>& events, const EngineEvent& last) {
+    const EngineEvent started = EngineEvent::started({kTV});
+    EXPECT_THAT(events,
+                ElementsAre(started, EngineEvent::rebuilding(), started, EngineEvent::rebuilding(),
+                            started, EngineEvent::rebuilding(), started, last));
+    EXPECT_THAT(
+        logs.startingWith("Watchdog: rebuilding"),
+        ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
+                    "Watchdog: rebuilding in 6 s (try 3)"));
   }
 };
 
 // ---- Devices that vanish and come back ------------------------------------------------
 
-TEST_F(RouterSupervisionTest, UnplugOfOneOfTwoDevicesRebuildsWithTheOther) {
+TEST_F(RouterSupervisionTest, UnplugOfOneOfTwoDevicesRebuildsWithTheOtherAndItsReturnRejoins) {
   startBoth();
   takeEvents();
   unplug(kTV);
@@ -64,27 +59,16 @@ TEST_F(RouterSupervisionTest, UnplugOfOneOfTwoDevicesRebuildsWithTheOther) {
   EXPECT_TRUE(logs.contains(LogLevel::info,
                             "Broadcast rebuild (device lost), mode=synced: MacBook Pro Speakers"));
   EXPECT_THAT(aggregateMembers(), ElementsAre(kSpeakers));
-}
-
-// 0.55 s of debounces, then one join: the speakers take 0.05 s, devices at
-// the simulator's default join delay 0.1 s.
-TEST_F(RouterSupervisionTest, RecoveryFromAnUnplugTakesTheDebouncesAndOneJoin) {
-  startBoth();
-  const double preset = recoveryAfterUnplug(kTV, {kSpeakers});
-  EXPECT_NEAR(preset, 0.55 + 0.05, 1e-6);
-  auto usb = presets::usbInterface();
-  usb.joinDelay.reset();
-  auto headset = presets::usbHeadset();
-  headset.joinDelay.reset();
-  plug(usb);
-  plug(headset);
-  start(configFor({kUSB, presets::kUSBHeadsetUID}));
-  const double byDefault = recoveryAfterUnplug(presets::kUSBHeadsetUID, {kUSB});
-  EXPECT_NEAR(byDefault, 0.55 + 0.1, 1e-6);
-  std::printf(
-      "[ recovery ] unplug to started on the remaining device: %.3f s (%.3f s at the "
-      "default join delay)\n",
-      preset, byDefault);
+  // Still configured, it rejoins when it comes back.
+  logs.clear();
+  plug(presets::hdmiTV());
+  advance(2);
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers, kTV})));
+  EXPECT_THAT(logs.messages(),
+              ::testing::IsSupersetOf({"Device(s) came back: Living Room TV",
+                                       "Broadcast rebuild (device returned), mode=synced: "
+                                       "MacBook Pro Speakers, Living Room TV"}));
 }
 
 TEST_F(RouterSupervisionTest, UnplugOfTheOnlyDeviceEndsWithNoDevices) {
@@ -103,23 +87,9 @@ TEST_F(RouterSupervisionTest, UnplugOfTheOnlyDeviceEndsWithNoDevices) {
   EXPECT_THAT(takeEvents(), IsEmpty());
 }
 
-TEST_F(RouterSupervisionTest, AConfiguredDeviceThatComesBackRejoins) {
-  startBoth();
-  unplug(kTV);
-  advance(2);
-  takeEvents();
-  logs.clear();
-  plug(presets::hdmiTV());
-  advance(2);
-  EXPECT_THAT(takeEvents(),
-              ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers, kTV})));
-  EXPECT_THAT(logs.messages(),
-              ::testing::IsSupersetOf({"Device(s) came back: Living Room TV",
-                                       "Broadcast rebuild (device returned), mode=synced: "
-                                       "MacBook Pro Speakers, Living Room TV"}));
-}
-
-TEST_F(RouterSupervisionTest, ADeviceChangeWhileIdleOrOfAnUnchosenDeviceOnlyChangesTheSnapshot) {
+// A device change while idle, a device that is not chosen coming, or the
+// default output moving in synced mode: a new list, nothing else.
+TEST_F(RouterSupervisionTest, SomeDeviceChangesOnlyChangeTheSnapshot) {
   unplug(kTV);
   advance(2);
   EXPECT_THAT(takeEvents(), IsEmpty());
@@ -128,12 +98,15 @@ TEST_F(RouterSupervisionTest, ADeviceChangeWhileIdleOrOfAnUnchosenDeviceOnlyChan
   plug(presets::hdmiTV());
   startBoth();
   takeEvents();
-  const std::size_t lists = snapshots.size();
-  plug(presets::usbInterface());
-  advance(2);
-  EXPECT_THAT(takeEvents(), IsEmpty());
-  ASSERT_EQ(snapshots.size(), lists + 1);
+  for (int change = 0; change < 2; ++change) {
+    const std::size_t lists = snapshots.size();
+    change == 0 ? (void)plug(presets::usbInterface()) : (void)system().setDefaultOutput(kTV);
+    advance(2);
+    EXPECT_THAT(takeEvents(), IsEmpty());
+    ASSERT_EQ(snapshots.size(), lists + 1);
+  }
   EXPECT_EQ(snapshots.back().size(), 3u);
+  EXPECT_THAT(aggregateMembers(), ElementsAre(kSpeakers, kTV));
 }
 
 TEST_F(RouterSupervisionTest, NotificationsWithinTheDebounceLeadToOneRebuild) {
@@ -164,16 +137,6 @@ TEST_F(RouterSupervisionTest, MirrorModeFollowsTheDefaultOutput) {
   EXPECT_TRUE(logs.contains(LogLevel::info,
                             "Broadcast rebuild (default output changed), mode=mirror: MacBook Pro "
                             "Speakers, Studio Interface"));
-}
-
-TEST_F(RouterSupervisionTest, SyncedModeIgnoresADefaultOutputChange) {
-  startBoth();
-  takeEvents();
-  const std::size_t lists = snapshots.size();
-  system().setDefaultOutput(kTV);
-  advance(2);
-  EXPECT_THAT(takeEvents(), IsEmpty());
-  ASSERT_EQ(snapshots.size(), lists + 1) << "the list changed: the default moved";
 }
 
 // ---- The limit on automatic rebuilds -------------------------------------------------------
@@ -207,9 +170,6 @@ TEST_F(RebuildLimitTest, EightChangesWithinAMinuteAreFollowedTheNinthStopsTheBro
   change();  // the interface goes a fifth time
   const std::string message = AudioRouter::kDevicesKeptChanging;
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::failed(message))));
-  EXPECT_EQ(message,
-            "Devices kept changing, so sharing was stopped. Start again when they've settled.");
-  EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
   EXPECT_FALSE(router->isRunning());
   expectNothingLeft();
 }
@@ -270,7 +230,7 @@ TEST_F(RouterSupervisionTest, BlockedCaptureIsConcludedAfterTwoStalls) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].event, EngineEvent::rebuilding());
   EXPECT_NEAR(events[0].time - started, 10.0, 1e-9);
-  EXPECT_THAT(watchdogLines(),
+  EXPECT_THAT(logs.startingWith("Watchdog: "),
               ElementsAre("Watchdog: IOProc stalled (heartbeat 0, aggregate running=0, devices: "
                           "Living Room TV 48000 Hz)",
                           "Watchdog: rebuilding in 2 s (try 1)"));
@@ -297,15 +257,7 @@ TEST_F(RouterSupervisionTest, ACallbackThatNeverRunsOnARunningDeviceGetsThreeRes
   system().setIODriver(sim::IODriver::manual);
   start(configFor({kTV}));
   advance(60);
-  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                        EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                        EngineEvent::started({kTV}),
-                                        EngineEvent::stopped(StopReason::captureBlocked())));
-  EXPECT_THAT(
-      logs.startingWith("Watchdog: rebuilding"),
-      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
-                  "Watchdog: rebuilding in 6 s (try 3)"));
+  expectThreeRestartsThen(takeEvents(), EngineEvent::stopped(StopReason::captureBlocked()));
   EXPECT_EQ(logs.startingWith("Watchdog: IOProc stalled (heartbeat 0, aggregate running=1").size(),
             4u);
 }
@@ -321,23 +273,13 @@ TEST_F(RouterSupervisionTest, AHeartbeatThatStopsIsRestartedThreeTimesThenGivenU
   for (const auto& timed : events)
     kinds.push_back(timed.event);
   const std::string message = AudioRouter::kAudioStoppedMessage;
-  EXPECT_THAT(kinds, ElementsAre(EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                 EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                 EngineEvent::started({kTV}), EngineEvent::rebuilding(),
-                                 EngineEvent::started({kTV}),
-                                 EngineEvent::stopped(StopReason::failed(message))));
-  EXPECT_EQ(message, "Audio stopped and could not be restarted");
+  expectThreeRestartsThen(kinds, EngineEvent::stopped(StopReason::failed(message)));
   // A heartbeat that ran before counts as stalled once it has not moved for
   // more than 3 s, counted from the first tick that saw it unchanged (one or
   // two ticks after the callback's last cycle).
   ASSERT_GE(events.size(), 2u);
   EXPECT_GE(events[1].time - frozen, 4.0 - 1e-9);
   EXPECT_LE(events[1].time - frozen, 6.0 + 1e-9);
-  EXPECT_THAT(
-      logs.startingWith("Watchdog: rebuilding"),
-      ElementsAre("Watchdog: rebuilding in 2 s (try 1)", "Watchdog: rebuilding in 4 s (try 2)",
-                  "Watchdog: rebuilding in 6 s (try 3)"));
-  EXPECT_TRUE(logs.contains(LogLevel::error, "Broadcast failed: " + message));
   expectNothingLeft();
 }
 
@@ -394,17 +336,13 @@ TEST_F(RouterSupervisionTest, LongSilenceIsReportedOnceAndClearedWhenSoundReturn
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::captureSilent(false)));
   advance(5);
   EXPECT_THAT(takeEvents(), IsEmpty());
-}
-
-TEST_F(RouterSupervisionTest, EndingASilentBroadcastClearsTheSilenceReport) {
+  // Ending a silent broadcast clears the report first.
   system().setSystemMix(sim::SignalSource::silence());
-  start(configFor({kTV}));
-  advance(31.5);
+  advance(31);
   stop();
-  EXPECT_THAT(
-      takeEvents(),
-      ElementsAre(EngineEvent::started({kTV}), EngineEvent::captureSilent(true),
-                  EngineEvent::captureSilent(false), EngineEvent::stopped(StopReason::user())));
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::captureSilent(true), EngineEvent::captureSilent(false),
+                          EngineEvent::stopped(StopReason::user())));
 }
 
 // ---- The sound server going away ------------------------------------------------------------
@@ -451,17 +389,6 @@ TEST_F(RouterSupervisionTest, LossOfTheSoundServerWhileIdleOrPendingARestart) {
 
 // ---- Sleep and wake -----------------------------------------------------------------------------
 
-TEST_F(RouterSupervisionTest, SleepAndWakeWhileIdleDoNothing) {
-  router->systemWillSleep();
-  advance(5);
-  router->systemDidWake();
-  advance(5);
-  EXPECT_THAT(takeEvents(), IsEmpty());
-  EXPECT_THAT(aggregates(), IsEmpty());
-  EXPECT_TRUE(logs.startingWith("Sleep:").empty());
-  EXPECT_TRUE(logs.startingWith("Wake:").empty());
-}
-
 TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterWake) {
   startBoth();
   takeEvents();
@@ -480,13 +407,18 @@ TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterW
   EXPECT_THAT(takeEvents(), IsEmpty());
   advance(0.5);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kSpeakers})));
-  EXPECT_THAT(
-      messagesFrom("Wake: "),
-      ::testing::IsSupersetOf({"Wake: restarting broadcast",
-                               "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
+  EXPECT_THAT(logs.messages(), ::testing::IsSupersetOf(
+                                   {"Wake: restarting broadcast",
+                                    "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
 }
 
-TEST_F(RouterSupervisionTest, AStopDuringSleepMeansNoRestartAfterWake) {
+// Nothing is wanted after a stop during sleep, nor when idle: no restart.
+TEST_F(RouterSupervisionTest, NoRestartAfterWakeWhenIdleOrStoppedDuringSleep) {
+  router->systemWillSleep();
+  router->systemDidWake();
+  advance(5);
+  EXPECT_THAT(takeEvents(), IsEmpty());
+  EXPECT_TRUE(logs.startingWith("Sleep:").empty());
   startBoth();
   takeEvents();
   router->systemWillSleep();

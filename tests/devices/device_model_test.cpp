@@ -84,13 +84,6 @@ TEST(AdmissionTest, ListsOnlyUsableOutputDevices) {
   EXPECT_FALSE(isAdmitted("uid", 2, false, true, Transport::virtual_));
 }
 
-TEST(SupportStatusTest, OnlyAirPlayIsUnsupported) {
-  for (Transport t : kAllTransports) {
-    EXPECT_EQ(supportStatusFor(t), t == Transport::airPlay ? SupportStatus::airPlayUnsupported
-                                                           : SupportStatus::supported);
-  }
-}
-
 TEST(AvailableRatesTest, IntersectsRangesWithTheStandardRates) {
   EXPECT_EQ(standardRatesIn({{44100, 48000}, {96000, 96000}}),
             (std::vector<double>{44100, 48000, 96000}));

@@ -38,7 +38,6 @@ TEST_F(BroadcastSessionTest, BuildsOnePrivateAggregateClockedByTheSteadiestDevic
   EXPECT_TRUE(std::regex_match(uid, std::regex("app\\.choralink\\.agg\\.[0-9A-F]{8}-[0-9A-F]{4}-"
                                                "[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
       << uid;
-  EXPECT_EQ(session.aggregateUID(), uid);
   const nlohmann::json expected = {{"name", "Choralink"},
                                    {"uid", uid},
                                    {"private", 1},
@@ -55,14 +54,9 @@ TEST_F(BroadcastSessionTest, BuildsOnePrivateAggregateClockedByTheSteadiestDevic
 
   EXPECT_EQ(session.rate(), 48000);
   EXPECT_EQ(session.maxDelayFrames(), 48000);
-  EXPECT_TRUE(session.skipped().empty());
-  EXPECT_TRUE(session.restoreRates().empty());
   EXPECT_EQ(session.slots(), (std::vector<SlotInfo>{{presets::kTVUID, 0, tv},
                                                     {presets::kSpeakersUID, 1, speakers},
                                                     {presets::kUSBInterfaceUID, 2, usb}}));
-  cl_slot_info usbSlot{};
-  ASSERT_EQ(cl_render_get_slot_info(session.render(), 2, &usbSlot), 1);
-  EXPECT_EQ(usbSlot.channel_count, 4);
 
   // The joins took as long as the slowest device (0.15 s) on the queue's clock.
   EXPECT_GE(clock.now(), 0.15);
@@ -87,7 +81,6 @@ TEST_F(BroadcastSessionTest, BuildsOnePrivateAggregateClockedByTheSteadiestDevic
   session.teardown();
   EXPECT_TRUE(session.isTornDown());
   EXPECT_EQ(session.render(), nullptr);
-  EXPECT_EQ(session.procID(), std::nullopt);
   expectNothingLeft();
   EXPECT_FALSE(sim.systemOutputMuted());
 }
@@ -168,37 +161,33 @@ TEST_F(BroadcastSessionTest, RateFromAnEarlierUncleanRunStaysInTheJournal) {
   EXPECT_FALSE(fs::exists(journal));
 }
 
-TEST_F(BroadcastSessionTest, DeviceWithoutTheRateKeepsItsOwnAndStillJoins) {
-  const auto airPods = plug(presets::airPods());  // 44.1 kHz only
-  const auto speakers = plug(presets::builtInSpeakers());
-  BroadcastSession session(environment(), {airPods, speakers}, false);
-
-  EXPECT_EQ(rateOf(airPods.uid), 44100);
-  EXPECT_TRUE(logs.contains(
-      LogLevel::warn, "AirPods Pro does not support 48000 Hz; relying on aggregate resampling"));
-  EXPECT_FALSE(fs::exists(journal));
-  ASSERT_EQ(session.slots().size(), 2u);
-  EXPECT_EQ(session.slots()[0].uid, airPods.uid);
-  session.teardown();
-}
-
-TEST_F(BroadcastSessionTest, RefusedRateChangeIsForgottenAndTheDeviceIsResampled) {
-  const auto headset = plug(headsetAt44k());
-  const auto speakers = plug(presets::builtInSpeakers());
+// A device that cannot run at the broadcast's rate, or refuses the change,
+// keeps its own rate and still plays, resampled; a refused change leaves the
+// journal as it was.
+TEST_F(BroadcastSessionTest, ADeviceThatKeepsItsRateIsResampledAndNotJournalled) {
   RateJournal::save({{"Gone-Device", 96000}}, journal);
+  const auto speakers = plug(presets::builtInSpeakers());
+  const auto airPods = plug(presets::airPods());  // 44.1 kHz only
+  const auto headset = plug(headsetAt44k());
   sim.failProperty({headset.objectID, kPropNominalSampleRate, std::nullopt, sim::Access::write,
                     kStatusUnspecified, sim::kAlways});
-
-  BroadcastSession session(environment(), {headset, speakers}, false);
-
-  EXPECT_EQ(rateOf(headset.uid), 44100);
-  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"Gone-Device", 96000}}));
-  EXPECT_TRUE(session.restoreRates().empty());
-  EXPECT_TRUE(logs.contains(LogLevel::warn,
-                            "Could not set USB Headset to 48000 Hz: set 'nsrt' (1853059700) "
-                            "failed: 'what' (2003329396); relying on aggregate resampling"));
-  EXPECT_EQ(session.slots().size(), 2u);
-  session.teardown();
+  const struct {
+    AudioDeviceInfo device;
+    std::string warning;
+  } cases[] = {{airPods, "AirPods Pro does not support 48000 Hz; relying on aggregate resampling"},
+               {headset,
+                "Could not set USB Headset to 48000 Hz: set 'nsrt' (1853059700) failed: 'what' "
+                "(2003329396); relying on aggregate resampling"}};
+  for (const auto& c : cases) {
+    BroadcastSession session(environment(), {c.device, speakers}, false);
+    EXPECT_EQ(rateOf(c.device.uid), 44100);
+    EXPECT_TRUE(logs.contains(LogLevel::warn, c.warning));
+    EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"Gone-Device", 96000}}));
+    EXPECT_TRUE(session.restoreRates().empty());
+    ASSERT_EQ(session.slots().size(), 2u);
+    EXPECT_EQ(session.slots()[0].uid, c.device.uid);
+    session.teardown();
+  }
   expectNothingLeft();
 }
 
@@ -218,9 +207,6 @@ TEST_F(BroadcastSessionTest, DeviceThatNeverJoinsIsSkippedWithItsReasonAfterTwoS
   EXPECT_EQ(session.slots()[1].index, 1);
   EXPECT_EQ(session.skipped(),
             (std::vector<SkippedDevice>{{tv.uid, "Living Room TV couldn't join the broadcast"}}));
-  EXPECT_TRUE(logs.contains(LogLevel::info,
-                            "Aggregate 48000 Hz, clock=MacBook Pro Speakers, out=[2, 2, 2], "
-                            "in=[2, 2], tap buffer=1x1"));
   session.teardown();
   expectNothingLeft();
 }
@@ -249,19 +235,7 @@ TEST_F(BroadcastSessionTest, SplitStereoTapIsFoundAsTwoMonoBuffers) {
   session.teardown();
 }
 
-TEST_F(BroadcastSessionTest, TeardownRunsOnce) {
-  const auto speakers = plug(presets::builtInSpeakers());
-  BroadcastSession session(environment(), {speakers}, false);
-  session.teardown();
-  logs.clear();
-  // A second teardown that reached the platform would log these refusals.
-  sim.failOperation(sim::Operation::destroyAggregateDevice, kStatusBadObject);
-  sim.failOperation(sim::Operation::destroyProcessTap, kStatusBadObject);
-  session.teardown();
-  EXPECT_TRUE(logs.lines().empty());
-}
-
-TEST_F(BroadcastSessionTest, TeardownLogsARefusedDestructionAndCarriesOn) {
+TEST_F(BroadcastSessionTest, TeardownLogsARefusedDestructionCarriesOnAndRunsOnce) {
   const auto headset = plug(headsetAt44k());
   BroadcastSession session(environment(), {headset}, false);
   ASSERT_EQ(sim.startDevice(session.aggregateID(), *session.procID()), kStatusOK);
@@ -278,6 +252,12 @@ TEST_F(BroadcastSessionTest, TeardownLogsARefusedDestructionAndCarriesOn) {
   EXPECT_FALSE(fs::exists(journal));
   sim.stepIO(0.05);  // the IO was stopped: the freed render state is not entered
   EXPECT_EQ(sim.destroyAggregateDevice(session.aggregateID()), kStatusOK);
+
+  // It runs once: a second teardown reaching the platform would log refusals.
+  logs.clear();
+  sim.failOperation(sim::Operation::destroyProcessTap, kStatusBadObject);
+  session.teardown();
+  EXPECT_TRUE(logs.lines().empty());
 }
 
 TEST_F(BroadcastSessionTest, RenderStateOutlivesATeardownThatCouldNotStopTheIO) {
@@ -307,7 +287,7 @@ TEST_F(BroadcastSessionTest, RenderStateOutlivesATeardownThatCouldNotStopTheIO) 
 
 TEST_F(BroadcastSessionTest, LeftoverAggregatesOfOursAreDestroyedAndOthersLeftAlone) {
   const auto speakers = plug(presets::builtInSpeakers());
-  plug(presets::userAggregate());
+  sim.addDevice(presets::userAggregate());
   leaveAggregate("app.choralink.agg.11111111-2222-3333-4444-555555555555");
   const AudioObjectID foreign = leaveAggregate("com.example.agg.1");
   const AudioObjectID lookalike = leaveAggregate("app.choralink.aggregate");

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/control/device_catalog.h"
 #include "engine/devices/audio_device_info.h"
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/graph/broadcast_session.h"
@@ -25,24 +26,37 @@
 
 namespace choralink::test {
 
-// The engine's record of a simulated device, as the catalog builds it from
-// the device's properties.
-inline AudioDeviceInfo describe(const sim::SimAudioSystem& system, std::string_view uid) {
-  const auto spec = system.device(uid);
+// The engine's record of a simulated device, as the catalog reads it.
+inline AudioDeviceInfo describe(sim::SimAudioSystem& system, std::string_view uid) {
   const auto id = system.deviceID(uid);
-  if (!spec || !id) throw std::invalid_argument("no such simulated device");
-  AudioDeviceInfo info;
-  info.uid = spec->uid;
-  info.objectID = *id;
-  info.name = spec->name.value_or("");
-  info.transport = transportFromCode(spec->transport);
-  info.outputChannels = static_cast<int>(spec->outputChannels());
-  info.nominalRate = spec->nominalRate;
-  info.availableRates = standardRatesIn(spec->rateRanges());
-  info.isDefaultOutput = system.defaultOutputUID() == spec->uid;
-  info.latencyFrames = static_cast<int>(spec->reportedOutputLatencyFrames());
-  info.stereoPair = stereoPairFor(spec->preferredStereo, info.outputChannels);
-  return info;
+  const auto info = id ? DeviceCatalog::describe(system, *id, kUnknownObject, false) : std::nullopt;
+  if (!info) throw std::invalid_argument("no such listed device");
+  return *info;
+}
+
+// An aggregate device as a session of ours builds it (on the built-in
+// speakers), left behind by a run that ended without its teardown.
+inline AudioObjectID leaveAggregate(sim::SimAudioSystem& system, const std::string& uid) {
+  const AggregateDescription description = {
+      {"name", "Choralink"},
+      {"uid", uid},
+      {"private", 1},
+      {"stacked", 0},
+      {"master", sim::presets::kSpeakersUID},
+      {"subdevices", {{{"uid", sim::presets::kSpeakersUID}, {"drift", 0}}}},
+      {"taps", nlohmann::json::array()},
+      {"tapautostart", 1}};
+  AudioObjectID id = 0;
+  EXPECT_EQ(system.createAggregateDevice(description, id), kStatusOK);
+  return id;
+}
+
+// Nothing the engine creates is left in the audio system.
+inline void expectNothingLeft(const sim::SimAudioSystem& system) {
+  const sim::ObjectCounts live = system.liveObjects();
+  EXPECT_EQ(live.taps, 0u) << "a process tap was left behind";
+  EXPECT_EQ(live.aggregates, 0u) << "an aggregate device was left behind";
+  EXPECT_EQ(live.ioProcs, 0u) << "an IO procedure was left registered";
 }
 
 class GraphTest : public ::testing::Test {
@@ -74,30 +88,8 @@ class GraphTest : public ::testing::Test {
     return usage ? usage->flags : std::vector<std::uint32_t>{};
   }
 
-  // An aggregate device as a session of ours builds it (on the built-in
-  // speakers), left behind by a run that ended without its teardown.
-  AudioObjectID leaveAggregate(const std::string& uid) {
-    const AggregateDescription description = {
-        {"name", "Choralink"},
-        {"uid", uid},
-        {"private", 1},
-        {"stacked", 0},
-        {"master", sim::presets::kSpeakersUID},
-        {"subdevices", {{{"uid", sim::presets::kSpeakersUID}, {"drift", 0}}}},
-        {"taps", nlohmann::json::array()},
-        {"tapautostart", 1}};
-    AudioObjectID id = 0;
-    EXPECT_EQ(sim.createAggregateDevice(description, id), kStatusOK);
-    return id;
-  }
-
-  // Nothing the engine creates is left in the audio system.
-  void expectNothingLeft() {
-    const sim::ObjectCounts live = sim.liveObjects();
-    EXPECT_EQ(live.taps, 0u) << "a process tap was left behind";
-    EXPECT_EQ(live.aggregates, 0u) << "an aggregate device was left behind";
-    EXPECT_EQ(live.ioProcs, 0u) << "an IO procedure was left registered";
-  }
+  AudioObjectID leaveAggregate(const std::string& uid) { return test::leaveAggregate(sim, uid); }
+  void expectNothingLeft() { test::expectNothingLeft(sim); }
 
   TempFolder folder;
   LogCapture logs{folder.path()};

@@ -14,12 +14,6 @@ using test::TempFolder;
 
 namespace fs = std::filesystem;
 
-// Writes `bytes` to `name` in `dir`; the file.
-fs::path put(const TempFolder& dir, const std::string& name, std::string_view bytes) {
-  test::writeFile(dir / name, bytes);
-  return dir / name;
-}
-
 constexpr std::string_view kHeader = "=== choralink.log (tail) ===\n";
 
 // Sets a file's modification time `age` before a fixed reference moment.
@@ -48,10 +42,10 @@ TEST(FeedbackLogCollect, KeepsTheNewestEndOfALongLog) {
 
 TEST(FeedbackLogLatest, OnlyThisApplicationsReportsCount) {
   TempFolder dir;
-  put(dir, "otherapp-2026-03-01.crash", "x");
-  put(dir, "choralink-notes.txt", "x");
-  put(dir, ".choralink-hidden.crash", "x");
-  put(dir, "choralink.crash.partial", "x");
+  test::writeFile(dir / "otherapp-2026-03-01.crash", "x");
+  test::writeFile(dir / "choralink-notes.txt", "x");
+  test::writeFile(dir / ".choralink-hidden.crash", "x");
+  test::writeFile(dir / "choralink.crash.partial", "x");
   fs::create_directory(dir.path() / "choralink-folder.crash");
   EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path()), std::nullopt);
   EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");
@@ -60,16 +54,16 @@ TEST(FeedbackLogLatest, OnlyThisApplicationsReportsCount) {
 
 TEST(FeedbackLogLatest, PicksTheMostRecentlyModifiedWhateverTheCase) {
   TempFolder dir;
-  age(put(dir, "choralink-a.crash", "a"), std::chrono::hours(3));
-  age(put(dir, "Choralink-b.IPS", "b"), std::chrono::hours(1));
-  age(put(dir, "CHORALINK-c.Crash", "c"), std::chrono::hours(2));
+  age(test::writeFile(dir / "choralink-a.crash", "a"), std::chrono::hours(3));
+  age(test::writeFile(dir / "Choralink-b.IPS", "b"), std::chrono::hours(1));
+  age(test::writeFile(dir / "CHORALINK-c.Crash", "c"), std::chrono::hours(2));
   EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path()), dir.path() / "Choralink-b.IPS");
 }
 
 TEST(FeedbackLogCollect, AppendsTheNewestCrashReportCleaned) {
   TempFolder dir;
-  age(put(dir, "choralink-old.crash", "old report"), std::chrono::hours(2));
-  put(dir, "choralink-new.crash", "Signal: 11\r\n\x1B[1mframe\xFF\u202E\n\n\n\nend");
+  age(test::writeFile(dir / "choralink-old.crash", "old report"), std::chrono::hours(2));
+  test::writeFile(dir / "choralink-new.crash", "Signal: 11\r\n\x1B[1mframe\xFF\u202E\n\n\n\nend");
   EXPECT_EQ(FeedbackLog::collect("log\n", dir.path()),
             std::string(kHeader) + "log\n" +
                 "\n\n=== crash report: choralink-new.crash (tail) ===\n" +
@@ -82,7 +76,7 @@ TEST(FeedbackLogCollect, TheCrashReportGetsWhatRoomIsLeft) {
   while (report.size() < 100000)
     report += "frame 0x0000 in something\n";
   report += "END";
-  put(dir, "choralink-big.crash", report);
+  test::writeFile(dir / "choralink-big.crash", report);
   const std::string log(40000, 'L');
 
   const std::string attachment = FeedbackLog::collect(log, dir.path());
@@ -97,7 +91,7 @@ TEST(FeedbackLogCollect, UnreadableReportsAreLeftOut) {
   // /proc/self/mem is a regular file whose first page cannot be read (EIO),
   // even by a privileged user.
   TempFolder dir;
-  age(put(dir, "choralink-old.crash", "older report"), std::chrono::hours(1));
+  age(test::writeFile(dir / "choralink-old.crash", "older report"), std::chrono::hours(1));
   fs::create_symlink("/proc/self/mem", dir.path() / "choralink-mem.crash");
   EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");
 }

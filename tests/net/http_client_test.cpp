@@ -65,8 +65,6 @@ TEST(HTTPClientAllowed, RefusedURLsFailWithoutSending) {
             HTTPError::hostNotAllowed(kServiceHost));
   EXPECT_EQ(errorOf([&] { client->postJSON(server.url(kForeignHost, "/"), "{}", kLimit); }),
             HTTPError::hostNotAllowed(kForeignHost));
-  EXPECT_EQ(errorOf([&] { client->postJSON("not a url", "{}", kLimit); }),
-            HTTPError::hostNotAllowed("not a url"));
   EXPECT_EQ(server.connections(), 0);
 }
 
@@ -158,54 +156,44 @@ TEST(HTTPClientRedirect, AnEndlessChainFails) {
   EXPECT_EQ(server.requests().size(), 1u + CurlHTTPClient::maxRedirects);
 }
 
-TEST(HTTPClientFailure, AServerThatNeverAnswersRunsIntoTheLimit) {
-  HttpsTestServer server([](const Request&) { return Reply::never(); });
-  auto client = testing::loopbackClient(server);
-  const auto start = std::chrono::steady_clock::now();
-  const auto error = errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", 0.3); });
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->kind(), HTTPError::Kind::network);
-  EXPECT_THAT(error->what(), HasSubstr("timed out"));
-  EXPECT_EQ(server.requests().size(), 1u);  // the request did arrive
-  EXPECT_LT(elapsed, std::chrono::seconds(5));
-}
-
-TEST(HTTPClientFailure, AnUntrustedCertificateIsATransportFailure) {
-  HttpsTestServer server([](const Request&) { return Reply{200, "{}"}; });
-  auto client = testing::loopbackClient(server, /*trustTestCertificate=*/false);
-  const auto error =
-      errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", kLimit); });
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->kind(), HTTPError::Kind::network);
-  EXPECT_THAT(error->what(), HasSubstr("certificate"));
-  EXPECT_TRUE(server.requests().empty());
-}
-
-TEST(HTTPClientFailure, AnOversizedAnswerIsRefused) {
-  HttpsTestServer server([](const Request&) {
-    return Reply{200, std::string(CurlHTTPClient::maxResponseBytes + 1, 'x')};
-  });
-  auto client = testing::loopbackClient(server);
-  EXPECT_EQ(errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", kLimit); }),
-            HTTPError::network("Response too large"));
+// A server that never answers runs into the limit (the request did arrive);
+// an untrusted certificate fails before any request; an answer over the size
+// limit is refused.
+TEST(HTTPClientFailure, SilenceAnUntrustedCertificateOrAnOversizedAnswerFail) {
+  const struct {
+    Reply reply;
+    bool trusted;
+    double limit;
+    const char* says;
+    std::size_t requests;
+  } cases[] = {{Reply::never(), true, 0.3, "timed out", 1},
+               {Reply{}, false, kLimit, "certificate", 0},
+               {Reply{200, std::string(CurlHTTPClient::maxResponseBytes + 1, 'x')}, true, kLimit,
+                "Response too large", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    HttpsTestServer server([&](const Request&) { return c.reply; });
+    auto client = testing::loopbackClient(server, c.trusted);
+    const auto start = std::chrono::steady_clock::now();
+    const auto error =
+        errorOf([&] { client->postJSON(server.url(kServiceHost, "/"), "{}", c.limit); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), HTTPError::Kind::network);
+    EXPECT_THAT(error->what(), HasSubstr(c.says));
+    EXPECT_EQ(server.requests().size(), c.requests);
+  }
 }
 
 TEST(HTTPClientFailure, NobodyListeningIsATransportFailure) {
-  int port = 0;
+  std::shared_ptr<CurlHTTPClient> client;
+  std::string url;
   {
     HttpsTestServer closed([](const Request&) { return Reply{}; });
-    port = closed.port();
+    client = testing::loopbackClient(closed);
+    url = closed.url(kServiceHost, "/");
   }
-  CurlHTTPClient::Transport transport;
-  transport.pinnedAddresses = {std::string(kServiceHost) + ":" + std::to_string(port) +
-                               ":127.0.0.1"};
-  transport.direct = true;
-  CurlHTTPClient client({kServiceHost}, transport);
-  const auto error = errorOf([&] {
-    client.postJSON("https://" + std::string(kServiceHost) + ":" + std::to_string(port) + "/", "{}",
-                    kLimit);
-  });
+  const auto error = errorOf([&] { client->postJSON(url, "{}", kLimit); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->kind(), HTTPError::Kind::network);
   EXPECT_FALSE(error->payload().empty());

@@ -75,26 +75,19 @@ TEST(RenderCreate, ClampsChannelCountsAndStartsSlotsAtUnityEnabledSilent) {
 TEST(RenderControls, ClampGainDelayAndEnable) {
   RenderPtr r = makeRender({interleavedLayout(0)}, 1000);
   cl_render* h = r.get();
-  cl_render_set_gain(h, 0, 1.5f);
-  EXPECT_EQ(slotOf(h, 0).gain_target, 1.0f);
-  cl_render_set_gain(h, 0, -0.2f);
-  EXPECT_EQ(slotOf(h, 0).gain_target, 0.0f);
-  cl_render_set_gain(h, 0, 0.25f);
-  EXPECT_EQ(slotOf(h, 0).gain_target, 0.25f);
-  cl_render_set_gain(h, 0, std::numeric_limits<float>::quiet_NaN());
-  EXPECT_EQ(slotOf(h, 0).gain_target, 0.0f);
-
-  cl_render_set_delay_frames(h, 0, 5000);
-  EXPECT_EQ(slotOf(h, 0).delay_target, 1000);
-  cl_render_set_delay_frames(h, 0, -7);
-  EXPECT_EQ(slotOf(h, 0).delay_target, 0);
-  cl_render_set_delay_frames(h, 0, 321);
-  EXPECT_EQ(slotOf(h, 0).delay_target, 321);
-
-  cl_render_set_enabled(h, 0, 0);
-  EXPECT_EQ(slotOf(h, 0).enabled, 0);
-  cl_render_set_enabled(h, 0, 42);
-  EXPECT_EQ(slotOf(h, 0).enabled, 1);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (auto [gain, stored] : {std::pair{1.5f, 1.0f}, {-0.2f, 0.0f}, {0.25f, 0.25f}, {nan, 0.0f}}) {
+    cl_render_set_gain(h, 0, gain);
+    EXPECT_EQ(slotOf(h, 0).gain_target, stored) << gain;
+  }
+  for (auto [delay, stored] : {std::pair{5000, 1000}, {-7, 0}, {321, 321}}) {
+    cl_render_set_delay_frames(h, 0, delay);
+    EXPECT_EQ(slotOf(h, 0).delay_target, stored) << delay;
+  }
+  for (auto [enabled, stored] : {std::pair{0, 0}, {42, 1}}) {
+    cl_render_set_enabled(h, 0, enabled);
+    EXPECT_EQ(slotOf(h, 0).enabled, stored) << enabled;
+  }
 }
 
 TEST(RenderControls, IgnoreSlotsOutOfRangeAndNullStates) {

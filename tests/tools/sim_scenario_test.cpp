@@ -56,16 +56,6 @@ TEST(SimScenarioTest, AnOffsetDelaysItsDeviceByExactlyThatMuch) {
   EXPECT_EQ(deviceOf(report.tone, "hdmi").totalFrames, 6400 + 960);
 }
 
-TEST(SimScenarioTest, MirrorModeLeavesTheDefaultOutputOutAndKeepsTheRestTogether) {
-  Options options;
-  options.mode = BroadcastMode::mirror;
-  const Report report = run(options);
-  EXPECT_FALSE(deviceOf(report.tone, "builtin").playing);
-  EXPECT_TRUE(deviceOf(report.tone, "usb").playing);
-  ASSERT_TRUE(report.tone.firstClickSpreadFrames);
-  EXPECT_LE(*report.tone.widestSpreadFrames, 1.0);
-}
-
 TEST(SimScenarioTest, AfterAnUnplugTheOthersPlayAgainInStep) {
   Options options;
   options.unplug = "usb";
