@@ -212,6 +212,13 @@ TEST(IoProc, ChannelsOutsideTheListOrBufferAreSkippedWithoutWritingPastIt) {
   EXPECT_EQ(out.samples(1)[7 + 2 * 60], 0.25f);
   EXPECT_EQ(out.at(1, 0, 0), 0.25f);
   EXPECT_GT(cl_render_take_peak(r.get(), 2), 0.0f) << "a slot writing nothing still meters";
+
+  // A capture shorter than the output buffers: nothing is written past its frames.
+  BufferList shortIn({2}, 32);
+  shortIn.fill(0.25f);
+  runCycle(r.get(), shortIn, out);
+  EXPECT_EQ(out.at(1, 31, 0), 0.25f);
+  EXPECT_EQ(out.at(1, 32, 0), 0.0f);
 }
 
 TEST(IoProc, TwoSlotsOnOneChannelLaterSlotWins) {
