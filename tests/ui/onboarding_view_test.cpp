@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
@@ -16,7 +15,9 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-TEST_F(UiTest, OnboardingSheetEndsOnlyThroughItsButtonsAndStartsSharingOnThePickedSpeakers) {
+// The flow's steps and buttons are the flow's suite, a run end to end the
+// binary's autopilot; the sheet's own part is below.
+TEST_F(UiTest, OnboardingSheetEndsOnlyThroughItsButtonsAndOffersNoSwitchForAnUnsupportedDevice) {
   AppSettings firstRun = settingsWith({"spk"});
   firstRun.onboardingDone = false;
   firstRun.devices.at("spk").enabled = false;
@@ -40,20 +41,12 @@ TEST_F(UiTest, OnboardingSheetEndsOnlyThroughItsButtonsAndStartsSharingOnThePick
   };
   press();  // welcome → capture
   press();  // the check
-  EXPECT_TRUE(sheet->listening()->isVisible());
   ASSERT_TRUE(clock.runUntil([&] { return !sheet->flow().checking(); }, 10.0));
-  settle();
-  EXPECT_EQ(sheet->captureTitle()->text(), u"Sound is flowing"_s);
-  press();                                                       // capture → speakers
-  EXPECT_EQ(named<ui::ToggleSwitch>(u"Den"_s, sheet), nullptr);  // unsupported: no switch
-  named<ui::ToggleSwitch>(u"TV"_s, sheet)->click();
-  settle();
-  EXPECT_EQ(sheet->primaryButton()->text(), u"Start Sharing"_s);
-  press();
-  settle();
+  press();  // capture → speakers
+  EXPECT_NE(named<ui::ToggleSwitch>(u"TV"_s, sheet), nullptr);
+  EXPECT_EQ(named<ui::ToggleSwitch>(u"Den"_s, sheet), nullptr);
+  press();  // "Done"
   EXPECT_EQ(controller.view(), nullptr);
-  ASSERT_EQ(router->starts.size(), 1u);
-  EXPECT_EQ(router->starts[0].devices.at(0).uid, "tv");
 }
 
 }  // namespace

@@ -24,10 +24,7 @@ TEST_F(UiTest, SettingsWindowIsOneWindowOfThreeTabsAndTestSyncWaitsForARunningBr
   settle();
   EXPECT_TRUE(settings.isVisible());
   EXPECT_EQ(settings.width(), ui::SettingsView::kWidth);
-  QTabWidget& tabs = *settings.view()->tabs();
-  ASSERT_EQ(tabs.count(), 3);
-  EXPECT_EQ(QStringList({tabs.tabText(0), tabs.tabText(1), tabs.tabText(2)}),
-            QStringList({u"General"_s, u"Sync"_s, u"About"_s}));
+  EXPECT_EQ(settings.view()->tabs()->count(), 3);
 
   // Which states allow a sync test is the view rules' table; the pane follows it.
   ui::SyncPane& sync = *settings.view()->sync();
