@@ -252,6 +252,15 @@ TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {
   setDefault(kUsb);
   const SavedDefaultOutput before = saveDefaultOutput(graph());
   AudioObjectID tap = 0;
+  // An unmuted tap (a mirror) leaves the default output alone and makes no node of ours.
+  TapDescription mirror = mutedTap();
+  mirror.muteBehavior = TapMuteBehavior::unmuted;
+  ASSERT_EQ(sys().createProcessTap(mirror, tap), kStatusOK);
+  EXPECT_EQ(graph().defaultSinkName(), kUsb);
+  EXPECT_FALSE(graph().nodeByName("Choralink").has_value());
+  EXPECT_FALSE(std::filesystem::exists(journalPath())) << "nothing to restore";
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+
   ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
   EXPECT_NE(tap, 0u);
   EXPECT_EQ(HAL::getString(sys(), tap, kPropTapUID), "3F2504E0-4F89-11D3-9A0C-0305E82C3301");
