@@ -43,10 +43,7 @@ TEST(SignalSourceTest, ClickTrainRepeatsAndCanStopAfterACount) {
   EXPECT_EQ(at, (std::vector<int>{0, 10}));
 }
 
-TEST(SignalSourceTest, SilenceSineAndCustomSourcesAreFunctionsOfTime) {
-  for (float v : render(SignalSource::silence(), 3.0, 48000, 64))
-    EXPECT_EQ(v, 0.0f);
-  EXPECT_TRUE(SignalSource().isSilence());
+TEST(SignalSourceTest, SineAndCustomSourcesAreFunctionsOfTime) {
   const auto sine = render(SignalSource::sine(1000, 0.5f), 0.25 / 1000, 48000, 1);  // 1/4 period
   EXPECT_NEAR(sine[0], 0.5f, 1e-4);
   EXPECT_EQ(sine[0], sine[1]);

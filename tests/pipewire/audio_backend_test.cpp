@@ -39,22 +39,19 @@ const std::set<std::string> kStandardMachine{sim::presets::kSpeakersUID, sim::pr
                                              sim::presets::kTVUID, sim::presets::kAirPlayUID,
                                              sim::presets::kMicrophoneUID};
 
+// Unset, "pipewire" and "sim" are the selection table's; an empty value is
+// unset, anything else an error naming it.
 TEST(AudioBackendRequest, OnlyPipewireAndSimNameABackend) {
-  EXPECT_EQ(parseAudioBackendRequest(nullptr), AudioBackendRequest::automatic);
   EXPECT_EQ(parseAudioBackendRequest(""), AudioBackendRequest::automatic);
-  EXPECT_EQ(parseAudioBackendRequest("pipewire"), AudioBackendRequest::pipewire);
-  EXPECT_EQ(parseAudioBackendRequest("sim"), AudioBackendRequest::simulated);
   for (const char* bad : {"PipeWire", "sim ", "simulated", "alsa", "auto"}) {
     SCOPED_TRACE(bad);
+    const std::string says = std::string("CHORALINK_AUDIO_BACKEND is \"") + bad +
+                             "\"; it must be \"pipewire\" or \"sim\"";
     try {
       parseAudioBackendRequest(bad);
       ADD_FAILURE() << "accepted";
     } catch (const AudioBackendError& e) {
-      const std::string text = e.what();
-      EXPECT_NE(text.find(std::string("CHORALINK_AUDIO_BACKEND is \"") + bad + "\""),
-                std::string::npos)
-          << text;
-      EXPECT_NE(text.find("must be \"pipewire\" or \"sim\""), std::string::npos) << text;
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
     }
   }
 }
