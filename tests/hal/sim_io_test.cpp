@@ -92,7 +92,6 @@ TEST_F(SimIOTest, EachDeviceIsHeardAfterItsOwnLatency) {
   EXPECT_EQ(speakers->findOnset(kThreshold), 4800 + 676);
   EXPECT_EQ(tv->findOnset(kThreshold), 4800 + 1600 + 2400);
   EXPECT_EQ(usb->findOnset(kThreshold), 4800 + 328);
-  EXPECT_EQ(usb->channels(), 4u);
   EXPECT_EQ(usb->findOnset(kThreshold, 0, 3u), 4800 + 328) << "every channel of the device plays";
   // The earbuds run at 44.1 kHz: the aggregate resamples them.
   EXPECT_EQ(pods->rate(), 44100);
