@@ -27,13 +27,6 @@ std::set<std::string> deviceUIDs(AudioSystem& system) {
   return uids;
 }
 
-std::unique_ptr<AudioBackend> open(const char* request, const std::string& remote) {
-  AudioBackendOptions options;
-  options.request = request;
-  options.pipewireRemote = remote;
-  return openAudioBackend(options);
-}
-
 // The standard machine and the microphone of its room.
 const std::set<std::string> kStandardMachine{sim::presets::kSpeakersUID, sim::presets::kAirPodsUID,
                                              sim::presets::kTVUID, sim::presets::kAirPlayUID,
@@ -94,10 +87,13 @@ TEST(AudioBackendSelection, TheVariableDecidesWhenNoRequestIsGiven) {
 using AudioBackendOnDaemonTest = PipeWireTest;
 
 TEST_F(AudioBackendOnDaemonTest, AnsweringDaemonIsChosenUnlessTheSimulationIsForced) {
+  AudioBackendOptions options;
+  options.pipewireRemote = daemon_->socketPath();
   for (const char* request : {"", "pipewire", "sim"}) {
     SCOPED_TRACE(request);
     const bool forced = std::string(request) == "sim";
-    const auto backend = open(request, daemon_->socketPath());
+    options.request = request;
+    const auto backend = openAudioBackend(options);
     ASSERT_NE(backend, nullptr);
     EXPECT_EQ(backend->kind(), forced ? AudioBackendKind::simulated : AudioBackendKind::pipewire);
     EXPECT_EQ(backend->note(), forced ? kSimulatedForcedNote : "");

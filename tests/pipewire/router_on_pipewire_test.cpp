@@ -205,10 +205,8 @@ TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
 
   const size_t from = events_.all().size();
   sink.reset();
-  ASSERT_TRUE(events_.waitFor([&](const std::vector<EngineEvent>& events) {
-    return EventLog::indexOf(events, EngineEvent::Kind::started, from) >= 0;
-  })) << "no rebuild after the unplug: "
-      << ::testing::PrintToString(events_.all()) << "\n"
+  ASSERT_TRUE(events_.waitForKind(EngineEvent::Kind::started, from))
+      << "no rebuild after the unplug: " << ::testing::PrintToString(events_.all()) << "\n"
       << ::testing::PrintToString(logs_.messages());
   const auto after = events_.all();
   const std::vector<EngineEvent> expected = {EngineEvent::deviceLost("going_away", "Going Away"),
