@@ -10,13 +10,6 @@ namespace choralink {
 namespace {
 
 // The records' layouts are checked where they are declared, at compile time.
-TEST(AudioRecordsTest, Float32FormatIsPackedInterleaved) {
-  const StreamFormat f = StreamFormat::float32(48000, 2);
-  EXPECT_EQ(f.mFormatID, kFormatLinearPCM);
-  EXPECT_EQ(f.mBytesPerFrame, 8u);
-  EXPECT_EQ(f.mBitsPerChannel, 32u);
-}
-
 TEST(AudioRecordsTest, StreamUsageRoundTripsWithFlagsFromByteTwelve) {
   const auto bytes = encodeStreamUsage(IOProcID{0x1234}, {0, 1});
   ASSERT_EQ(bytes.size(), 20u);

@@ -18,10 +18,7 @@ struct IOProbe {
   std::vector<std::uint32_t> inChannels;
   std::vector<bool> inHasData;
   std::uint32_t outFrames = 0;
-  std::vector<float> captured;  // left side of input buffer `tapBuffer`, all cycles
-  int tapBuffer = -1;
-  bool passThrough = false;
-  bool keepCaptured = true;  // off for long runs
+  int tapBuffer = -1;  // the input buffer passed through, when >= 0
   std::atomic<bool> mustNotRun{false};
   std::atomic<bool> ranWhenItMustNot{false};
 
@@ -55,11 +52,6 @@ struct IOProbe {
     const auto* samples = static_cast<const float*>(tap.mData);
     const std::uint32_t stride = tap.mNumberChannels;
     const std::uint32_t frames = tap.mDataByteSize / (4 * stride);
-    if (self->keepCaptured) {
-      for (std::uint32_t f = 0; f < frames; ++f)
-        self->captured.push_back(samples[f * stride]);
-    }
-    if (!self->passThrough) return 0;
     for (std::uint32_t b = 0; b < out->mNumberBuffers; ++b) {
       auto* dst = static_cast<float*>(outs[b].mData);
       const std::uint32_t c = outs[b].mNumberChannels;

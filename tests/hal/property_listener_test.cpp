@@ -16,6 +16,7 @@ namespace {
 using ::testing::_;
 using ::testing::DoAll;
 using ::testing::Eq;
+using ::testing::Ref;
 using ::testing::Return;
 using ::testing::SaveArg;
 
@@ -27,14 +28,15 @@ class PropertyListenerTest : public ::testing::Test {
 
 TEST_F(PropertyListenerTest, RegistersOnTheQueueAndCallsTheHandlerWithoutArguments) {
   PropertyListenerBlock registered;
-  EXPECT_CALL(system, addPropertyListener(kSystemObject, _, _, _))
+  EXPECT_CALL(system,
+              addPropertyListener(kSystemObject,
+                                  Eq(PropertyAddress{kPropDevices, kScopeGlobal, kElementMain}),
+                                  Ref(queue), _))
       .WillOnce(DoAll(SaveArg<3>(&registered), Return(kStatusOK)));
   int calls = 0;
   PropertyListener listener(system, kSystemObject, kPropDevices, kScopeGlobal, queue,
                             [&] { ++calls; });
   EXPECT_TRUE(listener.active());
-  EXPECT_EQ(listener.addr(), (PropertyAddress{kPropDevices, kScopeGlobal, kElementMain}));
-  EXPECT_EQ(listener.queue(), &queue);
   ASSERT_TRUE(registered);
   EXPECT_EQ(registered, listener.block());
   (*registered)(kSystemObject, {listener.addr()});

@@ -1,9 +1,9 @@
 // IO on the simulated system: cycles at the clock device's buffer period,
-// the captured system mix in the tap's stream, stream usage, what each
-// "speaker" plays after its own latency, a clock device's error, stalls,
-// blocked capture, and the clock driver. Sub-devices drifting apart, and the
-// drift compensation that holds them together, are measured end to end by the
-// broadcast graph's sync suite.
+// stream usage, what each "speaker" plays after its own latency (the captured
+// system mix passed through), a clock device's error, stalls, blocked capture,
+// and the clock driver. Sub-devices drifting apart, and the drift compensation
+// that holds them together, are measured end to end by the broadcast graph's
+// sync suite; its session suites count the objects left after a teardown.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -50,27 +50,10 @@ TEST_F(SimIOTest, ProceduresRunOncePerCycleWithTheAggregatesShape) {
   ASSERT_EQ(sim.startDevice(agg, proc), kStatusOK);
   ASSERT_TRUE(sim.stepCycles(agg, 3));
   EXPECT_EQ(probe.calls, 3);
-  EXPECT_EQ(sim.procCycles(agg), 3u);
   EXPECT_EQ(probe.outChannels, (std::vector<std::uint32_t>{2, 2, 2}));
   EXPECT_EQ(probe.inChannels, (std::vector<std::uint32_t>{2, 2}));
   EXPECT_EQ(probe.outFrames, 512u) << "the clock device's buffer size";
   EXPECT_NEAR(sim.ioTime(), 2 * 512 / 48000.0, 1e-6);
-}
-
-TEST_F(SimIOTest, TheTapCarriesTheSystemMixSampleExactly) {
-  IOProbe probe;
-  probe.tapBuffer = 0;  // the speakers have no inputs: the tap is buffer 0
-  IOProcID proc;
-  const AudioObjectID agg = broadcast({{kSpeakersUID, false}}, kSpeakersUID, probe, proc);
-  sim.startDevice(agg, proc);
-  sim.stepIO(1.5);
-  std::vector<std::size_t> clicks;
-  for (std::size_t i = 0; i < probe.captured.size(); ++i) {
-    if (probe.captured[i] >= kThreshold && (i == 0 || probe.captured[i - 1] < kThreshold)) {
-      clicks.push_back(i);
-    }
-  }
-  EXPECT_EQ(clicks, (std::vector<std::size_t>{4800, 52800}));
 }
 
 TEST_F(SimIOTest, StreamUsageSwitchesInputStreamsOffForThatProcedure) {
@@ -94,7 +77,6 @@ TEST_F(SimIOTest, EachDeviceIsHeardAfterItsOwnLatency) {
   sim.modifyDevice(kTVUID, [](DeviceSpec& s) { s.hiddenLatencyFrames = 2400; });
   IOProbe probe;
   probe.tapBuffer = 1;  // after the interface's input stream
-  probe.passThrough = true;
   IOProcID proc;
   const AudioObjectID agg =
       broadcast({{kSpeakersUID, false}, {kTVUID}, {kUSBInterfaceUID}, {kAirPodsUID}}, kSpeakersUID,
@@ -110,7 +92,6 @@ TEST_F(SimIOTest, EachDeviceIsHeardAfterItsOwnLatency) {
   EXPECT_EQ(speakers->findOnset(kThreshold), 4800 + 676);
   EXPECT_EQ(tv->findOnset(kThreshold), 4800 + 1600 + 2400);
   EXPECT_EQ(usb->findOnset(kThreshold), 4800 + 328);
-  EXPECT_EQ(usb->channels(), 4u);
   EXPECT_EQ(usb->findOnset(kThreshold, 0, 3u), 4800 + 328) << "every channel of the device plays";
   // The earbuds run at 44.1 kHz: the aggregate resamples them.
   EXPECT_EQ(pods->rate(), 44100);
@@ -257,25 +238,6 @@ TEST_F(SimIOTest, AClockDeviceWithErrorPacesTheWholeAggregate) {
   sim.stepIO(10000.5 * 480 / 48000.0);
   // A slow clock: 0.05 % fewer cycles than the 10001 a true clock would run.
   EXPECT_EQ(probe.calls, 9996);
-}
-
-TEST_F(SimIOTest, CountsReturnToZeroAfterAFullTeardown) {
-  IOProbe probe;
-  IOProcID proc;
-  const AudioObjectID agg = broadcast({{kSpeakersUID, false}, {kTVUID}}, kSpeakersUID, probe, proc);
-  {
-    PropertyListener alive(sim, machine.tv, kPropDeviceIsAlive, kScopeGlobal, clock, [] {});
-    PropertyListener overload(sim, agg, kPropProcessorOverload, kScopeGlobal, clock, [] {});
-    sim.startDevice(agg, proc);
-    sim.stepIO(0.2);
-    EXPECT_EQ(sim.liveObjects(), (ObjectCounts{1, 1, 1, 2}));
-    sim.stopDevice(agg, proc);
-    sim.destroyIOProcID(agg, proc);
-    sim.destroyAggregateDevice(agg);
-  }
-  for (AudioObjectID tap : sim.tapIDs())
-    sim.destroyProcessTap(tap);
-  EXPECT_EQ(sim.liveObjects(), ObjectCounts{});
 }
 
 }  // namespace

@@ -134,33 +134,14 @@ class CalibrationOnPipeWireTest : public PipeWireTest {
   size_t linksBefore_ = 0;
 };
 
-TEST_F(CalibrationOnPipeWireTest, SourceIsAMicrophoneWhoseCaptureEndsWithIt) {
-  const auto inputs = listInputDevices(*system_);
+// The source is the only microphone and no broadcast target; the room's
+// delays are recovered through it; a source that leaves ends its capture.
+TEST_F(CalibrationOnPipeWireTest, SourceIsTheMicrophoneThatRecoversTheRoomsDelays) {
   const InputDeviceInfo mic{system_->deviceForUID(kMic), kMic, "Room Microphone", 1, 240, 48000};
-  ASSERT_EQ(inputs, std::vector<InputDeviceInfo>{mic}) << "sinks are no microphones";
+  ASSERT_EQ(listInputDevices(*system_), std::vector<InputDeviceInfo>{mic})
+      << "sinks are no microphones";
   for (const AudioDeviceInfo& device : DeviceCatalog::enumerate(*system_, false))
     EXPECT_NE(device.uid, kMic) << "a microphone is no broadcast target";
-
-  // A source that leaves stops the frames; the capture's end takes our node
-  // and links along.
-  MicrophoneCapture capture(*system_, mic, 4 * 48000);
-  ASSERT_TRUE(graph().waitFor([&] { return capture.frames() > 2 * kRoomyQuantum; }, kTimeout));
-  mic_.reset();
-  ASSERT_TRUE(graph().waitFor([&] { return listInputDevices(*system_).empty(); }, kTimeout));
-  const auto frames = capture.frames();
-  const auto cycles = room_.filter->cycles();
-  ASSERT_TRUE(graph().waitFor([&] { return room_.filter->cycles() > cycles + 3; }, kTimeout));
-  EXPECT_EQ(capture.frames(), frames) << "called on after the source left";
-  capture.stop();
-  EXPECT_TRUE(graph().waitFor(
-      [&] {
-        return !graph().nodeByName("choralink.input") &&
-               graph().links().size() == linksBefore_ - 1;  // and the room's into the microphone
-      },
-      kTimeout));
-}
-
-TEST_F(CalibrationOnPipeWireTest, RoomDelaysAreRecoveredAndTheProposalLinesThemUp) {
   BroadcastConfig config;
   for (const auto& [uid, ms] : kInjectedMs)
     config.devices.push_back(DeviceConfig{uid, 1.0f, 0, false});
@@ -201,9 +182,25 @@ TEST_F(CalibrationOnPipeWireTest, RoomDelaysAreRecoveredAndTheProposalLinesThemU
   }
   EXPECT_EQ(result->devices.size(), kInjectedMs.size());
   EXPECT_LE(result->spreadAfterMs, 0.5);
-
   ASSERT_EQ(router_->stop().wait_for(std::chrono::seconds(5)), std::future_status::ready);
   expectGraphAsBefore(linksBefore_, before_);
+
+  // The capture's calls end with the source; its end takes our node and links.
+  MicrophoneCapture capture(*system_, mic, 4 * 48000);
+  ASSERT_TRUE(graph().waitFor([&] { return capture.frames() > 2 * kRoomyQuantum; }, kTimeout));
+  mic_.reset();
+  ASSERT_TRUE(graph().waitFor([&] { return listInputDevices(*system_).empty(); }, kTimeout));
+  const auto frames = capture.frames();
+  const auto cycles = room_.filter->cycles();
+  ASSERT_TRUE(graph().waitFor([&] { return room_.filter->cycles() > cycles + 3; }, kTimeout));
+  EXPECT_EQ(capture.frames(), frames) << "called on after the source left";
+  capture.stop();
+  EXPECT_TRUE(graph().waitFor(
+      [&] {
+        return !graph().nodeByName("choralink.input") &&
+               graph().links().size() == linksBefore_ - 1;  // and the room's into the microphone
+      },
+      kTimeout));
 }
 
 }  // namespace

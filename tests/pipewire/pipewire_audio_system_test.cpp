@@ -130,25 +130,22 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
     uids.insert(HAL::getString(sys(), id, kPropDeviceUID));
   EXPECT_EQ(uids, std::multiset<std::string>(kFakeSinks.begin(), kFakeSinks.end()));
 
+  // Names, alive and not hidden, and the streams and stereo pair of a
+  // surround sink, are read through the router (a lost sink by its name, the
+  // pulse on the HDMI sink's left and right).
   const AudioObjectID bt = device(kBluetooth);
-  EXPECT_EQ(HAL::getString(sys(), bt, kPropName), "Fake Bluetooth (stereo 44.1k)");
   EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropTransportType, kScopeGlobal), kTransportBluetooth);
   EXPECT_EQ(HAL::get<double>(sys(), bt, kPropNominalSampleRate, kScopeGlobal), 44100.0);
   EXPECT_EQ(HAL::getArray<ValueRange>(sys(), bt, kPropAvailableNominalSampleRates, kScopeGlobal),
             (std::vector<ValueRange>{{44100, 44100}}));
   EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropBufferFrameSize, kScopeOutput), 512u);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropDeviceIsAlive, kScopeGlobal, 0u), 1u);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), bt, kPropIsHidden, kScopeGlobal, 1u), 0u);
 
-  const AudioObjectID hdmi = device(kHdmi);
-  EXPECT_EQ(HAL::get<uint32_t>(sys(), hdmi, kPropTransportType, kScopeGlobal), kTransportHDMI);
-  EXPECT_EQ(HAL::streamChannels(sys(), hdmi, kScopeOutput), (std::vector<int>{1, 1, 1, 1, 1, 1}));
-  EXPECT_TRUE(HAL::streamChannels(sys(), hdmi, kScopeInput).empty());
-  EXPECT_EQ(HAL::getArray<uint32_t>(sys(), hdmi, kPropPreferredStereoChannels, kScopeOutput),
-            (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(HAL::get<uint32_t>(sys(), device(kHdmi), kPropTransportType, kScopeGlobal),
+            kTransportHDMI);
 }
 
-TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsSizesAndOtherProcessesAreRefused) {
+// Our own process object is what the router's broadcast excludes from its tap.
+TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
   uint32_t value = 0;
   uint32_t size = sizeof value;
   EXPECT_EQ(sys().getPropertyData(4242, HAL::address(kPropDeviceUID), 0, nullptr, size, &value),
@@ -164,19 +161,6 @@ TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsSizesAndOtherProcessesAre
             kStatusBadPropertySize);
   EXPECT_THROW(HAL::get<uint32_t>(sys(), device(kUsb), kPropLatency, kScopeGlobal), HALError)
       << "device latency lives in the output scope";
-
-  // Only this process has a process object.
-  auto processObject = [&](int32_t pid) {
-    uint32_t id = 99;
-    uint32_t idSize = sizeof id;
-    EXPECT_EQ(sys().getPropertyData(kSystemObject, HAL::address(kPropProcessObjectForPID),
-                                    sizeof pid, &pid, idSize, &id),
-              kStatusOK);
-    return id;
-  };
-  EXPECT_EQ(processObject(static_cast<int32_t>(::getpid())),
-            PipeWireAudioSystem::kOwnProcessObject);
-  EXPECT_EQ(processObject(1), 0u);
 }
 
 TEST_F(PipeWireAudioSystemTest, RateWritesSucceedOnlyForTheRateTheDeviceHas) {
@@ -199,7 +183,6 @@ TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListen
   auto plugged = plugUsbSink("hotplug_sink");
   ASSERT_TRUE(eventually([&] { return device("hotplug_sink") != 0; }));
   const AudioObjectID id = device("hotplug_sink");
-  EXPECT_EQ(devices().size(), kFakeSinks.size() + 1);
   ListenerCount alive;
   ASSERT_EQ(sys().addPropertyListener(id, HAL::address(kPropDeviceIsAlive), queue, alive.block),
             kStatusOK);
@@ -212,7 +195,6 @@ TEST_F(PipeWireAudioSystemTest, PluggedAndUnpluggedSinksReachTheDeviceListListen
   queue.runDue();
   EXPECT_GT(*list.count, before);
   EXPECT_EQ(*alive.count, 1);
-  EXPECT_EQ(devices().size(), kFakeSinks.size());
   uint32_t value = 0;
   uint32_t size = sizeof value;
   EXPECT_EQ(sys().getPropertyData(id, HAL::address(kPropDeviceIsAlive), 0, nullptr, size, &value),
@@ -241,10 +223,6 @@ TEST_F(PipeWireAudioSystemTest, DefaultOutputFollowsTheMetadata) {
   ASSERT_TRUE(eventually([&] { return defaultOutput() == device(kUsb); }));
   queue.runDue();
   EXPECT_EQ(*changes.count, 1);
-  setDefault(kHdmi);
-  ASSERT_TRUE(eventually([&] { return defaultOutput() == device(kHdmi); }));
-  queue.runDue();
-  EXPECT_EQ(*changes.count, 2);
   restoreDefaultOutput(graph(), {});
 }
 
@@ -252,15 +230,17 @@ TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {
   setDefault(kUsb);
   const SavedDefaultOutput before = saveDefaultOutput(graph());
   AudioObjectID tap = 0;
+  // An unmuted tap (a mirror) leaves the default output alone and makes no node of ours.
+  TapDescription mirror = mutedTap();
+  mirror.muteBehavior = TapMuteBehavior::unmuted;
+  ASSERT_EQ(sys().createProcessTap(mirror, tap), kStatusOK);
+  EXPECT_EQ(graph().defaultSinkName(), kUsb);
+  EXPECT_FALSE(graph().nodeByName("Choralink").has_value());
+  EXPECT_FALSE(std::filesystem::exists(journalPath())) << "nothing to restore";
+  ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
+
+  // Its UID and format are what the router's broadcast finds its input by.
   ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
-  EXPECT_NE(tap, 0u);
-  EXPECT_EQ(HAL::getString(sys(), tap, kPropTapUID), "3F2504E0-4F89-11D3-9A0C-0305E82C3301");
-  StreamFormat format;
-  uint32_t size = sizeof format;
-  ASSERT_EQ(sys().getPropertyData(tap, HAL::address(kPropTapFormat), 0, nullptr, size, &format),
-            kStatusOK);
-  EXPECT_EQ(format.mSampleRate, 48000.0);
-  EXPECT_EQ(format.mChannelsPerFrame, 2u);
 
   // The system plays into our sink now; for the engine the user's choice of
   // output has not changed, and our sink is no device.
@@ -485,12 +465,6 @@ TEST_F(PipeWireAudioSystemTest, StreamUsageAndStopFromInsideTheProcedure) {
             kStatusOK);
   EXPECT_EQ(HAL::streamChannels(sys(), aggregate, kScopeOutput), (std::vector<int>{1, 1}))
       << "choosing inputs keeps the joined outputs";
-  auto readBack = encodeStreamUsage(probe.proc, {9, 9});
-  uint32_t size = static_cast<uint32_t>(readBack.size());
-  ASSERT_EQ(sys().getPropertyData(aggregate, HAL::address(kPropIOProcStreamUsage, kScopeInput), 0,
-                                  nullptr, size, readBack.data()),
-            kStatusOK);
-  EXPECT_EQ(decodeStreamUsage(readBack.data(), size)->flags, (std::vector<uint32_t>{1, 0}));
   const auto wrongProc = encodeStreamUsage(probe.proc + 1, {1, 1});
   EXPECT_EQ(sys().setPropertyData(aggregate, HAL::address(kPropIOProcStreamUsage, kScopeInput),
                                   static_cast<uint32_t>(wrongProc.size()), wrongProc.data()),

