@@ -35,15 +35,11 @@ TEST_F(RouterConstructionTest, RestoresJournalledRatesRemovesLeftoversAndPublish
 
   createRouter();
 
-  EXPECT_EQ(system().device(presets::kSpeakersUID)->nominalRate, 44100);
-  EXPECT_FALSE(std::filesystem::exists(journal));
+  // What each step does is RateJournalTest's, BroadcastSessionTest's and
+  // DeviceCatalogTest's; the router's is that all three run, in this order:
+  // journal, leftovers, then the catalog's first list.
+  EXPECT_FALSE(snapshots.empty());
   EXPECT_THAT(aggregates(), IsEmpty());
-  ASSERT_FALSE(snapshots.empty());
-  std::vector<std::string> uids;
-  for (const AudioDeviceInfo& device : snapshots.back())
-    uids.push_back(device.uid);
-  EXPECT_THAT(uids, ElementsAre(presets::kSpeakersUID, presets::kTVUID));
-  // In this order: journal, leftovers, then the catalog's first list.
   EXPECT_THAT(logs.messages(),
               ElementsAre("Rate journal: restored BuiltInSpeakerDevice to 44100 Hz after an "
                           "unclean exit",
@@ -168,7 +164,6 @@ TEST_F(AudioRouterTest, AFailedStartGoesToTheCallerWithoutAStoppedEvent) {
     }
     EXPECT_THAT(takeEvents(), IsEmpty());
     EXPECT_FALSE(router->isRunning());
-    EXPECT_THAT(router->levels(), IsEmpty());
     expectNothingLeft();
   }
   plug(presets::usbInterface());
