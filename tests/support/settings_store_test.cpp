@@ -1,6 +1,5 @@
 #include "support/settings_store.h"
 
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,7 +17,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using test::listFolder;
 using test::readFile;
-using test::RenameFailure;
 using test::TempFolder;
 using test::writeFile;
 
@@ -145,23 +143,6 @@ TEST_F(SettingsStoreTest, SaveIntoAnUnwritableFolderIsLoggedNotThrown) {
   std::vector<std::string> messages = logged();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].starts_with("[ERROR] Could not save settings: ")) << messages[0];
-}
-
-TEST_F(SettingsStoreTest, CrashBeforeTheRenameLeavesTheOldFileIntact) {
-  AppSettings before;
-  before.masterVolume = 30;
-  store.save(before);
-  std::string oldBytes = readFile(file());
-
-  AppSettings after;
-  after.masterVolume = 90;
-  {
-    RenameFailure crash(EIO);
-    store.save(after);
-  }
-  EXPECT_EQ(readFile(file()), oldBytes);
-  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"settings.json"});
-  EXPECT_EQ(store.load(), before);
 }
 
 TEST_F(SettingsStoreTest, ConcurrentLoadsNeverSeeAHalfWrittenFile) {
