@@ -11,11 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
 #include "support/app_info.h"
 #include "support/feedback/feedback_log.h"
-#include "support/feedback/feedback_report.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_folder.h"
 
@@ -97,25 +94,6 @@ TEST(CrashHandler, AnAbortLeavesAReportAndStillKillsTheProcess) {
   const std::size_t backtrace = report.find("Backtrace:\n");
   ASSERT_NE(backtrace, std::string::npos);
   EXPECT_GT(report.size(), backtrace + 20);
-}
-
-TEST(CrashHandler, TheNextFeedbackReportPicksTheCrashUp) {
-  TempFolder dir;
-  runCrashingChild(dir.path(), [] { ::raise(SIGSEGV); });
-  const auto reports = entries(dir.path());
-  ASSERT_EQ(reports.size(), 1u);
-
-  const std::string attachment = FeedbackLog::collect("last log line\n", dir.path());
-  EXPECT_THAT(attachment,
-              HasSubstr("last log line\n\n\n=== crash report: " + reports[0].filename().string() +
-                        " (tail) ===\n"
-                        "Choralink crash report\n"));
-  EXPECT_THAT(attachment, HasSubstr("Signal: 11 (SIGSEGV)\n"));
-
-  const FeedbackReport report("It crashed", "", std::nullopt, attachment,
-                              FeedbackEnvironment{"9.8.7", "mac", "6.1.0", "arm64"});
-  const auto body = nlohmann::json::parse(report.jsonBody());
-  EXPECT_THAT(body["log"].get<std::string>(), HasSubstr("Version: 9.8.7\n"));
 }
 
 TEST(CrashHandler, AStackOverflowIsReportedFromTheAlternateStack) {
