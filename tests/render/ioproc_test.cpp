@@ -178,17 +178,6 @@ TEST(IoProc, MonoDeviceGetsTheMeanAndASharedChannelOnlyTheLeft) {
   EXPECT_EQ(cl_render_take_peak(r.get(), 0), monoPeak);
 }
 
-TEST(IoProc, OtherChannelsOfAMultichannelDeviceStaySilent) {
-  RenderPtr r = makeRender({interleavedLayout(0, 6, 2, 3)});
-  Driver d(r.get(), {6});
-  d.cycle(128, [&](uint32_t n, int64_t t) {
-    for (uint32_t c : {0u, 1u, 4u, 5u})
-      ASSERT_EQ(d.out(0, n, c), 0.0f);
-    ASSERT_EQ(d.out(0, n, 2), leftAt(t));
-    ASSERT_EQ(d.out(0, n, 3), rightAt(t));
-  });
-}
-
 TEST(IoProc, ChannelsOutsideTheListOrBufferAreSkippedWithoutWritingPastIt) {
   cl_slot_layout outside = interleavedLayout(0);
   outside.channels[0].buffer_index = 5;   // beyond the list
