@@ -80,15 +80,10 @@ TEST_F(RouterSupervisionTest, UnplugOfTheOnlyDeviceEndsWithNoDevices) {
   EXPECT_THAT(takeEvents(), IsEmpty());
 }
 
-// A device change while idle, a device that is not chosen coming, or the
-// default output moving in synced mode: a new list, nothing else.
+// A device that is not chosen coming, or the default output moving in synced
+// mode: a new list, nothing else. (Idle, a change rebuilds nothing either:
+// AudioRouterTest.AFailedStartGoesToTheCaller….)
 TEST_F(RouterSupervisionTest, SomeDeviceChangesOnlyChangeTheSnapshot) {
-  unplug(kTV);
-  advance(2);
-  EXPECT_THAT(takeEvents(), IsEmpty());
-  EXPECT_THAT(aggregates(), IsEmpty());
-
-  plug(presets::hdmiTV());
   startBoth();
   takeEvents();
   for (int change = 0; change < 2; ++change) {
@@ -100,20 +95,6 @@ TEST_F(RouterSupervisionTest, SomeDeviceChangesOnlyChangeTheSnapshot) {
   }
   EXPECT_EQ(snapshots.back().size(), 3u);
   EXPECT_THAT(aggregateMembers(), ElementsAre(kSpeakers, kTV));
-}
-
-TEST_F(RouterSupervisionTest, NotificationsWithinTheDebounceLeadToOneRebuild) {
-  plug(presets::usbInterface());
-  start(configFor({kSpeakers, kTV, kUSB}));
-  takeEvents();
-  unplug(kTV);
-  advance(0.1);
-  unplug(kUSB);
-  advance(2);
-  EXPECT_THAT(takeEvents(),
-              ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV"),
-                          EngineEvent::deviceLost(kUSB, "Studio Interface"),
-                          EngineEvent::rebuilding(), EngineEvent::started({kSpeakers})));
 }
 
 // ---- The default output -------------------------------------------------------------------
