@@ -173,14 +173,8 @@ TEST_F(BroadcastSyncTest, WithoutDriftCompensationTheDevicesSlideApart) {
   const auto expectedSlide = [&](double toneStart) {
     return 200e-6 * (toneStart + 2.7) * session->rate();
   };
-  playUntil(0.5);
-
-  double toneStart = sim.ioTime();
-  const double atStart = measureSpread(*session, "uncompensated, at start");
-  EXPECT_NEAR(atStart, expectedSlide(toneStart), 2 + 0.01 * expectedSlide(toneStart));
-
   playUntil(kLongPlay);
-  toneStart = sim.ioTime();
+  const double toneStart = sim.ioTime();
   const double later = measureSpread(*session, "uncompensated, after the long play");
   EXPECT_NEAR(later, expectedSlide(toneStart), 2 + 0.01 * expectedSlide(toneStart));
 
