@@ -40,7 +40,6 @@ TEST(ToolArgsTest, AnythingElseSaysWhatWasWrong) {
       {"+7", "is \"+7\"; it must be a whole number"},
       {"-30", "the delay of usb is -30; it must be from 0 to 500"},
       {"501", "is 501; it must be from 0 to 500"},
-      {"100000", "is 100000; it must be from 0 to 500"},
       {"99999999999999999999", "is 99999999999999999999; it must be from 0 to 500"},
   };
   for (const auto& c : cases) {
