@@ -1,7 +1,6 @@
 // The model's timed behaviour, all on virtual time: the debounced save, the
 // meters at 30 Hz with their decay, the capture check's polls and sound, and
 // tasks that end with the model.
-#include <cmath>
 #include <stdexcept>
 
 #include <gtest/gtest.h>

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <map>
 #include <mutex>
 #include <thread>

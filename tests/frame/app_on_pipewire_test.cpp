@@ -8,7 +8,6 @@
 
 #include <signal.h>
 
-#include <map>
 #include <set>
 #include <string>
 #include <vector>

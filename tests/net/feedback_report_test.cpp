@@ -1,6 +1,5 @@
 #include "support/feedback/feedback_report.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

@@ -3,8 +3,6 @@
 // restarts it.
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "engine/control/audio_router.h"
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/hal/hal.h"

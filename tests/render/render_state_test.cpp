@@ -1,7 +1,6 @@
 // Creation, clamping and null tolerance of the render state's controls.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "tests/render/render_fixture.h"

@@ -1,6 +1,5 @@
 #include "support/settings_store.h"
 
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
