@@ -1,6 +1,6 @@
-// A sound server that stops and starts again on the same socket, under the
-// backend and under the router: each test has a daemon of its own, since it
-// restarts it.
+// A sound server that stops (everything of it ends, nothing hangs) and starts
+// again on the same socket, under the backend and under the router: each
+// test has a daemon of its own, since it restarts it.
 #include <gtest/gtest.h>
 
 #include "engine/control/audio_router.h"
@@ -74,9 +74,20 @@ TEST_F(ReconnectOnPipeWire, BackendPicksTheDaemonUpAgainWithNewObjects) {
   ASSERT_TRUE(setDefaultOutput(*user_, kHdmi));
   ASSERT_TRUE(pollFor(kTimeout, [&] { return system_->graph().defaultSinkName() == kHdmi; }));
 
+  // The daemon goes: the system says so and refuses what needs it, at once.
+  user_.reset();
+  userLoop_.reset();
+  daemon_->stop();
+  ASSERT_TRUE(pollFor(kTimeout, [&] {
+    return HAL::get<uint32_t>(*system_, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1) == 0;
+  }));
+  EXPECT_TRUE(HAL::getArray<uint32_t>(*system_, kSystemObject, kPropDevices, kScopeGlobal).empty());
+  EXPECT_EQ(HAL::get<uint32_t>(*system_, oldAggregate, kPropDeviceIsAlive, kScopeGlobal, 1), 0u);
+  AudioObjectID refused = 0;
+  EXPECT_EQ(system_->createProcessTap(mutedTap(), refused), kStatusBadDevice);
+
   restartDaemon();
-  // The new daemon may answer before the old connection's loss is seen: wait
-  // for the server to have been down and up again.
+  // Wait for the server to have been down and up again.
   ASSERT_TRUE(pollFor(kTimeout, [&] {
     queue.runDue();
     return *heard[kPropServiceIsAlive].count >= 2 &&
