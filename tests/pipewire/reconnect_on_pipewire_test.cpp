@@ -3,6 +3,9 @@
 // test has a daemon of its own, since it restarts it.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
 #include "engine/control/audio_router.h"
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/hal/hal.h"
@@ -126,6 +129,20 @@ TEST_F(ReconnectOnPipeWire, RouterListsTheSinksAgainAndANewBroadcastReachesThem)
   ASSERT_TRUE(pollFor(kTimeout, [&] { return router.deviceSnapshots().buffered() > 0; }));
   router.start(config).get();
   ASSERT_TRUE(router.isRunning());
+
+  // The server itself goes, not device after device: the broadcast ends at
+  // once, and a start on the dead connection answers at once.
+  user_.reset();
+  userLoop_.reset();
+  const auto lost = std::chrono::steady_clock::now();
+  daemon_->stop();
+  ASSERT_TRUE(pollFor(kTimeout, [&] { return !router.isRunning(); }));
+  EXPECT_LT(std::chrono::steady_clock::now() - lost, std::chrono::seconds(1));
+  EXPECT_TRUE(logs.contains(LogLevel::error, "The sound server stopped; broadcast ended"));
+  EXPECT_TRUE(logs.startingWith("Active device vanished").empty());
+  auto again = router.start(config);
+  ASSERT_EQ(again.wait_for(std::chrono::seconds(1)), std::future_status::ready);
+  EXPECT_NO_THROW(again.get());
 
   restartDaemon();
   // Listed again under the new daemon's objects; nothing restarts by itself.
