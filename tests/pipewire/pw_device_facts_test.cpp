@@ -94,11 +94,8 @@ TEST(PwSinkFacts, NominalRatePrefersTheNegotiatedFormat) {
 
 TEST(PwSinkFacts, AvailableRatesCollectEveryOfferedRange) {
   auto node = sink({});
-  AudioFormat a;
-  a.rate = 48000;
-  a.rates = {{8000, 192000}};
-  AudioFormat b = fixedFormat(44100, {"FL", "FR"});
-  node.enumFormats = {a, b};
+  node.enumFormats = {AudioFormat{48000, {{8000, 192000}}, 0, {}},
+                      fixedFormat(44100, {"FL", "FR"})};
   const auto facts = describeSink(node, {});
   EXPECT_EQ(facts.availableRates, (std::vector<RateRange>{{8000, 192000}, {44100, 44100}}));
   EXPECT_EQ(facts.nominalRate, 48000) << "a range is not a nominal rate: the graph's";
@@ -111,21 +108,18 @@ TEST(PwSinkFacts, OneMonoStreamPerChannelAndTheStereoPairByPosition) {
   node.enumFormats = {fixedFormat(48000, {"FC", "FL", "FR", "LFE"})};
   auto facts = describeSink(node, {});
   EXPECT_EQ(facts.outputStreams, (std::vector<uint32_t>{1, 1, 1, 1}));
-  EXPECT_EQ(facts.stereoLeft, 2u);
-  EXPECT_EQ(facts.stereoRight, 3u);
+  EXPECT_EQ(std::pair(facts.stereoLeft, facts.stereoRight), std::pair(2u, 3u));
 
   node.enumFormats = {fixedFormat(48000, {"MONO"})};
   facts = describeSink(node, {});
   EXPECT_EQ(facts.outputStreams.size(), 1u);
-  EXPECT_EQ(facts.stereoLeft, 1u);
-  EXPECT_EQ(facts.stereoRight, 1u);
+  EXPECT_EQ(std::pair(facts.stereoLeft, facts.stereoRight), std::pair(1u, 1u));
 
   node.enumFormats.clear();
   node.props["audio.channels"] = "4";
   facts = describeSink(node, {});
   EXPECT_EQ(facts.positions, (std::vector<std::string>{"AUX0", "AUX1", "AUX2", "AUX3"}));
-  EXPECT_EQ(facts.stereoLeft, 1u);
-  EXPECT_EQ(facts.stereoRight, 2u);
+  EXPECT_EQ(std::pair(facts.stereoLeft, facts.stereoRight), std::pair(1u, 2u));
 
   node.props["audio.position"] = "[ FL FR ]";
   EXPECT_EQ(describeSink(node, {}).positions, (std::vector<std::string>{"FL", "FR"}));
@@ -147,16 +141,9 @@ TEST(PwSinkFacts, LatencyFromParamsElseFromProperties) {
   EXPECT_EQ(facts.latencyFrames, 64u) << "nothing reported: the internal latency property";
   EXPECT_EQ(facts.safetyOffsetFrames, 128u);
 
-  LatencyValue process;
-  process.rate = 100;
-  node.processLatency = process;
-  LatencyValue downstream;
-  downstream.input = true;
-  downstream.ns = 150'000'000;  // a Bluetooth codec's 150 ms
-  LatencyValue upstream;        // the other direction does not count
-  upstream.input = false;
-  upstream.rate = 99999;
-  node.latency = {downstream, upstream};
+  node.processLatency = LatencyValue{false, 0, 100, 0};
+  // A Bluetooth codec's 150 ms downstream; the other direction does not count.
+  node.latency = {LatencyValue{true, 0, 0, 150'000'000}, LatencyValue{false, 0, 99999, 0}};
   facts = describeSink(node, {});
   EXPECT_EQ(facts.latencyFrames, 100u + 7200u);
   EXPECT_EQ(facts.streamLatencyFrames, 0u);
@@ -175,13 +162,9 @@ TEST(PwSinkFacts, AliveAndRunningFollowTheState) {
 
 TEST(PwGraphClock, SettingsTextsWithForcedValuesWinning) {
   EXPECT_EQ(graphClockFrom({}, {}, {}, {}, {}), GraphClock{});
-  const auto clock = graphClockFrom("44100", "256", "0", "0", "[ 44100, 48000 ]");
-  EXPECT_EQ(clock.rate, 44100);
-  EXPECT_EQ(clock.quantum, 256u);
-  EXPECT_EQ(clock.allowedRates, (std::vector<double>{44100, 48000}));
-  const auto forced = graphClockFrom("44100", "256", "96000", "64", {});
-  EXPECT_EQ(forced.rate, 96000);
-  EXPECT_EQ(forced.quantum, 64u);
+  EXPECT_EQ(graphClockFrom("44100", "256", "0", "0", "[ 44100, 48000 ]"),
+            (GraphClock{44100, 256, {44100, 48000}}));
+  EXPECT_EQ(graphClockFrom("44100", "256", "96000", "64", {}), (GraphClock{96000, 64, {}}));
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ namespace {
 class PodBuffer {
  public:
   PodBuffer() { spa_pod_builder_init(&builder_, buffer_, sizeof(buffer_)); }
-  spa_pod_builder* operator->() { return &builder_; }
   spa_pod_builder* get() { return &builder_; }
 
  private:
@@ -33,91 +32,63 @@ const spa_pod* fixedFormat(PodBuffer& b, uint32_t rate, std::vector<uint32_t> po
   return spa_format_audio_raw_build(b.get(), SPA_PARAM_EnumFormat, &info);
 }
 
-TEST(PwAudioFormat, FixedFormatGivesOneRateAndThePositions) {
-  PodBuffer b;
-  const auto format =
-      parseAudioFormat(fixedFormat(b, 44100, {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR}));
-  ASSERT_TRUE(format);
-  EXPECT_EQ(format->rate, 44100);
-  EXPECT_EQ(format->rates, (std::vector<RateRange>{{44100, 44100}}));
-  EXPECT_EQ(format->channels, 2u);
-  EXPECT_EQ(format->positions, (std::vector<std::string>{"FL", "FR"}));
-}
-
-TEST(PwAudioFormat, RangeOfRatesBecomesOneRange) {
-  PodBuffer b;
+// An EnumFormat object of `mediaType`/raw with the properties `add` puts in.
+template <class Add>
+const spa_pod* formatObject(PodBuffer& b, uint32_t mediaType, Add add) {
   spa_pod_frame frame;
   spa_pod_builder_push_object(b.get(), &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
-  spa_pod_builder_add(b.get(), SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_audio),
-                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-                      SPA_FORMAT_AUDIO_rate, SPA_POD_CHOICE_RANGE_Int(48000, 8000, 192000),
-                      SPA_FORMAT_AUDIO_channels, SPA_POD_CHOICE_RANGE_Int(2, 1, 8), 0);
-  const auto* pod = static_cast<const spa_pod*>(spa_pod_builder_pop(b.get(), &frame));
-  const auto format = parseAudioFormat(pod);
-  ASSERT_TRUE(format);
-  EXPECT_EQ(format->rate, 48000);
-  EXPECT_EQ(format->rates, (std::vector<RateRange>{{8000, 192000}}));
-  EXPECT_EQ(format->channels, 2u);
-  EXPECT_TRUE(format->positions.empty());
+  spa_pod_builder_add(b.get(), SPA_FORMAT_mediaType, SPA_POD_Id(mediaType), SPA_FORMAT_mediaSubtype,
+                      SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
+  add(b.get());
+  return static_cast<const spa_pod*>(spa_pod_builder_pop(b.get(), &frame));
 }
 
-TEST(PwAudioFormat, EnumeratedRatesBecomeSingleRatesWithoutRepeats) {
-  PodBuffer b;
-  spa_pod_frame frame;
-  spa_pod_builder_push_object(b.get(), &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
-  spa_pod_builder_add(b.get(), SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_audio),
-                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-                      SPA_FORMAT_AUDIO_rate, SPA_POD_CHOICE_ENUM_Int(4, 48000, 44100, 48000, 96000),
-                      0);
-  const auto* pod = static_cast<const spa_pod*>(spa_pod_builder_pop(b.get(), &frame));
-  const auto format = parseAudioFormat(pod);
-  ASSERT_TRUE(format);
-  EXPECT_EQ(format->rate, 48000);
-  EXPECT_EQ(format->rates,
-            (std::vector<RateRange>{{44100, 44100}, {48000, 48000}, {96000, 96000}}));
-  EXPECT_EQ(format->channels, 0u);
-}
-
-TEST(PwAudioFormat, NonAudioOrNonObjectPodsGiveNothing) {
-  PodBuffer b;
-  spa_pod_frame frame;
-  spa_pod_builder_push_object(b.get(), &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
-  spa_pod_builder_add(b.get(), SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
-                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
-  const auto* video = static_cast<const spa_pod*>(spa_pod_builder_pop(b.get(), &frame));
-  EXPECT_FALSE(parseAudioFormat(video));
+TEST(PwAudioFormat, RatesChannelsAndPositionsOfEachFormOfParam) {
+  PodBuffer b[4];
+  const std::pair<const spa_pod*, std::optional<AudioFormat>> cases[] = {
+      {fixedFormat(b[0], 44100, {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR}),
+       AudioFormat{44100, {{44100, 44100}}, 2, {"FL", "FR"}}},
+      // A range of rates stays one range; an enumeration gives single rates
+      // without repeats.
+      {formatObject(b[1], SPA_MEDIA_TYPE_audio,
+                    [](spa_pod_builder* p) {
+                      spa_pod_builder_add(
+                          p, SPA_FORMAT_AUDIO_rate, SPA_POD_CHOICE_RANGE_Int(48000, 8000, 192000),
+                          SPA_FORMAT_AUDIO_channels, SPA_POD_CHOICE_RANGE_Int(2, 1, 8), 0);
+                    }),
+       AudioFormat{48000, {{8000, 192000}}, 2, {}}},
+      {formatObject(b[2], SPA_MEDIA_TYPE_audio,
+                    [](spa_pod_builder* p) {
+                      spa_pod_builder_add(p, SPA_FORMAT_AUDIO_rate,
+                                          SPA_POD_CHOICE_ENUM_Int(4, 48000, 44100, 48000, 96000),
+                                          0);
+                    }),
+       AudioFormat{48000, {{44100, 44100}, {48000, 48000}, {96000, 96000}}, 0, {}}},
+      {formatObject(b[3], SPA_MEDIA_TYPE_video, [](spa_pod_builder*) {}), std::nullopt},
+      {nullptr, std::nullopt},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(parseAudioFormat(cases[i].first), cases[i].second);
+  }
   PodBuffer c;
   spa_pod_builder_int(c.get(), 5);
-  EXPECT_FALSE(parseAudioFormat(static_cast<const spa_pod*>(spa_pod_builder_deref(c.get(), 0))));
-  EXPECT_FALSE(parseAudioFormat(nullptr));
+  EXPECT_FALSE(parseAudioFormat(static_cast<const spa_pod*>(spa_pod_builder_deref(c.get(), 0))))
+      << "not an object";
 }
 
 TEST(PwLatency, LatencyParamKeepsDirectionAndMaxima) {
   PodBuffer b;
-  spa_latency_info info{};
-  info.direction = SPA_DIRECTION_INPUT;
-  info.min_quantum = 1;
-  info.max_quantum = 2;
-  info.min_rate = 100;
-  info.max_rate = 256;
-  info.min_ns = 1000;
-  info.max_ns = 5'000'000;
+  const spa_latency_info info{SPA_DIRECTION_INPUT, 1, 2, 100, 256, 1000, 5'000'000};
   const auto value = parseLatency(spa_latency_build(b.get(), SPA_PARAM_Latency, &info));
-  ASSERT_TRUE(value);
-  EXPECT_TRUE(value->input);
-  EXPECT_EQ(value->quantum, 2);
-  EXPECT_EQ(value->rate, 256u);
-  EXPECT_EQ(value->ns, 5'000'000u);
+  ASSERT_EQ(value, (LatencyValue{true, 2, 256, 5'000'000}));
   // 2 quanta of 1024 + 256 frames + 5 ms at 48 kHz (240 frames).
   EXPECT_EQ(latencyFrames(*value, 1024, 48000), 2048 + 256 + 240);
 }
 
 TEST(PwLatency, ProcessLatencyParses) {
   PodBuffer b;
-  spa_process_latency_info info{};
-  info.quantum = 0.5f;
-  info.rate = 64;
-  info.ns = 1'000'000;
+  const spa_process_latency_info info{0.5f, 64, 1'000'000};
   const auto value =
       parseProcessLatency(spa_process_latency_build(b.get(), SPA_PARAM_ProcessLatency, &info));
   ASSERT_TRUE(value);
