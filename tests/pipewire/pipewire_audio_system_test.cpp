@@ -6,13 +6,11 @@
 #include "engine/hal/pipewire/pipewire_audio_system.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -27,6 +25,7 @@
 #include "engine/hal/pipewire/pw_recorder.h"
 #include "engine/hal/pipewire/pw_virtual_sink.h"
 #include "render/cl_render.h"
+#include "tests/common/temp_folder.h"
 #include "tests/pipewire/pulse_probe.h"
 #include "tests/pipewire/pw_daemon.h"
 
@@ -40,26 +39,15 @@ class PipeWireAudioSystemTest : public PipeWireTest {
   void SetUp() override {
     PipeWireTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    journalDir_ = std::filesystem::temp_directory_path() /
-                  ("choralink-pw-journal-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(journalDir_);
-    system_ = std::make_unique<PipeWireAudioSystem>(options());
+    system_ = openSystem(daemon_->socketPath(), journalDir_.path());
   }
 
   void TearDown() override {
     system_.reset();
-    std::filesystem::remove_all(journalDir_);
     PipeWireTest::TearDown();
   }
 
-  PipeWireAudioSystem::Options options() const {
-    PipeWireAudioSystem::Options o;
-    o.remoteName = daemon_->socketPath();
-    o.clientName = "choralink-under-test";
-    o.defaultJournalPath = journalPath();
-    return o;
-  }
-  std::string journalPath() const { return (journalDir_ / "default-output.json").string(); }
+  std::filesystem::path journalPath() const { return journalDir_ / "default-output.json"; }
 
   AudioSystem& sys() { return *system_; }
   std::vector<uint32_t> devices() {
@@ -99,9 +87,9 @@ class PipeWireAudioSystemTest : public PipeWireTest {
   // when null) and the default output on `name`.
   void restartOn(const nlohmann::json& journal, const char* name) {
     system_.reset();
-    if (!journal.is_null()) std::ofstream(journalPath()) << journal.dump();
+    if (!journal.is_null()) test::writeFile(journalPath(), journal.dump());
     setDefault(name);
-    system_ = std::make_unique<PipeWireAudioSystem>(options());
+    system_ = openSystem(daemon_->socketPath(), journalDir_.path());
   }
 
   // Lets the graph run `cycles` more cycles, counted by a recorder on the USB
@@ -117,7 +105,7 @@ class PipeWireAudioSystemTest : public PipeWireTest {
     ASSERT_TRUE(eventually([&] { return clock.filter().cycles() >= from + cycles; }));
   }
 
-  std::filesystem::path journalDir_;
+  test::TempFolder journalDir_;
   // Listener blocks are posted here; it outlives every registration (the
   // system goes first).
   VirtualExecutor queue;
@@ -144,7 +132,6 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
             kTransportHDMI);
 }
 
-// Our own process object is what the router's broadcast excludes from its tap.
 TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
   uint32_t value = 0;
   uint32_t size = sizeof value;
@@ -239,7 +226,6 @@ TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {
   EXPECT_FALSE(std::filesystem::exists(journalPath())) << "nothing to restore";
   ASSERT_EQ(sys().destroyProcessTap(tap), kStatusOK);
 
-  // Its UID and format are what the router's broadcast finds its input by.
   ASSERT_EQ(sys().createProcessTap(mutedTap(), tap), kStatusOK);
 
   // The system plays into our sink now; for the engine the user's choice of
@@ -249,9 +235,7 @@ TEST_F(PipeWireAudioSystemTest, MutedTapTakesTheDefaultOutputAndGivesItBack) {
   EXPECT_EQ(devices().size(), kFakeSinks.size());
   EXPECT_EQ(device("Choralink"), 0u);
   ASSERT_TRUE(std::filesystem::exists(journalPath()));
-  std::ifstream journal(journalPath());
-  const auto saved = nlohmann::json::parse(journal);
-  EXPECT_EQ(saved["current"], *before.current);
+  EXPECT_EQ(nlohmann::json::parse(test::readFile(journalPath()))["current"], *before.current);
 
   AudioObjectID second = 0;
   EXPECT_EQ(sys().createProcessTap(mutedTap(), second), kStatusIllegalOperation)
@@ -283,42 +267,40 @@ TEST_F(PipeWireAudioSystemTest, TapsOfChosenProcessesOrMonoAreNotOffered) {
   EXPECT_EQ(sys().createProcessTap(d, tap), kStatusUnsupportedFormat);
 }
 
-// A run that crashed while its muted tap held the default left a journal
-// naming the user's sink: it is put back, unless the user chose anew since.
-TEST_F(PipeWireAudioSystemTest, JournalLeftByACrashPutsTheDefaultBackUnlessChosenAnew) {
-  for (const char* defaultAtStart : {"Choralink", kHdmi}) {
-    SCOPED_TRACE(defaultAtStart);
-    restartOn({{"current", metadataNameValue(kBluetooth)}, {"configured", nullptr}},
-              defaultAtStart);
-    if (std::string(defaultAtStart) == kHdmi) {
-      EXPECT_EQ(graph().defaultSinkName(), kHdmi);
+// What a run that died left is mended at the next start: a journal naming
+// the user's sink puts the default back, unless the user chose anew since; a
+// default left on our vanished sink, journaled (by a run that itself started
+// on a stale default) or not, falls back to a sink that exists.
+TEST_F(PipeWireAudioSystemTest, WhatACrashedRunLeftIsMendedAtTheNextStart) {
+  const std::string ours = metadataNameValue("Choralink");
+  const nlohmann::json namesBluetooth = {{"current", metadataNameValue(kBluetooth)},
+                                         {"configured", nullptr}};
+  const struct {
+    nlohmann::json journal;
+    const char* defaultAtStart;
+    std::optional<SavedDefaultOutput> expected;  // none: any sink that exists
+  } cases[] = {
+      {namesBluetooth, "Choralink", SavedDefaultOutput{metadataNameValue(kBluetooth), {}}},
+      {namesBluetooth, kHdmi,
+       SavedDefaultOutput{metadataNameValue(kHdmi), metadataNameValue(kHdmi)}},
+      {{{"current", ours}, {"configured", ours}}, "Choralink", std::nullopt},
+      {nullptr, "Choralink", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.journal.dump() + " " + c.defaultAtStart);
+    restartOn(c.journal, c.defaultAtStart);
+    if (c.expected) {
+      EXPECT_TRUE(eventually([&] { return defaultOutputIs(graph(), *c.expected); }));
     } else {
       EXPECT_TRUE(eventually([&] {
-        return defaultOutputIs(graph(), {metadataNameValue(kBluetooth), std::nullopt});
+        return graph().defaultSinkName() != "Choralink" &&
+               graph().configuredDefaultSinkName() != "Choralink";
       }));
+      const std::string now = graph().defaultSinkName();
+      EXPECT_TRUE(graph().nodeByName(now).has_value()) << now;
+      EXPECT_EQ(graph().configuredDefaultSinkName(), now);
+      EXPECT_EQ(defaultOutput(), device(now.c_str()));
     }
-    EXPECT_FALSE(std::filesystem::exists(journalPath()));
-  }
-  restoreDefaultOutput(graph(), {});
-}
-
-// A run that died while its sink held the default, with a journal naming
-// that sink (a run that itself started on a stale default) or with no
-// journal at all: the default must end up on a sink that exists.
-TEST_F(PipeWireAudioSystemTest, ADefaultLeftOnOurVanishedSinkFallsBackToARealSink) {
-  for (const bool journaled : {true, false}) {
-    SCOPED_TRACE(journaled ? "journal names our sink" : "no journal");
-    const std::string ours = metadataNameValue("Choralink");
-    restartOn(journaled ? nlohmann::json{{"current", ours}, {"configured", ours}} : nullptr,
-              "Choralink");
-    EXPECT_TRUE(eventually([&] {
-      return graph().defaultSinkName() != "Choralink" &&
-             graph().configuredDefaultSinkName() != "Choralink";
-    }));
-    const std::string now = graph().defaultSinkName();
-    EXPECT_TRUE(graph().nodeByName(now).has_value()) << now;
-    EXPECT_EQ(graph().configuredDefaultSinkName(), now);
-    EXPECT_EQ(defaultOutput(), device(now.c_str()));
     EXPECT_FALSE(std::filesystem::exists(journalPath()));
   }
   restoreDefaultOutput(graph(), {});
@@ -334,8 +316,11 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   const Route routes[] = {
       {kSpeakers, 1.0f, 0}, {kBluetooth, 0.5f, 480}, {kHdmi, 0.25f, 960}, {kUsb, 0.75f, 1440}};
   std::vector<std::string> uids;
-  for (const auto& r : routes)
+  std::map<std::string, std::pair<float, long>> expected;
+  for (const auto& r : routes) {
     uids.push_back(r.sink);
+    expected[r.sink] = {r.gain, r.delayFrames};
+  }
   uids.push_back("no_such_sink");  // requested but absent: never joins
   ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
 
@@ -395,14 +380,9 @@ TEST_F(PipeWireAudioSystemTest, AggregateJoinsItsSinksAndRendersEachExactly) {
   ASSERT_TRUE(eventually([&] { return cl_render_heartbeat(render) >= settled; }));
   // Applications' sound, which a session manager would move to the default
   // output (our sink).
-  std::vector<std::string> sinks;
-  std::map<std::string, std::pair<float, long>> expected;
-  for (const auto& r : routes) {
-    sinks.emplace_back(r.sink);
-    expected[r.sink] = {r.gain, r.delayFrames};
-  }
-  expectPulseArrivals(measurePulse(loop(), graph(), "Choralink", sinks, 12000), kSpeakers,
-                      expected);
+  expectPulseArrivals(
+      measurePulse(loop(), graph(), "Choralink", {uids.begin(), uids.end() - 1}, 12000), kSpeakers,
+      expected);
 
   ASSERT_EQ(sys().stopDevice(aggregate, proc), kStatusOK);
   const uint64_t beats = cl_render_heartbeat(render);

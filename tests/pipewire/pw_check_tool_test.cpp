@@ -253,8 +253,7 @@ TEST_F(PwCheckToolTest, ClicksArriveAsFarApartAsTheDelaysSay) {
 // The backend's choice and its note or error (their texts are the backend's
 // own) decide what the tool lists and how it exits.
 TEST_F(PwCheckToolTest, ListsTheSinksOfTheChosenBackend) {
-  ASSERT_TRUE(setDefaultOutput(graph(), kHdmi));
-  ASSERT_TRUE(graph().waitFor([&] { return graph().defaultSinkName() == kHdmi; }, 5.0));
+  setDefaultSeenBy(kHdmi, graph());
   const std::string nowhere = "PIPEWIRE_REMOTE=/nonexistent/choralink/pipewire-0 ";
   const std::string here = "PIPEWIRE_REMOTE='" + daemon_->socketPath() + "' ";
   const struct {

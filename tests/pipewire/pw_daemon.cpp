@@ -128,9 +128,8 @@ std::string PipeWireDaemon::defaultConfig() {
   return CHORALINK_PW_TEST_CONFIG;
 }
 
-PipeWireDaemon::PipeWireDaemon(const std::string& configPath) {
-  const std::string program = findProgram();
-  if (program.empty()) throw std::runtime_error("pipewire is not installed");
+PipeWireDaemon::PipeWireDaemon(const std::string& configPath) : program_(findProgram()) {
+  if (program_.empty()) throw std::runtime_error("pipewire is not installed");
 
   char pattern[] = "/tmp/choralink-pw-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -154,7 +153,6 @@ void PipeWireDaemon::restart() {
 }
 
 void PipeWireDaemon::launch(int logMode) {
-  const std::string program = findProgram();
   const std::string runtime = dir_ + "/run";
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
@@ -166,10 +164,8 @@ void PipeWireDaemon::launch(int logMode) {
   for (auto& e : env)
     envp.push_back(e.data());
   envp.push_back(nullptr);
-  std::string arg0 = program;
   std::string flag = "-c";
-  std::string config = config_;
-  char* argv[] = {arg0.data(), flag.data(), config.data(), nullptr};
+  char* argv[] = {program_.data(), flag.data(), config_.data(), nullptr};
 
   // fork + exec rather than posix_spawn, for one thing posix_spawn cannot do:
   // the daemon gets SIGKILL when this test process dies for any reason (a
@@ -187,7 +183,7 @@ void PipeWireDaemon::launch(int logMode) {
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(out, STDERR_FILENO);
-    ::execve(program.c_str(), argv, envp.data());
+    ::execve(program_.c_str(), argv, envp.data());
     ::_exit(127);
   }
   pid_ = child;

@@ -97,6 +97,7 @@ class PipeWireDaemon {
  private:
   void launch(int logMode);
 
+  std::string program_;
   std::string dir_;
   std::string config_;
   std::string socket_;

@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -41,16 +40,11 @@ class EventLog {
     events_.push_back(std::move(event));
     changed_.notify_all();
   }
-  // Waits until `done` holds for the events received so far.
-  bool waitFor(const std::function<bool(const std::vector<EngineEvent>&)>& done,
-               double seconds = kTimeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
-                             [&] { return done(events_); });
-  }
+  // Waits until an event of `kind` arrived at index `from` or later.
   bool waitForKind(EngineEvent::Kind kind, size_t from = 0) {
-    return waitFor(
-        [&](const std::vector<EngineEvent>& events) { return indexOf(events, kind, from) >= 0; });
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(kTimeout),
+                             [&] { return indexOf(events_, kind, from) >= 0; });
   }
   std::vector<EngineEvent> all() const {
     std::lock_guard lock(mutex_);
@@ -86,9 +80,7 @@ class RouterOnPipeWireTest : public PipeWireTest {
     PipeWireTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     system_ = openSystem(daemon_->socketPath(), folder_.path());
-    ASSERT_TRUE(setDefaultOutput(graph(), kUsb));
-    ASSERT_TRUE(
-        graph().waitFor([&] { return system_->graph().defaultSinkName() == kUsb; }, kTimeout));
+    setDefaultSeenBy(kUsb, system_->graph());
     ASSERT_TRUE(forceQuantum(graph(), kRoomyQuantum));
     before_ = saveDefaultOutput(graph());
     linksBefore_ = graph().links().size();
