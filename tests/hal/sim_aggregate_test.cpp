@@ -10,11 +10,6 @@
 namespace choralink::sim {
 namespace {
 
-using presets::kAirPodsUID;
-using presets::kSpeakersUID;
-using presets::kTVUID;
-using presets::kUSBInterfaceUID;
-
 std::vector<std::uint32_t> agrp(SimAudioSystem& sim, AudioObjectID id) {
   return HAL::getArray<std::uint32_t>(sim, id, kPropActiveSubDevices, kScopeGlobal);
 }

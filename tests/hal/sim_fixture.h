@@ -16,6 +16,12 @@
 
 namespace choralink::sim {
 
+using presets::kAirPlayUID;
+using presets::kAirPodsUID;
+using presets::kSpeakersUID;
+using presets::kTVUID;
+using presets::kUSBInterfaceUID;
+
 struct SubEntry {
   std::string uid;
   bool drift = true;

@@ -16,11 +16,6 @@
 namespace choralink::sim {
 namespace {
 
-using presets::kAirPodsUID;
-using presets::kSpeakersUID;
-using presets::kTVUID;
-using presets::kUSBInterfaceUID;
-
 constexpr float kThreshold = 0.5f;
 
 class SimIOTest : public SimTest {
@@ -228,11 +223,9 @@ TEST_F(SimIOTest, ClockDriverRunsIOWhenVirtualTimeAdvances) {
 
 TEST_F(SimIOTest, AClockDeviceWithErrorPacesTheWholeAggregate) {
   sim.modifyDevice(kSpeakersUID, [](DeviceSpec& s) { s.clockErrorPpm = -500; });
-  const AudioObjectID agg = makeAggregate(description({{kSpeakersUID, false}}, kSpeakersUID));
-  ASSERT_TRUE(waitForJoins(agg, 1));
   IOProbe probe;
   IOProcID proc;
-  sim.createIOProcID(agg, IOProbe::proc, &probe, proc);
+  const AudioObjectID agg = broadcast({{kSpeakersUID, false}}, kSpeakersUID, probe, proc);
   sim.startDevice(agg, proc);
   sim.modifyDevice(kSpeakersUID, [](DeviceSpec& s) { s.bufferFrameSize = 480; });
   sim.stepIO(10000.5 * 480 / 48000.0);

@@ -12,11 +12,6 @@
 namespace choralink::sim {
 namespace {
 
-using presets::kAirPlayUID;
-using presets::kAirPodsUID;
-using presets::kSpeakersUID;
-using presets::kTVUID;
-
 TEST_F(SimTest, ScopedPropertiesAnswerOnlyInTheirScopes) {
   EXPECT_THROW(HAL::get<std::uint32_t>(sim, machine.tv, kPropLatency, kScopeGlobal), HALError);
   EXPECT_THROW(

@@ -87,10 +87,7 @@ TEST(SignalSourceTest, MixAddsBothSourcesAcrossChunkBoundaries) {
 
 TEST(WavFileTest, RoundTripsAndPlaysAsASource) {
   const auto path = std::filesystem::temp_directory_path() / "choralink_sim_wav_test.wav";
-  WavData data;
-  data.rate = 1000;
-  data.channels = 1;
-  data.samples = {0.0f, 0.25f, 0.5f, 0.75f};
+  const WavData data{1000, 1, {0.0f, 0.25f, 0.5f, 0.75f}};
   ASSERT_TRUE(writeWav(path.string(), data));
   const auto read = readWav(path.string());
   ASSERT_TRUE(read);
