@@ -69,22 +69,6 @@ class PwCheckToolTest : public PipeWireTest {
         << test::readFile(scratch / "out");
     return child;
   }
-
-  // The child's exit status after at most `seconds`; -1 when it still runs
-  // (it is then killed).
-  static int exitOf(pid_t child, double seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
 };
 
 TEST_F(PwCheckToolTest, BadArgumentsAreUsageErrorsThatSayWhatWasWrongAndDoNothing) {
@@ -130,7 +114,7 @@ TEST_F(PwCheckToolTest, ASignalMidBroadcastLosesNothingOfTheUsersSetup) {
     const pid_t child = startBroadcast(daemon_->socketPath(), scratch, graph());
     ASSERT_EQ(graph().defaultSinkName(), "Choralink") << "the muted tap holds the default";
     ::kill(child, signal);
-    const int status = exitOf(child, 10.0);
+    const int status = waitForExit(child, 10.0);
     const std::string out = test::readFile(scratch / "out");
     if (signal == SIGKILL) {
       EXPECT_EQ(status, 128 + SIGKILL);
@@ -188,7 +172,7 @@ TEST_F(PwCheckToolTest, AShortStallMidBroadcastLeavesItInStep) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ::kill(child, SIGCONT);
     ours.arm();
-    const int status = exitOf(child, 20.0);
+    const int status = waitForExit(child, 20.0);
     const std::string out = test::readFile(scratch / "out");
     std::vector<long> bases;
     for (const auto& [index, uid] : {std::pair{0, kUsb}, std::pair{1, kHdmi}}) {
@@ -227,7 +211,7 @@ TEST_F(PwCheckToolTest, ADaemonThatDiesMidBroadcastEndsTheRunWithinASecond) {
   }
   const auto killed = std::chrono::steady_clock::now();
   doomed.stop();
-  const int status = exitOf(child, 10.0);
+  const int status = waitForExit(child, 10.0);
   const double took =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
   const std::string out = test::readFile(scratch / "out");

@@ -30,7 +30,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kStartDeadline = std::chrono::seconds(5);
-constexpr auto kStopDeadline = std::chrono::seconds(3);
+constexpr double kStopSeconds = 3.0;
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 constexpr double kSettleTimeout = 5.0;
 
@@ -102,6 +102,20 @@ bool pollFor(double seconds, const std::function<bool()>& done) {
     std::this_thread::sleep_for(kPollInterval);
   }
   return true;
+}
+
+int waitForExit(pid_t pid, double seconds) {
+  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool forceQuantum(PwGraph& graph, uint32_t frames) {
@@ -215,16 +229,7 @@ PipeWireDaemon::~PipeWireDaemon() {
 void PipeWireDaemon::stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
-  const auto deadline = Clock::now() + kStopDeadline;
-  int status = 0;
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(kPollInterval);
-  }
+  waitForExit(pid_, kStopSeconds);
   pid_ = -1;
 }
 

@@ -62,6 +62,10 @@ AggregateDescription aggregateDescription(const std::vector<std::string>& uids,
 // `seconds` have passed: for what no graph event announces.
 bool pollFor(double seconds, const std::function<bool()>& done);
 
+// Waits up to `seconds` for the child `pid` to end, killing it when it has
+// not: its exit code, 128 + the signal that ended it, or -1 when killed.
+int waitForExit(pid_t pid, double seconds);
+
 // Forces the graph's quantum through the "settings" metadata (0 lifts the
 // force) and waits until the daemon confirms. False on timeout.
 bool forceQuantum(PwGraph& graph, uint32_t frames);
