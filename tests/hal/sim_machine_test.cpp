@@ -140,8 +140,7 @@ TEST_F(SimTest, ListenersAreDeliveredOnTheirOwnQueueUntilRemoved) {
 }
 
 TEST_F(SimTest, ListenerRegistrationRulesAndCounts) {
-  auto block = std::make_shared<
-      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
+  auto block = std::make_shared<PropertyListenerBlock::element_type>(
       [](AudioObjectID, const std::vector<PropertyAddress>&) {});
   const auto addr = HAL::address(kPropDeviceIsAlive);
   EXPECT_EQ(sim.addPropertyListener(machine.tv, addr, clock, block), kStatusOK);
@@ -149,8 +148,7 @@ TEST_F(SimTest, ListenerRegistrationRulesAndCounts) {
   EXPECT_EQ(sim.addPropertyListener(4242, addr, clock, block), kStatusBadObject);
   EXPECT_EQ(sim.liveObjects().listeners, 1u);
   // Removal needs the same block, object, address and queue …
-  auto otherBlock = std::make_shared<
-      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(*block);
+  auto otherBlock = std::make_shared<PropertyListenerBlock::element_type>(*block);
   EXPECT_EQ(sim.removePropertyListener(machine.tv, addr, clock, otherBlock),
             kStatusIllegalOperation);
   // … and still works after the device is gone, so no registration leaks.

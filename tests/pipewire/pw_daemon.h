@@ -40,8 +40,7 @@ inline constexpr uint32_t kRoomyQuantum = 2048;
 // Counts how often a listener block ran.
 struct ListenerCount {
   std::shared_ptr<int> count = std::make_shared<int>(0);
-  PropertyListenerBlock block = std::make_shared<
-      const std::function<void(AudioObjectID, const std::vector<PropertyAddress>&)>>(
+  PropertyListenerBlock block = std::make_shared<PropertyListenerBlock::element_type>(
       [c = count](AudioObjectID, const std::vector<PropertyAddress>&) { ++*c; });
 };
 
