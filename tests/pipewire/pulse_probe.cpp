@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/hal/pipewire/pw_link.h"
 #include "engine/hal/pipewire/pw_ports.h"
 #include "engine/hal/pipewire/pw_recorder.h"
@@ -12,15 +14,11 @@ namespace {
 
 constexpr double kTimeout = 5.0;
 
-void firstNonZero(const std::vector<float>& samples, long& at, float& value,
-                  std::size_t& sounding) {
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    if (samples[i] == 0.0f) continue;
-    if (sounding++ == 0) {
-      at = static_cast<long>(i);
-      value = samples[i];
-    }
-  }
+void firstNonZero(const std::vector<float>& samples, long& at, float& value) {
+  const auto it = std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0.0f; });
+  if (it == samples.end()) return;
+  at = it - samples.begin();
+  value = *it;
 }
 
 std::vector<PwPort> sinkPorts(PwGraph& graph, const std::string& name) {
@@ -87,8 +85,8 @@ std::map<std::string, PulseArrival> measurePulse(PwThreadLoop& loop, PwGraph& gr
 
   for (std::size_t d = 0; d < sinks.size(); ++d) {
     PulseArrival& a = result[sinks[d]];
-    firstNonZero(recorder.channel(2 * d), a.left, a.leftValue, a.leftSounding);
-    firstNonZero(recorder.channel(2 * d + 1), a.right, a.rightValue, a.rightSounding);
+    firstNonZero(recorder.channel(2 * d), a.left, a.leftValue);
+    firstNonZero(recorder.channel(2 * d + 1), a.right, a.rightValue);
   }
   return result;
 }

@@ -19,15 +19,12 @@ inline constexpr float kPulseLeft = 0.8f;
 inline constexpr float kPulseRight = -0.4f;
 
 // Where the pulse first showed on one sink's monitor (frames into the
-// recording, -1: never), with what value, and how many samples of each side
-// were not silent (one, when nothing smeared or repeated it).
+// recording, -1: never), and with what value.
 struct PulseArrival {
   long left = -1;
   long right = -1;
   float leftValue = 0;
   float rightValue = 0;
-  std::size_t leftSounding = 0;
-  std::size_t rightSounding = 0;
 };
 
 // Plays the pulse into `capturedSink` and into virtual_mix (once, when they

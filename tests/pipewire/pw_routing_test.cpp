@@ -24,12 +24,6 @@ bool silent(const std::vector<float>& samples) {
 
 class PwRoutingTest : public PipeWireTest {
  protected:
-  // Links every output port of `from` with prefix to the playback ports of
-  // the node `to` (or its monitor ports to our inputs, see callers).
-  PwLinks link(const std::vector<PwPort>& outputs, const std::vector<PwPort>& inputs) {
-    return linkPairs(loop(), pairPorts(outputs, inputs));
-  }
-
   std::vector<PwPort> portsOf(uint32_t node, size_t expected) {
     EXPECT_TRUE(graph().waitFor([&] { return graph().ports(node).size() >= expected; }, kTimeout));
     return graph().ports(node);
@@ -81,10 +75,12 @@ TEST_F(PwRoutingTest, OnlyPresentedSubDevicesTakePlacesInTheBufferList) {
   const uint32_t node = aggregate.filter().nodeId();
   const auto ports = portsOf(node, 6);
   portsOf(recorder.filter().nodeId(), 3);  // waits for the recorder's inputs
-  PwLinks links =
-      link(outputPorts(ports, "out0_"), playbackPorts(graph().ports(sinkId(kSpeakers))));
-  for (auto& l : link(outputPorts(ports, "out1_"), playbackPorts(graph().ports(sinkId(kUsb)))))
-    links.push_back(std::move(l));
+  PwLinks links;
+  for (const auto& [prefix, sink] : {std::pair{"out0_", kSpeakers}, std::pair{"out1_", kUsb}}) {
+    for (auto& l : linkPairs(loop(), pairPorts(outputPorts(ports, prefix),
+                                               playbackPorts(graph().ports(sinkId(sink))))))
+      links.push_back(std::move(l));
+  }
   linkMonitor(links, kSpeakers, recorder.filter().nodeId(), "speakers");
   linkMonitor(links, kUsb, recorder.filter().nodeId(), "usb");
   ASSERT_TRUE(waitActive(loop(), links, kTimeout));
