@@ -98,9 +98,6 @@ TEST_F(AudioBackendOnDaemonTest, AnsweringDaemonIsChosenUnlessTheSimulationIsFor
     EXPECT_EQ(backend->kind(), forced ? AudioBackendKind::simulated : AudioBackendKind::pipewire);
     EXPECT_EQ(backend->note(), forced ? kSimulatedForcedNote : "");
     EXPECT_EQ(backend->pipewire() != nullptr, !forced);
-    EXPECT_EQ(
-        deviceUIDs(backend->system()),
-        forced ? kStandardMachine : std::set<std::string>(kFakeSinks.begin(), kFakeSinks.end()));
   }
 }
 
