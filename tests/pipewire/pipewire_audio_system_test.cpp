@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "engine/dispatch/virtual_executor.h"
 #include "engine/hal/hal.h"
@@ -133,19 +134,17 @@ TEST_F(PipeWireAudioSystemTest, DevicesAreTheSinksWithTheirProperties) {
 }
 
 TEST_F(PipeWireAudioSystemTest, UnknownObjectsSelectorsAndSizesAreRefused) {
-  uint32_t value = 0;
-  uint32_t size = sizeof value;
-  EXPECT_EQ(sys().getPropertyData(4242, HAL::address(kPropDeviceUID), 0, nullptr, size, &value),
-            kStatusBadObject);
-  size = sizeof value;
-  EXPECT_EQ(
-      sys().getPropertyData(device(kUsb), HAL::address(kPropTapFormat), 0, nullptr, size, &value),
-      kStatusUnknownProperty);
-  double rate = 0;
-  size = sizeof value;  // a double read with 4 bytes
-  EXPECT_EQ(sys().getPropertyData(device(kUsb), HAL::address(kPropNominalSampleRate), 0, nullptr,
-                                  size, &rate),
-            kStatusBadPropertySize);
+  const std::tuple<AudioObjectID, uint32_t, HALStatus> cases[] = {
+      {4242, kPropDeviceUID, kStatusBadObject},
+      {device(kUsb), kPropTapFormat, kStatusUnknownProperty},
+      {device(kUsb), kPropNominalSampleRate, kStatusBadPropertySize}};  // a double in 4 bytes
+  for (const auto& [object, selector, status] : cases) {
+    double value = 0;
+    uint32_t size = 4;
+    EXPECT_EQ(sys().getPropertyData(object, HAL::address(selector), 0, nullptr, size, &value),
+              status)
+        << selector;
+  }
   EXPECT_THROW(HAL::get<uint32_t>(sys(), device(kUsb), kPropLatency, kScopeGlobal), HALError)
       << "device latency lives in the output scope";
 }
