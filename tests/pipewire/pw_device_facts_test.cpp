@@ -19,15 +19,6 @@ PwNode sink(std::map<std::string, std::string, std::less<>> props) {
   return node;
 }
 
-AudioFormat fixedFormat(double rate, std::vector<std::string> positions) {
-  AudioFormat f;
-  f.rate = rate;
-  f.rates = {{rate, rate}};
-  f.channels = static_cast<uint32_t>(positions.size());
-  f.positions = std::move(positions);
-  return f;
-}
-
 TEST(PwTransport, FromApiBusProfileAndFormFactor) {
   using Props = std::map<std::string, std::string, std::less<>>;
   const std::pair<Props, uint32_t> cases[] = {
@@ -83,7 +74,7 @@ TEST(PwSinkFacts, IdentityAndOwnership) {
 TEST(PwSinkFacts, NominalRatePrefersTheNegotiatedFormat) {
   auto node = sink({{"audio.rate", "44100"}});
   EXPECT_EQ(describeSink(node, {}).nominalRate, 44100);
-  node.format = fixedFormat(96000, {"FL", "FR"});
+  node.format = AudioFormat{96000, {{96000, 96000}}, 2, {"FL", "FR"}};
   EXPECT_EQ(describeSink(node, {}).nominalRate, 96000);
   node.format.reset();
   node.props.erase("audio.rate");
@@ -95,7 +86,7 @@ TEST(PwSinkFacts, NominalRatePrefersTheNegotiatedFormat) {
 TEST(PwSinkFacts, AvailableRatesCollectEveryOfferedRange) {
   auto node = sink({});
   node.enumFormats = {AudioFormat{48000, {{8000, 192000}}, 0, {}},
-                      fixedFormat(44100, {"FL", "FR"})};
+                      AudioFormat{44100, {{44100, 44100}}, 2, {"FL", "FR"}}};
   const auto facts = describeSink(node, {});
   EXPECT_EQ(facts.availableRates, (std::vector<RateRange>{{8000, 192000}, {44100, 44100}}));
   EXPECT_EQ(facts.nominalRate, 48000) << "a range is not a nominal rate: the graph's";
@@ -105,12 +96,12 @@ TEST(PwSinkFacts, AvailableRatesCollectEveryOfferedRange) {
 
 TEST(PwSinkFacts, OneMonoStreamPerChannelAndTheStereoPairByPosition) {
   auto node = sink({});
-  node.enumFormats = {fixedFormat(48000, {"FC", "FL", "FR", "LFE"})};
+  node.enumFormats = {AudioFormat{48000, {{48000, 48000}}, 4, {"FC", "FL", "FR", "LFE"}}};
   auto facts = describeSink(node, {});
   EXPECT_EQ(facts.outputStreams, (std::vector<uint32_t>{1, 1, 1, 1}));
   EXPECT_EQ(std::pair(facts.stereoLeft, facts.stereoRight), std::pair(2u, 3u));
 
-  node.enumFormats = {fixedFormat(48000, {"MONO"})};
+  node.enumFormats = {AudioFormat{48000, {{48000, 48000}}, 1, {"MONO"}}};
   facts = describeSink(node, {});
   EXPECT_EQ(facts.outputStreams.size(), 1u);
   EXPECT_EQ(std::pair(facts.stereoLeft, facts.stereoRight), std::pair(1u, 1u));
