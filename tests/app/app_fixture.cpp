@@ -47,6 +47,13 @@ AppModel& AppModelTest::build() {
   return *model;
 }
 
+AppModel& AppModelTest::buildWith(const AppSettings& settings) {
+  storeSettings(settings);
+  build();
+  publish({spk, desk, tv, buds, air});
+  return *model;
+}
+
 void AppModelTest::storeSettings(const AppSettings& settings) {
   SettingsStore(settingsFile(), log).save(settings);
 }

@@ -55,6 +55,9 @@ class AppModelTest : public ::testing::Test {
  protected:
   // The model on the settings currently in the file (none: defaults).
   AppModel& build();
+  // Stores `settings`, builds the model on them and publishes the usual
+  // machine (below).
+  AppModel& buildWith(const AppSettings& settings);
   // Writes `settings` to the settings file, as an earlier run would have.
   void storeSettings(const AppSettings& settings);
   // What the settings file holds now; nullopt when there is none.
@@ -85,6 +88,13 @@ class AppModelTest : public ::testing::Test {
   std::size_t changesOf(ModelField field);
 
   std::filesystem::path settingsFile() const { return folder / "settings.json"; }
+
+  // The usual machine, in this order; the speakers are the default output.
+  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
+  AudioDeviceInfo desk = device("desk", "Desk Speaker", Transport::usb);
+  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
+  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
+  AudioDeviceInfo air = device("air", "Apple TV", Transport::airPlay);
 
   VirtualExecutor clock{"main"};
   TempFolder folder;

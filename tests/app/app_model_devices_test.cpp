@@ -14,12 +14,11 @@ using FirstRunTest = AppModelTest;
 TEST_F(FirstRunTest, FirstSnapshotSwitchesOnTheDefaultOutputAndSavesIt) {
   build();
   takeChanges();
-  publish({device("usb", "Desk DAC", Transport::usb),
-           device("spk", "MacBook Speakers", Transport::builtIn, true)});
+  publish({desk, spk});
 
   EXPECT_EQ(model->settings().devices,
             (std::map<std::string, DeviceSettings>{
-                {"spk", DeviceSettings(true, 100, 0, false, "MacBook Speakers")}}));
+                {"spk", DeviceSettings(true, 100, 0, false, "Speakers")}}));
   EXPECT_EQ(changesOf(ModelField::settings), 1u);
   EXPECT_TRUE(model->savePending());
   advance(AppModel::kSaveDebounce);
@@ -28,11 +27,9 @@ TEST_F(FirstRunTest, FirstSnapshotSwitchesOnTheDefaultOutputAndSavesIt) {
 }
 
 TEST_F(FirstRunTest, OnlyTheFirstNonEmptySnapshotWithNothingStoredChoosesForTheUser) {
-  const AudioDeviceInfo dac = device("usb", "Desk DAC", Transport::usb);
-  const AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
   build();
-  publish({dac});
-  publish({dac, spk});
+  publish({desk});
+  publish({desk, spk});
   EXPECT_TRUE(model->settings().devices.empty()) << "a later snapshot";
   EXPECT_FALSE(model->savePending());
 
@@ -52,19 +49,7 @@ TEST_F(FirstRunTest, OnlyTheFirstNonEmptySnapshotWithNothingStoredChoosesForTheU
   EXPECT_FALSE(model->savePending());
 }
 
-class DeviceChoiceTest : public AppModelTest {
- protected:
-  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
-  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
-  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
-  AudioDeviceInfo air = device("air", "Apple TV", Transport::airPlay);
-
-  void buildWith(const AppSettings& settings) {
-    storeSettings(settings);
-    build();
-    publish({spk, buds, tv, air});
-  }
-};
+using DeviceChoiceTest = AppModelTest;
 
 TEST_F(DeviceChoiceTest, BroadcastConfigListsEnabledSupportedDevicesInDeviceOrder) {
   AppSettings settings = settingsWith({"tv", "spk", "air"}, BroadcastMode::mirror);

@@ -15,10 +15,7 @@ using test::AppModelTest;
 class EngineFollowingTest : public AppModelTest {
  protected:
   void SetUp() override {
-    storeSettings(settingsWith({"spk", "tv"}));
-    build();
-    publish(
-        {device("spk", "Speakers", Transport::builtIn, true), device("tv", "TV", Transport::hdmi)});
+    buildWith(settingsWith({"spk", "tv"}));
     router->breakdown = {{"spk", {10, 10}}, {"tv", {0, 0}}};
   }
 };
@@ -188,7 +185,6 @@ TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
   EXPECT_EQ(changesOf(ModelField::engineState), 2u);
 
   // A volume edit that stores the same value changes no settings.
-  const AudioDeviceInfo spk = model->devices()[0];
   model->setVolume(spk, 100);
   EXPECT_EQ(changesOf(ModelField::settings), 0u);
   model->setVolume(spk, 80);

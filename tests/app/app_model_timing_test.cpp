@@ -22,7 +22,6 @@ class SaveTest : public AppModelTest {
     advance(1.0);
     std::filesystem::remove(settingsFile());
   }
-  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
 };
 
 TEST_F(SaveTest, TenChangesAHundredMillisecondsApartWriteOnceWithTheLastValues) {
@@ -70,10 +69,7 @@ TEST_F(SaveTest, NothingOfAGoneModelRunsOnItsExecutor) {
 class MeterTest : public AppModelTest {
  protected:
   void SetUp() override {
-    storeSettings(settingsWith({"spk", "tv"}));
-    build();
-    publish(
-        {device("spk", "Speakers", Transport::builtIn, true), device("tv", "TV", Transport::hdmi)});
+    buildWith(settingsWith({"spk", "tv"}));
     startRunning({"spk", "tv"});
   }
   void tick() { advance(AppModel::kMeterInterval); }
@@ -140,7 +136,7 @@ class CaptureCheckTest : public AppModelTest {
  protected:
   void SetUp() override {
     build();
-    publish({device("spk", "Speakers", Transport::builtIn, true)});
+    publish({spk});
   }
 };
 

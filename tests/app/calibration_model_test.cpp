@@ -24,9 +24,7 @@ DeviceCalibration proposal(const std::string& uid, DeviceCalibrationStatus statu
 class CalibrationModelTest : public AppModelTest {
  protected:
   void SetUp() override {
-    storeSettings(settingsWith({"spk", "tv"}));
-    build();
-    publish({device("spk", "Speakers"), device("tv", "TV", Transport::hdmi)});
+    buildWith(settingsWith({"spk", "tv"}));
     startRunning({"spk", "tv"});
     sheet = std::make_unique<CalibrationModel>(clock, control, *model);
   }

@@ -32,9 +32,9 @@ CalibrationResult typicalResult() {
 class CalibrationSheetTest : public UiTest {
  protected:
   void SetUp() override {
-    AudioDeviceInfo tv = device("tv", "Living Room TV", Transport::hdmi);
-    tv.latencyFrames = 4800;  // 100 ms against the speakers' 10
-    show(settingsWith({"spk", "tv"}), {device("spk", "Speakers"), tv});
+    AudioDeviceInfo roomTV = device("tv", "Living Room TV", Transport::hdmi);
+    roomTV.latencyFrames = 4800;  // 100 ms against the speakers' 10
+    show(settingsWith({"spk", "tv"}), {device("spk", "Speakers"), roomTV});
     router->breakdown = {{"spk", {}}, {"tv", {}}};
     calibration = std::make_unique<CalibrationModel>(clock, control, *model);
     window->setCalibration(calibration.get());

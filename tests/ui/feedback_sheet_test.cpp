@@ -28,7 +28,7 @@ class FeedbackSheetTest : public UiTest {
   // The main window with the controller; the service answers with `answer`.
   void open(HttpsTestServer::Handler answer) {
     service = std::make_unique<ui::test::FeedbackServiceFixture>(std::move(answer));
-    show(settingsWith({"tv"}), {device("tv", "TV", Transport::hdmi)});
+    show(settingsWith({"tv"}), {tv});
     ui::FeedbackForm::Services services = service->services();
     services.send = [send = services.send, this](const FeedbackReport& report) {
       FeedbackResult result = send(report);

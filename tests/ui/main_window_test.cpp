@@ -49,18 +49,14 @@ class MainWindowTest : public UiTest {
     settle();
   }
   ui::BroadcastBar& bar() { return *devicesPage().broadcastBar(); }
-
-  AudioDeviceInfo speakers = device("builtin", "Speakers", Transport::builtIn, true);
-  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
-  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
 };
 
 TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
-  show(settingsWith({"tv"}), {speakers, tv});
+  show(settingsWith({"tv"}), {spk, tv});
   ui::ToggleSwitch* toggle = named<ui::ToggleSwitch>(u"Play on Speakers"_s);
   ASSERT_NE(toggle, nullptr);
   click(toggle);
-  EXPECT_TRUE(model->deviceSettings("builtin").enabled);
+  EXPECT_TRUE(model->deviceSettings("spk").enabled);
 
   QSlider* volume = named<QSlider>(u"TV volume"_s);
   ASSERT_NE(volume, nullptr);
@@ -89,7 +85,7 @@ TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
 }
 
 TEST_F(MainWindowTest, TypingInADelayFieldSurvivesMeterRefreshes) {
-  show(settingsWith({"tv"}), {speakers, tv});
+  show(settingsWith({"tv"}), {spk, tv});
   startRunning({"tv"});
   QLineEdit* delay = card("tv").delayField()->editor();
   delay->setFocus();
@@ -102,11 +98,9 @@ TEST_F(MainWindowTest, TypingInADelayFieldSurvivesMeterRefreshes) {
 }
 
 TEST_F(MainWindowTest, CardsShowSupportDirectPlayAndProblems) {
-  AudioDeviceInfo airplay = device("air", "Living Room", Transport::airPlay);
-  AppSettings settings = settingsWith({"tv", "buds", "air"}, BroadcastMode::mirror);
   AudioDeviceInfo budsDefault = buds;
   budsDefault.isDefaultOutput = true;
-  show(settings, {budsDefault, tv, airplay});
+  show(settingsWith({"tv", "buds", "air"}, BroadcastMode::mirror), {budsDefault, tv, air});
 
   EXPECT_TRUE(card("air").toggle()->isHidden());
   EXPECT_FALSE(card("air").controls()->isEnabled());
@@ -123,7 +117,7 @@ TEST_F(MainWindowTest, CardsShowSupportDirectPlayAndProblems) {
 }
 
 TEST_F(MainWindowTest, NarrowCardsPutTheirControlsUnderTheName) {
-  show(settingsWith({"tv"}), {speakers, tv});
+  show(settingsWith({"tv"}), {spk, tv});
   EXPECT_TRUE(card("tv").singleRow());
   card("tv").resize(500, card("tv").height());
   EXPECT_FALSE(card("tv").singleRow());
@@ -131,9 +125,9 @@ TEST_F(MainWindowTest, NarrowCardsPutTheirControlsUnderTheName) {
 }
 
 TEST_F(MainWindowTest, EmptyDevicesHintShowsWhileAtMostOneDeviceCanPlay) {
-  show(settingsWith({"builtin"}), {speakers});
+  show(settingsWith({"spk"}), {spk});
   EXPECT_FALSE(devicesPage().emptyHint()->isHidden());
-  publish({speakers, tv});
+  publish({spk, tv});
   settle();
   EXPECT_TRUE(devicesPage().emptyHint()->isHidden());
   EXPECT_EQ(devicesPage().cards().size(), 2u);
@@ -144,7 +138,7 @@ TEST_F(MainWindowTest, EmptyDevicesHintShowsWhileAtMostOneDeviceCanPlay) {
 TEST_F(MainWindowTest, BroadcastBarAndSyncTestFollowTheEngineState) {
   AppSettings nothingOn = settingsWith({"tv"});
   nothingOn.devices.at("tv").enabled = false;
-  show(nothingOn, {speakers, tv, buds});
+  show(nothingOn, {spk, tv, buds});
   ui::SyncTestButton* syncTest = devicesPage().syncTestButton();
   EXPECT_FALSE(bar().mainButton()->isEnabled());
 
@@ -171,7 +165,7 @@ TEST_F(MainWindowTest, BroadcastBarAndSyncTestFollowTheEngineState) {
 }
 
 TEST_F(MainWindowTest, ReturnPressesTheMainButtonUnlessADelayFieldTakesIt) {
-  show(settingsWith({"tv"}), {speakers, tv});
+  show(settingsWith({"tv"}), {spk, tv});
   QLineEdit* delay = card("tv").delayField()->editor();
   delay->setFocus();
   delay->setText(u"30"_s);
@@ -188,7 +182,7 @@ TEST_F(MainWindowTest, ReturnPressesTheMainButtonUnlessADelayFieldTakesIt) {
 }
 
 TEST_F(MainWindowTest, SidebarSelectsPagesAndOpensTheGuideWithoutLeavingThePage) {
-  show(settingsWith({"tv"}), {speakers, tv});
+  show(settingsWith({"tv"}), {spk, tv});
   ui::Sidebar& sidebar = *window->sidebar();
   click(sidebar.item(AppSection::sync));
   EXPECT_EQ(model->section(), AppSection::sync);
@@ -205,7 +199,7 @@ TEST_F(MainWindowTest, SidebarSelectsPagesAndOpensTheGuideWithoutLeavingThePage)
 TEST_F(MainWindowTest, SyncPageSetsModeMasterVolumeAndResetsDelays) {
   AppSettings settings = settingsWith({"tv"});
   settings.devices.at("tv").offsetMs = 120;
-  show(settings, {speakers, tv});
+  show(settings, {spk, tv});
   startRunning({"tv"});
   click(syncPage().modeCard(BroadcastMode::mirror));
   EXPECT_EQ(model->settings().mode, BroadcastMode::mirror);
@@ -223,7 +217,7 @@ TEST_F(MainWindowTest, GeneralPaneShowsUpdatesOnlyWithAControllerAndSwitchesMode
   auto fake = std::make_unique<FakeUpdater>();
   updater = fake.get();
   updaterForBuild = std::move(fake);
-  show(settingsWith({"builtin"}), {speakers, tv});
+  show(settingsWith({"spk"}), {spk, tv});
   auto& general = *window->page(AppSection::settings)->findChild<ui::GeneralPane*>();
   auto& about = *window->page(AppSection::about)->findChild<ui::AboutPane*>();
   QAction* menuCheck = window->action(u"Check for Updates…"_s);
@@ -249,7 +243,7 @@ TEST_F(MainWindowTest, GeneralPaneShowsUpdatesOnlyWithAControllerAndSwitchesMode
 }
 
 TEST_F(MainWindowTest, SendFeedbackOpensTheWindowThenTheSheetAndMenuCommandsAreSignalled) {
-  show(settingsWith({"tv"}), {speakers, tv});
+  show(settingsWith({"tv"}), {spk, tv});
   std::vector<std::string> seen;
   model->setOpenMainWindow([&] { seen.push_back(model->showFeedback() ? "late" : "open"); });
   auto& about = *window->page(AppSection::about)->findChild<ui::AboutPane*>();
@@ -267,7 +261,7 @@ TEST_F(MainWindowTest, SendFeedbackOpensTheWindowThenTheSheetAndMenuCommandsAreS
 }
 
 TEST_F(MainWindowTest, TrayIconFollowsSharingAndItsMenuOpensTheWindow) {
-  show(settingsWith({"tv"}), {speakers, tv});
+  show(settingsWith({"tv"}), {spk, tv});
   ui::TrayIcon tray(*model, *bridge);
   EXPECT_FALSE(tray.showsOn());
   startRunning({"tv"});

@@ -22,7 +22,7 @@ class MenuBarPanelTest : public UiTest {
  protected:
   ui::MenuBarPanel& open(const AppSettings& settings) {
     panel.reset();
-    show(settings, {speakers, tv, den});
+    show(settings, {spk, tv, air});
     panel = std::make_unique<ui::MenuBarPanel>(*model, *bridge);
     panel->showAt(QRect(1500, 4, 24, 24));
     settle();
@@ -36,9 +36,6 @@ class MenuBarPanelTest : public UiTest {
     UiTest::TearDown();
   }
 
-  AudioDeviceInfo speakers = device("spk", "Speakers", Transport::builtIn, true);
-  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
-  AudioDeviceInfo den = device("den", "Den", Transport::airPlay);
   std::unique_ptr<ui::MenuBarPanel> panel;
 };
 
@@ -60,8 +57,8 @@ TEST_F(MenuBarPanelTest, RowsSwitchDevicesAndTheLastOneOffStopsTheBroadcast) {
   settle();
   ASSERT_TRUE(panel->shareSwitch()->isChecked());
 
-  ASSERT_NE(row(u"Den, off"_s), nullptr);
-  EXPECT_FALSE(row(u"Den, off"_s)->isEnabled());
+  ASSERT_NE(row(u"Apple TV, off"_s), nullptr);
+  EXPECT_FALSE(row(u"Apple TV, off"_s)->isEnabled());
   QSlider* volume = named<QSlider>(u"TV volume"_s, panel.get());
   ASSERT_NE(volume, nullptr);
   volume->setValue(37);

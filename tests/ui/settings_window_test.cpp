@@ -16,7 +16,6 @@ namespace {
 using namespace Qt::StringLiterals;
 
 TEST_F(UiTest, SettingsWindowIsOneWindowOfThreeTabsAndTestSyncWaitsForARunningBroadcast) {
-  const AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
   show(settingsWith({"tv"}), {tv});
   ui::SettingsWindow settings(*model, *bridge);
   settings.present();
