@@ -43,8 +43,7 @@ class FeedbackSheetTest : public UiTest {
   ui::FeedbackSheet& sheet() { return *controller->sheet(); }
   void sendTitled(const QString& title) {
     QTest::keyClicks(sheet().titleField(), title);
-    sheet().sendButton()->click();
-    settle();
+    click(sheet().sendButton());
   }
   bool waitForAnswer() {
     const bool done = ui::test::runUntilAnswered(clock, [&] { return answered.load(); });
@@ -105,8 +104,7 @@ TEST_F(FeedbackSheetTest, PastedTextIsCutWithTheCursorAtTheEndAndACancelledPickC
   chosen = service->pngFile("shot.png", 100);
   sheet().screenshotButton()->click();
   chosen.reset();  // the user cancels the file dialog
-  sheet().screenshotButton()->click();
-  settle();
+  click(sheet().screenshotButton());
   EXPECT_EQ(sheet().screenshotButton()->text(), u"Change Screenshot…"_s);
   EXPECT_EQ(sheet().screenshotName()->text(), u"shot.png"_s);
 }

@@ -44,8 +44,7 @@ class MenuBarPanelTest : public UiTest {
 // the panel's part is to stay off and show them.
 TEST_F(MenuBarPanelTest, ShareSwitchWithoutAPlayableDeviceStaysOffAndSaysWhy) {
   open(settingsWith({"spk"}, BroadcastMode::mirror));
-  panel->shareSwitch()->click();
-  settle();
+  click(panel->shareSwitch());
   EXPECT_FALSE(panel->shareSwitch()->isChecked());
   EXPECT_EQ(panel->statusLabel()->text(), QString::fromStdString(model->statusLine()));
 }
@@ -67,8 +66,7 @@ TEST_F(MenuBarPanelTest, RowsSwitchDevicesAndTheLastOneOffStopsTheBroadcast) {
 
   // That the last device off stops the broadcast is the model's
   // (DeviceChoiceTest.EnablingWhileSharingUpdatesTheEngineUntilTheLastDeviceGoes).
-  row(u"TV, on"_s)->click();
-  settle();
+  click(row(u"TV, on"_s));
   EXPECT_FALSE(panel->shareSwitch()->isChecked());
   EXPECT_FALSE(named<QSlider>(u"TV volume"_s, panel.get())->isVisible());
 }
