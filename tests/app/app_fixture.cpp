@@ -31,7 +31,6 @@ AppModel& AppModelTest::build() {
   loginItem = fakeLogin.get();
   presence = fakePresence.get();
   sound = fakeSound.get();
-  loginItem->enabled = loginItemEnabledAtStart;
   sound->clock = &clock;
 
   AppModel::Parts parts;

@@ -106,8 +106,6 @@ class AppModelTest : public ::testing::Test {
   FakeCaptureSound* sound = nullptr;
   // Set before build() to give the model this updater (default: none).
   std::unique_ptr<UpdaterControl> updaterForBuild;
-  // Set before build() to start with the login item in that state.
-  bool loginItemEnabledAtStart = false;
   std::vector<ModelField> changes;
   Observation observation;
   std::unique_ptr<AppModel> model;  // last: goes first
