@@ -58,13 +58,6 @@ class AppModelOnRouterTest : public ::testing::Test {
     settle();
   }
 
-  const AudioDeviceInfo& deviceNamed(const std::string& uid) {
-    for (const AudioDeviceInfo& device : model->devices()) {
-      if (device.uid == uid) return device;
-    }
-    throw std::runtime_error("no device " + uid);
-  }
-
   TempFolder folder;
   TempFolder logFolder;
   Log log{logFolder / "choralink.log", Log::SystemLogSink{}};
@@ -78,8 +71,8 @@ TEST_F(AppModelOnRouterTest, SharingToTwoDevicesPlaysStopsCleanAndIsSavedOnQuit)
   build();
   ASSERT_EQ(model->devices().size(), 2u);
 
-  model->setEnabled(deviceNamed(presets::kSpeakersUID), true);
-  model->setEnabled(deviceNamed(presets::kTVUID), true);
+  for (const AudioDeviceInfo& device : model->devices())
+    model->setEnabled(device, true);
   model->startSharing();
   advance(1.0);
   ASSERT_TRUE(model->engineState().is(EngineState::Kind::running)) << model->statusLine();
