@@ -129,7 +129,6 @@ class AppWiringTest : public ::testing::Test {
     wiring_ = std::make_unique<AppWiring>(clock, std::move(parts));
     return *wiring_;
   }
-  void TearDown() override { wiring_.reset(); }
 
   TempFolder home;
   ScopedEnv config{"XDG_CONFIG_HOME", (home / "config").string()};

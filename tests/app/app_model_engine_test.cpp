@@ -77,10 +77,6 @@ TEST_F(EngineFollowingTest, StartedAfterStopLeavesTheStateOffAndStartsNoMeters) 
   EXPECT_FALSE(model->metersRunning());
   EXPECT_TRUE(model->activeUIDs().empty());
   EXPECT_EQ(router->count("stop"), 1);
-
-  router->complete("stop");
-  send(EngineEvent::stopped(StopReason::user()));
-  EXPECT_EQ(model->engineState(), EngineState::off());
 }
 
 TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {

@@ -83,9 +83,7 @@ TEST_P(SnapshotsTest, PanelAndSettingsTabs) {
 }
 
 TEST_P(SnapshotsTest, FeedbackSheetStates) {
-  ui::test::FeedbackServiceFixture service([](const ui::test::HttpsTestServer::Request&) {
-    return ui::test::HttpsTestServer::Reply{201};
-  });
+  ui::test::FeedbackServiceFixture service;
   launch();
   std::optional<std::filesystem::path> chosen;
   ui::FeedbackController controller(*model, *bridge, *window, service.services(),
