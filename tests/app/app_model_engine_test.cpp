@@ -157,7 +157,6 @@ TEST_F(EngineFollowingTest, RebuildingAndErrorEventsSetTheStateAndAnOverloadIsOn
   // After an error a started event still brings the broadcast back.
   send(EngineEvent::started({"spk"}));
   EXPECT_EQ(model->engineState(), EngineState::running());
-  // An overload is only logged.
   takeChanges();
   send(EngineEvent::overload());
   EXPECT_TRUE(takeChanges().empty());
