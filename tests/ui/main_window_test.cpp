@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -48,17 +49,14 @@ class MainWindowTest : public UiTest {
 
 TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   show(settingsWith({"tv"}), {spk, tv});
-  ui::ToggleSwitch* toggle = named<ui::ToggleSwitch>(u"Play on Speakers"_s);
-  ASSERT_NE(toggle, nullptr);
-  click(toggle);
+  click(named<ui::ToggleSwitch>(u"Play on Speakers"_s));
   EXPECT_TRUE(model->deviceSettings("spk").enabled);
 
   QSlider* volume = named<QSlider>(u"TV volume"_s);
   ASSERT_NE(volume, nullptr);
   volume->setValue(35);
   settle();
-  ASSERT_FALSE(router->volumes.empty());
-  EXPECT_FLOAT_EQ(router->volumes.back().gain, 0.35f);
+  EXPECT_EQ(model->deviceSettings("tv").volume, 35);
 
   // A typed delay is committed when the field is left (Return: below).
   QLineEdit* delay = named<QLineEdit>(u"TV delay"_s);
@@ -67,8 +65,7 @@ TEST_F(MainWindowTest, DeviceControlsCallTheModelWithTheirAccessibleNames) {
   delay->setText(u"12"_s);
   card("tv").volumeSlider()->setFocus();
   settle();
-  ASSERT_EQ(router->offsets.size(), 1u);
-  EXPECT_EQ(router->offsets[0].ms, 12);
+  EXPECT_EQ(model->deviceSettings("tv").offsetMs, 12);
 
   click(card("tv").delayField()->stepDown());
   EXPECT_EQ(model->deviceSettings("tv").offsetMs, 7);
@@ -241,13 +238,12 @@ TEST_F(MainWindowTest, SendFeedbackOpensTheWindowThenTheSheetAndMenuCommandsAreS
   EXPECT_EQ(seen, std::vector<std::string>{"open"});
   EXPECT_TRUE(model->showFeedback());
 
-  int quits = 0, settingsAsked = 0;
-  QObject::connect(window.get(), &ui::MainWindow::quitRequested, [&] { ++quits; });
-  QObject::connect(window.get(), &ui::MainWindow::settingsRequested, [&] { ++settingsAsked; });
+  QSignalSpy quits(window.get(), &ui::MainWindow::quitRequested);
+  QSignalSpy settingsAsked(window.get(), &ui::MainWindow::settingsRequested);
   window->action(u"Quit Choralink"_s)->trigger();
   window->action(u"Settings…"_s)->trigger();
-  EXPECT_EQ(quits, 1);
-  EXPECT_EQ(settingsAsked, 1);
+  EXPECT_EQ(quits.count(), 1);
+  EXPECT_EQ(settingsAsked.count(), 1);
 }
 
 TEST_F(MainWindowTest, TrayIconFollowsSharingAndItsMenuOpensTheWindow) {
