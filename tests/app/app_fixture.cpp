@@ -7,14 +7,9 @@
 
 namespace choralink::test {
 
-void FakeLoginItem::registerItem() {
+void FakeLoginItem::set(bool on) {
   if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
-  enabled = true;
-}
-
-void FakeLoginItem::unregisterItem() {
-  if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
-  enabled = false;
+  enabled = on;
 }
 
 void FakeCaptureSound::play() {

@@ -24,14 +24,17 @@ namespace choralink::test {
 
 class FakeLoginItem final : public LoginItemService {
  public:
-  void registerItem() override;
-  void unregisterItem() override;
+  void registerItem() override { set(true); }
+  void unregisterItem() override { set(false); }
   bool isEnabled() const noexcept override { return enabled; }
 
   bool enabled = false;
   // When set, the next register/unregister throws this message and leaves
   // `enabled` as it is.
   std::optional<std::string> failWith;
+
+ private:
+  void set(bool on);
 };
 
 class FakePresence final : public AppPresence {
