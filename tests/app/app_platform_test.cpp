@@ -155,10 +155,9 @@ TEST_F(PlatformTest, OnboardingShowsUntilFinishedAndMayStartSharing) {
 
 TEST_F(PlatformTest, TheStartLineNamesVersionSystemAndProcessor) {
   build();
-  const std::string expected = "[INFO] Choralink " + std::string(AppInfo::version()) +
-                               " starting on Linux " + AppInfo::osVersion() + " (" +
-                               std::string(AppInfo::arch()) + ")";
-  EXPECT_EQ(logged().front(), expected);
+  EXPECT_EQ(logged().front(), "[INFO] Choralink " + std::string(AppInfo::version()) +
+                                  " starting on Linux " + AppInfo::osVersion() + " (" +
+                                  std::string(AppInfo::arch()) + ")");
 }
 
 // ---- Observation --------------------------------------------------------------
