@@ -12,15 +12,6 @@
 namespace choralink::test {
 namespace {
 
-DeviceCalibration proposal(const std::string& uid, DeviceCalibrationStatus status,
-                           std::int64_t ms) {
-  DeviceCalibration device;
-  device.uid = uid;
-  device.status = status;
-  device.newOffsetMs = ms;
-  return device;
-}
-
 class CalibrationModelTest : public AppModelTest {
  protected:
   void SetUp() override {
@@ -55,8 +46,8 @@ TEST_F(CalibrationModelTest, ApplySetsHeardDevicesOffsetsAndLeavesTheOthers) {
   EXPECT_DOUBLE_EQ(sheet->progress(), 0.75);
 
   CalibrationResult result;
-  result.devices = {proposal("spk", DeviceCalibrationStatus::heard, 23),
-                    proposal("tv", DeviceCalibrationStatus::vanished, 99)};
+  result.devices = {{"spk", "Speakers", DeviceCalibrationStatus::heard, 30, 10, 0, 23, ""},
+                    {"tv", "TV", DeviceCalibrationStatus::vanished, 0, 0, 0, 99, ""}};
   finishWith(result);
   ASSERT_EQ(sheet->phase(), CalibrationModel::Phase::finished);
   EXPECT_EQ(model->deviceSettings("spk").offsetMs, 0) << "nothing changes before apply";
