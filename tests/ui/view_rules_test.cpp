@@ -88,7 +88,7 @@ std::vector<BannerKind> kinds(const BannerFacts& facts) {
   return result;
 }
 
-TEST(BannerChoiceTest, EachBannerShowsOnItsConditionInTheFixedOrder) {
+TEST(BannerChoiceTest, EachBannerShowsOnItsConditionInTheFixedOrderAndPrivacyButtonsNeedALink) {
   using enum BannerKind;
   EXPECT_TRUE(kinds({}).empty());
 
@@ -118,23 +118,12 @@ TEST(BannerChoiceTest, EachBannerShowsOnItsConditionInTheFixedOrder) {
     std::erase(expected, absent);
     EXPECT_EQ(kinds(facts), expected) << static_cast<int>(absent);
   }
-}
 
-TEST(BannerChoiceTest, TextsNameTheDevicesAndPrivacyButtonsNeedALink) {
-  BannerFacts facts;
-  facts.captureBlocked = true;
-  facts.enabledBluetoothCount = 4;
-  facts.mirrorMode = true;
-  facts.bluetoothDefaultOutput = "Kitchen Buds";
-  std::vector<BannerContent> banners = chooseBanners(facts);
-  ASSERT_EQ(banners.size(), 3u);
-  EXPECT_EQ(banners[0].actionTitle, "");  // no privacy pane to link to
-  EXPECT_EQ(banners[1].title, "4 Bluetooth devices");
-
-  facts.privacySettingsURL = "settings://privacy";
-  banners = chooseBanners(facts);
-  EXPECT_EQ(banners[0].action, BannerAction::openPrivacySettings);
-  EXPECT_FALSE(banners[0].actionTitle.empty());
+  EXPECT_EQ(chooseBanners(all)[0].actionTitle, "");  // no privacy pane to link to
+  EXPECT_EQ(chooseBanners(all)[2].title, "3 Bluetooth devices");
+  all.privacySettingsURL = "settings://privacy";
+  EXPECT_EQ(chooseBanners(all)[0].action, BannerAction::openPrivacySettings);
+  EXPECT_FALSE(chooseBanners(all)[0].actionTitle.empty());
 }
 
 TEST(ButtonRulesTest, EnablingAndCounts) {
