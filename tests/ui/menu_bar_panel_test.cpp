@@ -21,7 +21,6 @@ using namespace Qt::StringLiterals;
 class MenuBarPanelTest : public UiTest {
  protected:
   ui::MenuBarPanel& open(const AppSettings& settings) {
-    panel.reset();
     show(settings, {spk, tv, air});
     panel = std::make_unique<ui::MenuBarPanel>(*model, *bridge);
     panel->showAt(QRect(1500, 4, 24, 24));
