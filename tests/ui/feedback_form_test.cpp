@@ -66,7 +66,6 @@ TEST_F(FeedbackFormTest, SendNeedsATitleBeyondBlanks) {
 TEST_F(FeedbackFormTest, AScreenshotThatCannotBeOneKeepsThePreviousOne) {
   form.attachImage(pngFile("first.png", 1000));
   ASSERT_TRUE(form.image());
-  EXPECT_EQ(form.image()->filename(), "first.png");
 
   form.attachImage(pngFile("huge.png", 2 * 1024 * 1024));
   EXPECT_EQ(form.error(), "Screenshots must be 1 MB or smaller.");
