@@ -77,13 +77,12 @@ TEST(AutostartExecTest, ArgumentsAreQuotedAndEscapedAsTheEntryFormatRequires) {
   EXPECT_EQ(XdgAutostartEntry::execArgument("/x\\y"), "\"/x\\\\\\\\y\"");
 }
 
-TEST(AutostartExecTest, PathsNoEntryCanCarryAreRefused) {
+TEST_F(AutostartTest, PathsNoEntryCanCarryAreRefused) {
   EXPECT_THROW(XdgAutostartEntry::entryText(""), LoginItemError);
   EXPECT_THROW(XdgAutostartEntry::entryText("/tmp/evil\nHidden=true"), LoginItemError);
-  TempFolder home;
-  XdgAutostartEntry entry(home / "autostart", "/tmp/a\tb");
-  EXPECT_THROW(entry.registerItem(), LoginItemError);
-  EXPECT_FALSE(fs::exists(entry.file()));
+  XdgAutostartEntry tabbed(folder(), "/tmp/a\tb");
+  EXPECT_THROW(tabbed.registerItem(), LoginItemError);
+  EXPECT_FALSE(fs::exists(tabbed.file()));
 }
 
 TEST(AutostartFolderTest, FollowsXdgConfigHomeWhenItIsAbsolute) {
@@ -186,15 +185,13 @@ TEST(ModelObserversTest, ObserversAreCalledInOrderUntilTheirObservationEndsEvenM
   later = observers.add([&](ModelField) { ++laterCalls; });
   observers.notify(ModelField::devices);
   EXPECT_EQ(laterCalls, 0);
-}
 
-TEST(ModelObserversTest, AnObservationMayOutliveItsModel) {
   Observation kept;
   {
-    ModelObservers observers;
-    kept = observers.add([](ModelField) {});
+    ModelObservers gone;
+    kept = gone.add([](ModelField) {});
   }
-  EXPECT_NO_THROW(kept.cancel());
+  EXPECT_NO_THROW(kept.cancel()) << "an observation may outlive its observers";
 }
 
 }  // namespace
