@@ -52,14 +52,9 @@ class AppModelOnRouterTest : public ::testing::Test {
 
   // Runs everything due now, including what those tasks leave due.
   void settle() { machine->clock.settle(); }
-  void advance(double seconds) {
-    machine->clock.advanceBy(seconds);
-    settle();
-  }
 
   TempFolder folder;
-  TempFolder logFolder;
-  Log log{logFolder / "choralink.log", Log::SystemLogSink{}};
+  Log log{folder / "choralink.log", Log::SystemLogSink{}};
   std::unique_ptr<sim::SimMachine> machine;
   std::unique_ptr<AppModel> model;
 };
@@ -72,14 +67,16 @@ TEST_F(AppModelOnRouterTest, SharingToTwoDevicesPlaysStopsCleanAndIsSavedOnQuit)
   for (const AudioDeviceInfo& device : model->devices())
     model->setEnabled(device, true);
   model->startSharing();
-  advance(1.0);
+  machine->clock.advanceBy(1.0);
+  settle();
   ASSERT_TRUE(model->engineState().is(EngineState::Kind::running)) << model->statusLine();
   EXPECT_EQ(model->activeUIDs(), (std::set<std::string>{presets::kSpeakersUID, presets::kTVUID}));
   EXPECT_FALSE(model->statusIsWarning());
   EXPECT_GT(model->levels().at(presets::kTVUID), 0.0f) << "the meters read the playing tone";
 
   model->stopSharing();
-  advance(0.5);
+  machine->clock.advanceBy(0.5);
+  settle();
   EXPECT_TRUE(model->engineState().is(EngineState::Kind::off));
   const sim::ObjectCounts live = machine->system.liveObjects();
   EXPECT_EQ(live.taps + live.aggregates + live.ioProcs, 0u)

@@ -41,14 +41,14 @@ TEST_F(FeedbackFormTest, TypingLimitsCountUserPerceivedCharacters) {
 }
 
 TEST_F(FeedbackFormTest, SendNeedsATitleBeyondBlanks) {
-  struct Case {
-    const char* title;
-    bool canSend;
-  };
-  for (const Case& c : {Case{"", false}, Case{"   \t", false}, Case{"\u2003\u00a0", false},
-                        Case{"\u200b\u200b", true}, Case{" Crash ", true}}) {
-    form.setTitle(c.title);
-    EXPECT_EQ(form.canSend(), c.canSend) << c.title;
+  const std::pair<const char*, bool> titles[] = {{"", false},
+                                                 {"   \t", false},
+                                                 {"\u2003\u00a0", false},
+                                                 {"\u200b\u200b", true},
+                                                 {" Crash ", true}};
+  for (const auto& [title, canSend] : titles) {
+    form.setTitle(title);
+    EXPECT_EQ(form.canSend(), canSend) << title;
   }
 
   // Zero-width characters clean away to nothing: the report cannot be built,

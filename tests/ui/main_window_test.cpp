@@ -29,17 +29,14 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-using ui::DeviceCard;
-using ui::DevicesPage;
-
 class MainWindowTest : public UiTest {
  protected:
-  DevicesPage& devicesPage() {
-    return *static_cast<DevicesPage*>(window->page(AppSection::devices));
+  ui::DevicesPage& devicesPage() {
+    return *static_cast<ui::DevicesPage*>(window->page(AppSection::devices));
   }
   ui::SyncPage& syncPage() { return *static_cast<ui::SyncPage*>(window->page(AppSection::sync)); }
-  DeviceCard& card(const std::string& uid) {
-    for (DeviceCard* card : devicesPage().cards()) {
+  ui::DeviceCard& card(const std::string& uid) {
+    for (ui::DeviceCard* card : devicesPage().cards()) {
       if (card->device().uid == uid) return *card;
     }
     throw std::runtime_error("no card for " + uid);
