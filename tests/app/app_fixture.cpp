@@ -7,14 +7,9 @@
 
 namespace choralink::test {
 
-void FakeLoginItem::registerItem() {
+void FakeLoginItem::set(bool on) {
   if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
-  enabled = true;
-}
-
-void FakeLoginItem::unregisterItem() {
-  if (auto message = std::exchange(failWith, std::nullopt)) throw LoginItemError(*message);
-  enabled = false;
+  enabled = on;
 }
 
 void FakeCaptureSound::play() {
@@ -31,7 +26,6 @@ AppModel& AppModelTest::build() {
   loginItem = fakeLogin.get();
   presence = fakePresence.get();
   sound = fakeSound.get();
-  loginItem->enabled = loginItemEnabledAtStart;
   sound->clock = &clock;
 
   AppModel::Parts parts;
@@ -44,6 +38,13 @@ AppModel& AppModelTest::build() {
   if (updaterForBuild) parts.updater = std::move(updaterForBuild);
   model = std::make_unique<AppModel>(clock, std::move(parts));
   observation = model->observe([this](ModelField field) { changes.push_back(field); });
+  return *model;
+}
+
+AppModel& AppModelTest::buildWith(const AppSettings& settings) {
+  storeSettings(settings);
+  build();
+  publish({spk, desk, tv, buds, air});
   return *model;
 }
 

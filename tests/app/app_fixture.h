@@ -24,14 +24,17 @@ namespace choralink::test {
 
 class FakeLoginItem final : public LoginItemService {
  public:
-  void registerItem() override;
-  void unregisterItem() override;
+  void registerItem() override { set(true); }
+  void unregisterItem() override { set(false); }
   bool isEnabled() const noexcept override { return enabled; }
 
   bool enabled = false;
   // When set, the next register/unregister throws this message and leaves
   // `enabled` as it is.
   std::optional<std::string> failWith;
+
+ private:
+  void set(bool on);
 };
 
 class FakePresence final : public AppPresence {
@@ -55,6 +58,9 @@ class AppModelTest : public ::testing::Test {
  protected:
   // The model on the settings currently in the file (none: defaults).
   AppModel& build();
+  // Stores `settings`, builds the model on them and publishes the usual
+  // machine (below).
+  AppModel& buildWith(const AppSettings& settings);
   // Writes `settings` to the settings file, as an earlier run would have.
   void storeSettings(const AppSettings& settings);
   // What the settings file holds now; nullopt when there is none.
@@ -86,6 +92,13 @@ class AppModelTest : public ::testing::Test {
 
   std::filesystem::path settingsFile() const { return folder / "settings.json"; }
 
+  // The usual machine, in this order; the speakers are the default output.
+  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
+  AudioDeviceInfo desk = device("desk", "Desk Speaker", Transport::usb);
+  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
+  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
+  AudioDeviceInfo air = device("air", "Apple TV", Transport::airPlay);
+
   VirtualExecutor clock{"main"};
   TempFolder folder;
   TempFolder logFolder;
@@ -96,8 +109,6 @@ class AppModelTest : public ::testing::Test {
   FakeCaptureSound* sound = nullptr;
   // Set before build() to give the model this updater (default: none).
   std::unique_ptr<UpdaterControl> updaterForBuild;
-  // Set before build() to start with the login item in that state.
-  bool loginItemEnabledAtStart = false;
   std::vector<ModelField> changes;
   Observation observation;
   std::unique_ptr<AppModel> model;  // last: goes first

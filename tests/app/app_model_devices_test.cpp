@@ -14,25 +14,21 @@ using FirstRunTest = AppModelTest;
 TEST_F(FirstRunTest, FirstSnapshotSwitchesOnTheDefaultOutputAndSavesIt) {
   build();
   takeChanges();
-  publish({device("usb", "Desk DAC", Transport::usb),
-           device("spk", "MacBook Speakers", Transport::builtIn, true)});
+  publish({desk, spk});
 
   EXPECT_EQ(model->settings().devices,
             (std::map<std::string, DeviceSettings>{
-                {"spk", DeviceSettings(true, 100, 0, false, "MacBook Speakers")}}));
+                {"spk", DeviceSettings(true, 100, 0, false, "Speakers")}}));
   EXPECT_EQ(changesOf(ModelField::settings), 1u);
-  EXPECT_TRUE(model->savePending());
   advance(AppModel::kSaveDebounce);
   ASSERT_TRUE(savedSettings().has_value());
   EXPECT_EQ(savedSettings()->devices, model->settings().devices);
 }
 
 TEST_F(FirstRunTest, OnlyTheFirstNonEmptySnapshotWithNothingStoredChoosesForTheUser) {
-  const AudioDeviceInfo dac = device("usb", "Desk DAC", Transport::usb);
-  const AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
   build();
-  publish({dac});
-  publish({dac, spk});
+  publish({desk});
+  publish({desk, spk});
   EXPECT_TRUE(model->settings().devices.empty()) << "a later snapshot";
   EXPECT_FALSE(model->savePending());
 
@@ -52,19 +48,7 @@ TEST_F(FirstRunTest, OnlyTheFirstNonEmptySnapshotWithNothingStoredChoosesForTheU
   EXPECT_FALSE(model->savePending());
 }
 
-class DeviceChoiceTest : public AppModelTest {
- protected:
-  AudioDeviceInfo spk = device("spk", "Speakers", Transport::builtIn, true);
-  AudioDeviceInfo buds = device("buds", "Buds", Transport::bluetooth);
-  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
-  AudioDeviceInfo air = device("air", "Apple TV", Transport::airPlay);
-
-  void buildWith(const AppSettings& settings) {
-    storeSettings(settings);
-    build();
-    publish({spk, buds, tv, air});
-  }
-};
+using DeviceChoiceTest = AppModelTest;
 
 TEST_F(DeviceChoiceTest, BroadcastConfigListsEnabledSupportedDevicesInDeviceOrder) {
   AppSettings settings = settingsWith({"tv", "spk", "air"}, BroadcastMode::mirror);
@@ -78,23 +62,16 @@ TEST_F(DeviceChoiceTest, BroadcastConfigListsEnabledSupportedDevicesInDeviceOrde
   EXPECT_FLOAT_EQ(config.masterVolume, 0.7f);
   // The default output stays in the list in mirror mode; AirPlay and
   // disabled devices do not appear.
-  ASSERT_EQ(config.devices.size(), 2u);
-  EXPECT_EQ(config.devices[0], (DeviceConfig{"spk", 1.0f, 0, false}));
-  EXPECT_EQ(config.devices[1], (DeviceConfig{"tv", 0.55f, 120, true}));
+  EXPECT_EQ(config.devices,
+            (std::vector<DeviceConfig>{{"spk", 1.0f, 0, false}, {"tv", 0.55f, 120, true}}));
 }
 
 TEST_F(DeviceChoiceTest, EnabledDevicesLeaveOutTheDefaultOutputInMirrorMode) {
   buildWith(settingsWith({"spk", "buds", "air"}));
-  auto uids = [&] {
-    std::vector<std::string> out;
-    for (const auto& d : model->enabledDevices())
-      out.push_back(d.uid);
-    return out;
-  };
-  EXPECT_EQ(uids(), (std::vector<std::string>{"spk", "buds"}));
+  EXPECT_EQ(model->enabledDevices(), (std::vector{spk, buds}));
   EXPECT_EQ(model->enabledBluetoothCount(), 1);
   model->setMode(BroadcastMode::mirror);
-  EXPECT_EQ(uids(), (std::vector<std::string>{"buds"}));
+  EXPECT_EQ(model->enabledDevices(), std::vector{buds});
 }
 
 TEST_F(DeviceChoiceTest, EnablingStoresTheNameAndClearsTheDevicesProblemAndTheLastError) {
@@ -118,7 +95,6 @@ TEST_F(DeviceChoiceTest, EnablingWhileSharingUpdatesTheEngineUntilTheLastDeviceG
   model->setEnabled(tv, true);
   ASSERT_EQ(router->updates.size(), 1u);
   EXPECT_EQ(router->updates[0], model->broadcastConfig());
-  EXPECT_EQ(router->updates[0].devices.size(), 2u);
 
   model->setEnabled(tv, false);
   EXPECT_EQ(model->engineState(), EngineState::running());
@@ -162,14 +138,12 @@ TEST_F(DeviceChoiceTest, OffsetIsClampedToHalfASecondAndMarkedUserSet) {
   model->setOffset(spk, 750);
   EXPECT_EQ(model->deviceSettings("spk").offsetMs, 500);
   EXPECT_TRUE(model->deviceSettings("spk").offsetUserSet);
-  ASSERT_EQ(router->offsets.size(), 1u);
-  EXPECT_EQ(router->offsets[0].ms, 500);
-  EXPECT_TRUE(router->offsets[0].userSet);
   EXPECT_EQ(model->delays(), router->breakdown);
 
   model->setOffset(spk, -20);
   EXPECT_EQ(model->deviceSettings("spk").offsetMs, 0);
-  EXPECT_EQ(router->offsets[1].ms, 0);
+  EXPECT_EQ(router->offsets,
+            (std::vector<test::FakeRouter::OffsetCall>{{"spk", 500, true}, {"spk", 0, true}}));
 }
 
 TEST_F(DeviceChoiceTest, ResetDelaysZeroesEveryStoredDelay) {

@@ -15,10 +15,7 @@ using test::AppModelTest;
 class EngineFollowingTest : public AppModelTest {
  protected:
   void SetUp() override {
-    storeSettings(settingsWith({"spk", "tv"}));
-    build();
-    publish(
-        {device("spk", "Speakers", Transport::builtIn, true), device("tv", "TV", Transport::hdmi)});
+    buildWith(settingsWith({"spk", "tv"}));
     router->breakdown = {{"spk", {10, 10}}, {"tv", {0, 0}}};
   }
 };
@@ -80,10 +77,6 @@ TEST_F(EngineFollowingTest, StartedAfterStopLeavesTheStateOffAndStartsNoMeters) 
   EXPECT_FALSE(model->metersRunning());
   EXPECT_TRUE(model->activeUIDs().empty());
   EXPECT_EQ(router->count("stop"), 1);
-
-  router->complete("stop");
-  send(EngineEvent::stopped(StopReason::user()));
-  EXPECT_EQ(model->engineState(), EngineState::off());
 }
 
 TEST_F(EngineFollowingTest, ACompletionFromTheRoutersOwnThreadIsHandledOnTheModelsThread) {
@@ -107,7 +100,6 @@ TEST_F(EngineFollowingTest, StartSharingClearsLostDevicesProblemsAndCaptureFlags
   ASSERT_TRUE(model->captureBlocked());
 
   model->startSharing();
-  EXPECT_EQ(model->engineState(), EngineState::starting());
   EXPECT_TRUE(model->lostUIDs().empty());
   EXPECT_TRUE(model->deviceProblems().empty());
   EXPECT_FALSE(model->captureSilent());
@@ -164,7 +156,6 @@ TEST_F(EngineFollowingTest, RebuildingAndErrorEventsSetTheStateAndAnOverloadIsOn
   // After an error a started event still brings the broadcast back.
   send(EngineEvent::started({"spk"}));
   EXPECT_EQ(model->engineState(), EngineState::running());
-  // An overload is only logged.
   takeChanges();
   send(EngineEvent::overload());
   EXPECT_TRUE(takeChanges().empty());
@@ -188,7 +179,6 @@ TEST_F(EngineFollowingTest, EqualValuesOfComparedFieldsAreStoredSilently) {
   EXPECT_EQ(changesOf(ModelField::engineState), 2u);
 
   // A volume edit that stores the same value changes no settings.
-  const AudioDeviceInfo spk = model->devices()[0];
   model->setVolume(spk, 100);
   EXPECT_EQ(changesOf(ModelField::settings), 0u);
   model->setVolume(spk, 80);

@@ -32,7 +32,6 @@ class AppModelOnRouterTest : public ::testing::Test {
 
   // The model as the application builds it.
   AppModel& build() {
-    model.reset();
     AudioRouter::Environment environment(machine->system);
     environment.log = &log;
     environment.rateJournal = folder / "rate-restore.json";
@@ -53,21 +52,9 @@ class AppModelOnRouterTest : public ::testing::Test {
 
   // Runs everything due now, including what those tasks leave due.
   void settle() { machine->clock.settle(); }
-  void advance(double seconds) {
-    machine->clock.advanceBy(seconds);
-    settle();
-  }
-
-  const AudioDeviceInfo& deviceNamed(const std::string& uid) {
-    for (const AudioDeviceInfo& device : model->devices()) {
-      if (device.uid == uid) return device;
-    }
-    throw std::runtime_error("no device " + uid);
-  }
 
   TempFolder folder;
-  TempFolder logFolder;
-  Log log{logFolder / "choralink.log", Log::SystemLogSink{}};
+  Log log{folder / "choralink.log", Log::SystemLogSink{}};
   std::unique_ptr<sim::SimMachine> machine;
   std::unique_ptr<AppModel> model;
 };
@@ -76,19 +63,20 @@ TEST_F(AppModelOnRouterTest, SharingToTwoDevicesPlaysStopsCleanAndIsSavedOnQuit)
   machine->system.addDevice(presets::builtInSpeakers());
   machine->system.addDevice(presets::hdmiTV());
   build();
-  ASSERT_EQ(model->devices().size(), 2u);
 
-  model->setEnabled(deviceNamed(presets::kSpeakersUID), true);
-  model->setEnabled(deviceNamed(presets::kTVUID), true);
+  for (const AudioDeviceInfo& device : model->devices())
+    model->setEnabled(device, true);
   model->startSharing();
-  advance(1.0);
+  machine->clock.advanceBy(1.0);
+  settle();
   ASSERT_TRUE(model->engineState().is(EngineState::Kind::running)) << model->statusLine();
   EXPECT_EQ(model->activeUIDs(), (std::set<std::string>{presets::kSpeakersUID, presets::kTVUID}));
   EXPECT_FALSE(model->statusIsWarning());
   EXPECT_GT(model->levels().at(presets::kTVUID), 0.0f) << "the meters read the playing tone";
 
   model->stopSharing();
-  advance(0.5);
+  machine->clock.advanceBy(0.5);
+  settle();
   EXPECT_TRUE(model->engineState().is(EngineState::Kind::off));
   const sim::ObjectCounts live = machine->system.liveObjects();
   EXPECT_EQ(live.taps + live.aggregates + live.ioProcs, 0u)

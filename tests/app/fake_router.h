@@ -24,6 +24,7 @@ class FakeRouter final : public RouterControl {
     std::string uid;
     std::int64_t ms = 0;
     bool userSet = false;
+    friend bool operator==(const OffsetCall&, const OffsetCall&) = default;
   };
 
   // --- RouterControl ---

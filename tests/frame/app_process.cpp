@@ -26,7 +26,7 @@ bool waitUntil(const std::function<bool()>& done, double seconds) {
   return true;
 }
 
-fs::path settingsFile(const fs::path& home) {
+static fs::path settingsFile(const fs::path& home) {
   return home / "config/Choralink/settings.json";
 }
 
@@ -56,10 +56,6 @@ bool waitForLog(const fs::path& home, const std::string& text, double seconds) {
   return waitUntil([&] { return appLog(home).find(text) != std::string::npos; }, seconds);
 }
 
-fs::path AppProcess::binary() {
-  return CHORALINK_APP_BINARY;
-}
-
 AppProcess::AppProcess(const fs::path& home, const std::map<std::string, std::string>& env,
                        std::vector<std::string> command) {
   fs::create_directories(home / "run");
@@ -84,7 +80,7 @@ AppProcess::AppProcess(const fs::path& home, const std::map<std::string, std::st
     envp.push_back(entry.data());
   envp.push_back(nullptr);
   const std::string out = (outputFolder_ / "output.txt").string();
-  if (command.empty()) command.push_back(binary().string());
+  if (command.empty()) command.push_back(CHORALINK_APP_BINARY);
   std::vector<char*> argv;
   for (std::string& word : command)
     argv.push_back(word.data());

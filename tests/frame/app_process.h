@@ -19,7 +19,6 @@ namespace choralink::test {
 
 bool waitUntil(const std::function<bool()>& done, double seconds);
 
-std::filesystem::path settingsFile(const std::filesystem::path& home);
 // The stored settings an earlier run would have left.
 void storeSettings(const std::filesystem::path& home, const std::string& json);
 // The devices the stored settings switch on, by UID, and whether they say
@@ -40,8 +39,6 @@ class AppProcess {
   explicit AppProcess(const std::filesystem::path& home,
                       const std::map<std::string, std::string>& env = {},
                       std::vector<std::string> command = {});
-  // The build's application binary.
-  static std::filesystem::path binary();
   // A child still running is killed by its PID.
   ~AppProcess();
   AppProcess(const AppProcess&) = delete;

@@ -32,9 +32,9 @@ CalibrationResult typicalResult() {
 class CalibrationSheetTest : public UiTest {
  protected:
   void SetUp() override {
-    AudioDeviceInfo tv = device("tv", "Living Room TV", Transport::hdmi);
-    tv.latencyFrames = 4800;  // 100 ms against the speakers' 10
-    show(settingsWith({"spk", "tv"}), {device("spk", "Speakers"), tv});
+    AudioDeviceInfo roomTV = device("tv", "Living Room TV", Transport::hdmi);
+    roomTV.latencyFrames = 4800;  // 100 ms against the speakers' 10
+    show(settingsWith({"spk", "tv"}), {device("spk", "Speakers"), roomTV});
     router->breakdown = {{"spk", {}}, {"tv", {}}};
     calibration = std::make_unique<CalibrationModel>(clock, control, *model);
     window->setCalibration(calibration.get());
@@ -94,8 +94,7 @@ TEST_F(CalibrationSheetTest, ARunShowsItsStepsAndResultAndApplyStoresTheOffsets)
   page().calibrateButton()->click();
   ui::CalibrationSheet& sheet = *page().calibrationSheet();
   Q_EMIT sheet.microphoneChooser()->activated(1);
-  sheet.startButton()->click();
-  settle();
+  click(sheet.startButton());
   EXPECT_EQ(control.started, std::vector<std::string>{"mic-2"});
   EXPECT_FALSE(sheet.startButton()->isEnabled());
 
@@ -123,8 +122,7 @@ TEST_F(CalibrationSheetTest, ARunShowsItsStepsAndResultAndApplyStoresTheOffsets)
   EXPECT_TRUE(sheet.spreadText()->text().startsWith(u"Spread after calibration: 0.4 ms"_s));
 
   // Which offsets an apply stores is CalibrationModelTest's; the button applies.
-  sheet.applyButton()->click();
-  settle();
+  click(sheet.applyButton());
   EXPECT_EQ(model->deviceSettings("spk").offsetMs, 38);
   EXPECT_EQ(page().calibrationSheet(), nullptr);
 }
@@ -162,8 +160,7 @@ TEST_F(CalibrationSheetTest, AFailureSaysWhatToDoAndAllowsAnotherTry) {
   EXPECT_TRUE(sheet.messageText()->isVisible());
   EXPECT_EQ(sheet.messageText()->text(), QString::fromUtf8(CalibrationTexts::kTooNoisy));
   EXPECT_FALSE(sheet.applyButton()->isEnabled());
-  sheet.startButton()->click();
-  settle();
+  click(sheet.startButton());
   EXPECT_EQ(control.started.size(), 2u);
   EXPECT_FALSE(sheet.messageText()->isVisible());
 

@@ -28,7 +28,7 @@ class FeedbackSheetTest : public UiTest {
   // The main window with the controller; the service answers with `answer`.
   void open(HttpsTestServer::Handler answer) {
     service = std::make_unique<ui::test::FeedbackServiceFixture>(std::move(answer));
-    show(settingsWith({"tv"}), {device("tv", "TV", Transport::hdmi)});
+    show(settingsWith({"tv"}), {tv});
     ui::FeedbackForm::Services services = service->services();
     services.send = [send = services.send, this](const FeedbackReport& report) {
       FeedbackResult result = send(report);
@@ -43,8 +43,7 @@ class FeedbackSheetTest : public UiTest {
   ui::FeedbackSheet& sheet() { return *controller->sheet(); }
   void sendTitled(const QString& title) {
     QTest::keyClicks(sheet().titleField(), title);
-    sheet().sendButton()->click();
-    settle();
+    click(sheet().sendButton());
   }
   bool waitForAnswer() {
     const bool done = ui::test::runUntilAnswered(clock, [&] { return answered.load(); });
@@ -64,30 +63,26 @@ class FeedbackSheetTest : public UiTest {
 };
 
 TEST_F(FeedbackSheetTest, EachOutcomeShowsAsWritten) {
-  struct Case {
-    int status;
-    QString shown;
-    bool success;
-  };
-  for (const Case& c :
-       {Case{201, u"Thanks! Your feedback was sent."_s, true},
-        Case{429, u"Too many reports just now. Please wait a minute and try again."_s, false}}) {
-    SCOPED_TRACE(c.status);
+  const std::tuple<int, QString, bool> outcomes[] = {
+      {201, u"Thanks! Your feedback was sent."_s, true},
+      {429, u"Too many reports just now. Please wait a minute and try again."_s, false}};
+  for (const auto& [status, text, success] : outcomes) {
+    SCOPED_TRACE(status);
     controller.reset();
     answered = false;
-    open([&](const HttpsTestServer::Request&) { return HttpsTestServer::Reply{c.status}; });
+    open([&](const HttpsTestServer::Request&) { return HttpsTestServer::Reply{status}; });
     sendTitled(u"No sound"_s);
     EXPECT_FALSE(sheet().sendButton()->isEnabled());  // while sending
     ASSERT_TRUE(waitForAnswer());
-    QLabel* shown = c.success ? sheet().resultText() : sheet().errorText();
+    QLabel* shown = success ? sheet().resultText() : sheet().errorText();
     EXPECT_TRUE(shown->isVisible());
-    EXPECT_EQ(shown->text(), c.shown);
+    EXPECT_EQ(shown->text(), text);
     const QColor colour = shown->palette().color(QPalette::WindowText);
-    EXPECT_GT(c.success ? colour.green() : colour.red(),
-              2 * (c.success ? colour.red() : colour.green()));
-    EXPECT_EQ(sheet().cancelButton()->text(), c.success ? u"Close"_s : u"Cancel"_s);
-    EXPECT_EQ(sheet().sendButton()->isVisible(), !c.success);
-    EXPECT_EQ(sheet().sendButton()->isEnabled(), !c.success);
+    EXPECT_GT(success ? colour.green() : colour.red(),
+              2 * (success ? colour.red() : colour.green()));
+    EXPECT_EQ(sheet().cancelButton()->text(), success ? u"Close"_s : u"Cancel"_s);
+    EXPECT_EQ(sheet().sendButton()->isVisible(), !success);
+    EXPECT_EQ(sheet().sendButton()->isEnabled(), !success);
   }
 }
 
@@ -105,8 +100,7 @@ TEST_F(FeedbackSheetTest, PastedTextIsCutWithTheCursorAtTheEndAndACancelledPickC
   chosen = service->pngFile("shot.png", 100);
   sheet().screenshotButton()->click();
   chosen.reset();  // the user cancels the file dialog
-  sheet().screenshotButton()->click();
-  settle();
+  click(sheet().screenshotButton());
   EXPECT_EQ(sheet().screenshotButton()->text(), u"Change Screenshot…"_s);
   EXPECT_EQ(sheet().screenshotName()->text(), u"shot.png"_s);
 }

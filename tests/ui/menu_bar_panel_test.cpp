@@ -21,8 +21,7 @@ using namespace Qt::StringLiterals;
 class MenuBarPanelTest : public UiTest {
  protected:
   ui::MenuBarPanel& open(const AppSettings& settings) {
-    panel.reset();
-    show(settings, {speakers, tv, den});
+    show(settings, {spk, tv, air});
     panel = std::make_unique<ui::MenuBarPanel>(*model, *bridge);
     panel->showAt(QRect(1500, 4, 24, 24));
     settle();
@@ -36,9 +35,6 @@ class MenuBarPanelTest : public UiTest {
     UiTest::TearDown();
   }
 
-  AudioDeviceInfo speakers = device("spk", "Speakers", Transport::builtIn, true);
-  AudioDeviceInfo tv = device("tv", "TV", Transport::hdmi);
-  AudioDeviceInfo den = device("den", "Den", Transport::airPlay);
   std::unique_ptr<ui::MenuBarPanel> panel;
 };
 
@@ -47,8 +43,7 @@ class MenuBarPanelTest : public UiTest {
 // the panel's part is to stay off and show them.
 TEST_F(MenuBarPanelTest, ShareSwitchWithoutAPlayableDeviceStaysOffAndSaysWhy) {
   open(settingsWith({"spk"}, BroadcastMode::mirror));
-  panel->shareSwitch()->click();
-  settle();
+  click(panel->shareSwitch());
   EXPECT_FALSE(panel->shareSwitch()->isChecked());
   EXPECT_EQ(panel->statusLabel()->text(), QString::fromStdString(model->statusLine()));
 }
@@ -60,8 +55,8 @@ TEST_F(MenuBarPanelTest, RowsSwitchDevicesAndTheLastOneOffStopsTheBroadcast) {
   settle();
   ASSERT_TRUE(panel->shareSwitch()->isChecked());
 
-  ASSERT_NE(row(u"Den, off"_s), nullptr);
-  EXPECT_FALSE(row(u"Den, off"_s)->isEnabled());
+  ASSERT_NE(row(u"Apple TV, off"_s), nullptr);
+  EXPECT_FALSE(row(u"Apple TV, off"_s)->isEnabled());
   QSlider* volume = named<QSlider>(u"TV volume"_s, panel.get());
   ASSERT_NE(volume, nullptr);
   volume->setValue(37);
@@ -70,8 +65,7 @@ TEST_F(MenuBarPanelTest, RowsSwitchDevicesAndTheLastOneOffStopsTheBroadcast) {
 
   // That the last device off stops the broadcast is the model's
   // (DeviceChoiceTest.EnablingWhileSharingUpdatesTheEngineUntilTheLastDeviceGoes).
-  row(u"TV, on"_s)->click();
-  settle();
+  click(row(u"TV, on"_s));
   EXPECT_FALSE(panel->shareSwitch()->isChecked());
   EXPECT_FALSE(named<QSlider>(u"TV volume"_s, panel.get())->isVisible());
 }

@@ -13,11 +13,10 @@ class OnboardingFlowTest : public test::AppModelTest {
  protected:
   void SetUp() override {
     build();
-    publish(
-        {device("spk", "Speakers", Transport::builtIn, true), device("tv", "TV", Transport::hdmi)});
+    publish({spk, tv});
     // The first snapshot of a fresh install switches the default output on;
     // these tests start with nothing chosen.
-    model->setEnabled(model->devices()[0], false);
+    model->setEnabled(spk, false);
     flow = std::make_unique<OnboardingFlow>(*model);
   }
 
@@ -57,7 +56,7 @@ TEST_F(OnboardingFlowTest, FooterFollowsStepAndCheck) {
   record("heard");
   flow->pressPrimary();
   record("none on");
-  model->setEnabled(model->devices()[1], true);
+  model->setEnabled(tv, true);
   record("one on");
   EXPECT_EQ(seen,
             (std::vector<std::string>{"welcome: Continue", "unchecked: Check Capture +Back",
@@ -65,7 +64,7 @@ TEST_F(OnboardingFlowTest, FooterFollowsStepAndCheck) {
                                       "not heard: Try Again +Back +Skip", "heard: Continue +Back",
                                       "none on: Done +Back", "one on: Start Sharing +Back"}));
 
-  model->setEnabled(model->devices()[1], false);
+  model->setEnabled(tv, false);
   flow->pressPrimary();  // "Done" ends onboarding without a broadcast
   EXPECT_TRUE(model->settings().onboardingDone);
   EXPECT_TRUE(router->starts.empty());

@@ -21,8 +21,7 @@ TEST_F(UiTest, OnboardingSheetEndsOnlyThroughItsButtonsAndOffersNoSwitchForAnUns
   AppSettings firstRun = settingsWith({"spk"});
   firstRun.onboardingDone = false;
   firstRun.devices.at("spk").enabled = false;
-  show(firstRun, {device("spk", "Speakers", Transport::builtIn, true),
-                  device("tv", "TV", Transport::hdmi), device("den", "Den", Transport::airPlay)});
+  show(firstRun, {spk, tv, air});
   ui::OnboardingController controller(*model, *bridge, *window);
   settle();
   ui::OnboardingView* sheet = controller.view();
@@ -35,17 +34,13 @@ TEST_F(UiTest, OnboardingSheetEndsOnlyThroughItsButtonsAndOffersNoSwitchForAnUns
 
   router->callbackRan = true;
   sound->onPlay = [this] { router->inputPeak = 0.5f; };
-  auto press = [&] {
-    sheet->primaryButton()->click();
-    settle();
-  };
-  press();  // welcome → capture
-  press();  // the check
+  click(sheet->primaryButton());  // welcome → capture
+  click(sheet->primaryButton());  // the check
   ASSERT_TRUE(clock.runUntil([&] { return !sheet->flow().checking(); }, 10.0));
-  press();  // capture → speakers
+  click(sheet->primaryButton());  // capture → speakers
   EXPECT_NE(named<ui::ToggleSwitch>(u"TV"_s, sheet), nullptr);
-  EXPECT_EQ(named<ui::ToggleSwitch>(u"Den"_s, sheet), nullptr);
-  press();  // "Done"
+  EXPECT_EQ(named<ui::ToggleSwitch>(u"Apple TV"_s, sheet), nullptr);
+  click(sheet->primaryButton());  // "Done"
   EXPECT_EQ(controller.view(), nullptr);
 }
 

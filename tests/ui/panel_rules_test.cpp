@@ -12,29 +12,24 @@ class MenuDeviceRowTest : public test::AppModelTest {};
 TEST_F(MenuDeviceRowTest, RowsBySupportModeAndSwitch) {
   AppSettings stored = settingsWith({"spk", "tv", "air"});
   stored.devices.at("tv").volume = 40;
-  stored.devices.insert_or_assign("desk", DeviceSettings(false, 70, 0, false, "Desk"));
-  storeSettings(stored);
-  build();
-  publish({device("spk", "Speakers", Transport::builtIn, true), device("tv", "TV", Transport::hdmi),
-           device("desk", "Desk", Transport::usb), device("air", "Den", Transport::airPlay)});
+  stored.devices.insert_or_assign("desk", DeviceSettings(false, 70, 0, false, "Desk Speaker"));
+  buildWith(stored);
 
   // What each row shows: detail, checkmark, whether pressing it works and what
   // it asks for, and the volume row.
-  auto describe = [&](const std::string& uid) {
-    const auto it = std::find_if(model->devices().begin(), model->devices().end(),
-                                 [&](const AudioDeviceInfo& d) { return d.uid == uid; });
-    const MenuDeviceRowState row = menuDeviceRow(*model, *it);
+  auto describe = [&](const AudioDeviceInfo& shown) {
+    const MenuDeviceRowState row = menuDeviceRow(*model, shown);
     return row.accessibleName + " [" + row.detail + "]" + (row.checkmark ? " check" : "") +
            (row.pressable ? (row.pressTurnsOn ? " press:on" : " press:off") : "") +
            (row.showsVolume ? " volume " + std::to_string(row.volume) : "");
   };
-  EXPECT_EQ(describe("spk"), "Speakers, on [] check press:off volume 100");
-  EXPECT_EQ(describe("tv"), "TV, on [] check press:off volume 40");
-  EXPECT_EQ(describe("desk"), "Desk, off [] press:on");
-  EXPECT_EQ(describe("air"), "Den, on [Not supported yet]");
+  EXPECT_EQ(describe(spk), "Speakers, on [] check press:off volume 100");
+  EXPECT_EQ(describe(tv), "TV, on [] check press:off volume 40");
+  EXPECT_EQ(describe(desk), "Desk Speaker, off [] press:on");
+  EXPECT_EQ(describe(air), "Apple TV, on [Not supported yet]");
   model->setMode(BroadcastMode::mirror);
-  EXPECT_EQ(describe("spk"), "Speakers, on [Playing directly]");
-  EXPECT_EQ(describe("tv"), "TV, on [] check press:off volume 40");
+  EXPECT_EQ(describe(spk), "Speakers, on [Playing directly]");
+  EXPECT_EQ(describe(tv), "TV, on [] check press:off volume 40");
 }
 
 TEST(PanelPlacementTest, NextToTheIconOrPointerAndOnScreen) {

@@ -39,12 +39,8 @@ class SnapshotsTest : public UiTest, public ::testing::WithParamInterface<Appear
 
   void launch() {
     AppSettings settings = settingsWith({"spk", "tv"});
-    settings.onboardingDone = true;
     settings.devices.at("tv").volume = 60;
-    show(settings,
-         {device("spk", "Speakers", Transport::builtIn, true),
-          device("tv", "Living Room TV", Transport::hdmi),
-          device("buds", "Buds", Transport::bluetooth), device("den", "Den", Transport::airPlay)});
+    show(settings, {spk, tv, buds, air});
   }
 
   // Saves `widget` as <name>-<light|dark>.png and checks the picture.
@@ -87,9 +83,7 @@ TEST_P(SnapshotsTest, PanelAndSettingsTabs) {
 }
 
 TEST_P(SnapshotsTest, FeedbackSheetStates) {
-  ui::test::FeedbackServiceFixture service([](const ui::test::HttpsTestServer::Request&) {
-    return ui::test::HttpsTestServer::Reply{201};
-  });
+  ui::test::FeedbackServiceFixture service;
   launch();
   std::optional<std::filesystem::path> chosen;
   ui::FeedbackController controller(*model, *bridge, *window, service.services(),

@@ -15,9 +15,7 @@
 namespace choralink::test {
 namespace {
 
-class UiBaseTest : public UiTest {};
-
-TEST_F(UiBaseTest, BridgeSignalsEveryFieldButRefreshesViewsOncePerLoopTurn) {
+TEST_F(UiTest, BridgeSignalsEveryFieldButRefreshesViewsOncePerLoopTurn) {
   build();
   ui::ModelBridge bridge(*model);
   QSignalSpy fields(&bridge, &ui::ModelBridge::fieldChanged);
@@ -34,7 +32,7 @@ TEST_F(UiBaseTest, BridgeSignalsEveryFieldButRefreshesViewsOncePerLoopTurn) {
   EXPECT_EQ(refreshes.count(), 2);
 }
 
-TEST_F(UiBaseTest, AppearanceForcesTheSchemeAndTaskbarChoiceKeepsWindowsShown) {
+TEST_F(UiTest, AppearanceForcesTheSchemeAndTaskbarChoiceKeepsWindowsShown) {
   ui::QtAppPresence presence;
   const QPalette before = QApplication::palette();
   presence.setAppearance(AppearanceMode::dark);
@@ -54,7 +52,7 @@ TEST_F(UiBaseTest, AppearanceForcesTheSchemeAndTaskbarChoiceKeepsWindowsShown) {
   QApplication::setPalette(before);
 }
 
-TEST_F(UiBaseTest, EverySymbolTheViewsNameHasArtwork) {
+TEST_F(UiTest, EverySymbolTheViewsNameHasArtwork) {
   std::vector<std::string_view> symbols;
   for (DeviceKind kind : kAllDeviceKinds)
     symbols.push_back(symbol(kind));

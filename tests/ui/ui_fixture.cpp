@@ -33,6 +33,12 @@ void UiTest::settle() {
   }
 }
 
+void UiTest::click(QAbstractButton* button) {
+  ASSERT_NE(button, nullptr);
+  button->click();
+  settle();
+}
+
 void UiTest::TearDown() {
   window.reset();
   bridge.reset();

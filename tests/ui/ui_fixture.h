@@ -4,6 +4,7 @@
 // is due, so a test reads the widgets as a user would see them next.
 #pragma once
 
+#include <QAbstractButton>
 #include <QString>
 #include <QUrl>
 #include <memory>
@@ -53,6 +54,8 @@ class UiTest : public AppModelTest {
   // The model on `settings` with these devices, and the window over it.
   ui::MainWindow& show(const AppSettings& settings, std::vector<AudioDeviceInfo> devices);
   void settle();
+  // Clicks `button` and settles.
+  void click(QAbstractButton* button);
 
   // The first widget under `root` of type T whose accessible name is `name`.
   template <class T>
