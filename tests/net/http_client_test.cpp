@@ -42,17 +42,16 @@ TEST(HTTPClientAllowed, ChecksOnlySchemeAndHost) {
   const CurlHTTPClient client({"Choralink.TEST", "www.choralink.test"});
   EXPECT_THAT(client.allowedHosts(),
               ::testing::ElementsAre("choralink.test", "www.choralink.test"));
-  EXPECT_TRUE(client.isAllowed("HTTPS://CHORALINK.TEST/api/feedback"));
-  EXPECT_TRUE(client.isAllowed("https://www.choralink.test:8443/any/path?q=1#f"));
-  EXPECT_FALSE(client.isAllowed("http://choralink.test/api/feedback"));
-  EXPECT_FALSE(client.isAllowed("ftp://choralink.test/"));
-  EXPECT_FALSE(client.isAllowed("https://elsewhere.test/api/feedback"));
-  EXPECT_FALSE(client.isAllowed("https://choralink.test.elsewhere.test/"));
-  EXPECT_FALSE(client.isAllowed("https://elsewhere.test/?next=https://choralink.test/"));
-  EXPECT_FALSE(client.isAllowed("https://choralink.test@elsewhere.test/"));
-  EXPECT_FALSE(client.isAllowed("choralink.test/api/feedback"));
-  EXPECT_FALSE(client.isAllowed("https:///api/feedback"));
-  EXPECT_FALSE(client.isAllowed(""));
+  for (const char* url :
+       {"HTTPS://CHORALINK.TEST/api/feedback", "https://www.choralink.test:8443/any/path?q=1#f"})
+    EXPECT_TRUE(client.isAllowed(url)) << url;
+  for (const char* url :
+       {"http://choralink.test/api/feedback", "ftp://choralink.test/",
+        "https://elsewhere.test/api/feedback", "https://choralink.test.elsewhere.test/",
+        "https://elsewhere.test/?next=https://choralink.test/",
+        "https://choralink.test@elsewhere.test/", "choralink.test/api/feedback",
+        "https:///api/feedback", ""})
+    EXPECT_FALSE(client.isAllowed(url)) << url;
 }
 
 TEST(HTTPClientAllowed, RefusedURLsFailWithoutSending) {
