@@ -58,8 +58,7 @@ TEST(HTTPClientAllowed, RefusedURLsFailWithoutSending) {
   HttpsTestServer server([](const Request&) { return Reply{200, "{}"}; });
   auto client = testing::loopbackClient(server);
 
-  const std::string plain =
-      "http://" + std::string(kServiceHost) + ":" + std::to_string(server.port()) + "/api/feedback";
+  const std::string plain = server.url(kServiceHost, "/api/feedback", "http");
   EXPECT_EQ(errorOf([&] { client->postJSON(plain, "{}", kLimit); }),
             HTTPError::hostNotAllowed(kServiceHost));
   EXPECT_EQ(errorOf([&] { client->postJSON(server.url(kForeignHost, "/"), "{}", kLimit); }),
@@ -122,9 +121,8 @@ TEST(HTTPClientRedirect, FollowsOnlyRedirectsToAllowedHosts) {
       if (request.target == "/api/feedback") return redirectTo(c.status, location);
       return Reply{201, "moved"};
     });
-    location = c.host.empty() ? "/api/v2"
-               : c.https      ? server.url(c.host, "/api/v2")
-                         : "http://" + c.host + ":" + std::to_string(server.port()) + "/api/v2";
+    location =
+        c.host.empty() ? "/api/v2" : server.url(c.host, "/api/v2", c.https ? "https" : "http");
     auto client = testing::loopbackClient(server);
     const HTTPResponse response =
         client->postJSON(server.url(kServiceHost, "/api/feedback"), "{\"a\":1}", kLimit);

@@ -178,8 +178,9 @@ HttpsTestServer::~HttpsTestServer() {
   SSL_CTX_free(static_cast<SSL_CTX*>(context_));
 }
 
-std::string HttpsTestServer::url(const std::string& host, const std::string& path) const {
-  return "https://" + host + ":" + std::to_string(port_) + path;
+std::string HttpsTestServer::url(const std::string& host, const std::string& path,
+                                 const std::string& scheme) const {
+  return scheme + "://" + host + ":" + std::to_string(port_) + path;
 }
 
 std::vector<HttpsTestServer::Request> HttpsTestServer::requests() const {

@@ -36,7 +36,6 @@ TEST(SettingsCodecTest, UnknownModeOrAppearanceTakesTheDefault) {
   EXPECT_EQ(withMember("mode", "\"broadcast\"").mode, BroadcastMode::synced);
   EXPECT_EQ(withMember("appearance", "\"light\"").appearance, AppearanceMode::light);
   EXPECT_EQ(withMember("appearance", "\"sepia\"").appearance, AppearanceMode::system);
-  EXPECT_EQ(withMember("appearance", "2").appearance, AppearanceMode::system);
 }
 
 TEST(SettingsCodecTest, WrongTypeTakesTheDefaultAndSparesTheOtherMembers) {
