@@ -120,11 +120,10 @@ TEST(FeedbackReport, CleansEveryText) {
 }
 
 TEST(FeedbackReport, NeedsAVisibleTitle) {
-  EXPECT_EQ(errorOf([] {
-              FeedbackReport(" \t\n\u200B\u200D ", "text", std::nullopt, std::nullopt,
-                             kEnvironment);
-            }),
-            Kind::emptyTitle);
+  const auto invisibleTitle = [] {
+    FeedbackReport(" \t\n\u200B\u200D ", "text", std::nullopt, std::nullopt, kEnvironment);
+  };
+  EXPECT_EQ(errorOf(invisibleTitle), Kind::emptyTitle);
 }
 
 // Where inside a character the cut may fall is FeedbackSanitizerTail's table.
