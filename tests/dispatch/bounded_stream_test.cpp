@@ -16,10 +16,13 @@
 namespace choralink {
 namespace {
 
-TEST(BoundedStreamTest, BusyConsumerOfLatestValueStreamSeesOnlyTheNewest) {
-  VirtualExecutor main("main");
-  LatestValueStream<int> lists;
+struct BoundedStreamTest : ::testing::Test {
+  VirtualExecutor main{"main"};
   std::vector<int> seen;
+};
+
+TEST_F(BoundedStreamTest, BusyConsumerOfLatestValueStreamSeesOnlyTheNewest) {
+  LatestValueStream<int> lists;
   auto subscription = lists.consume(main, [&](int v) { seen.push_back(v); });
   lists.send(1);
   lists.send(2);
@@ -32,10 +35,8 @@ TEST(BoundedStreamTest, BusyConsumerOfLatestValueStreamSeesOnlyTheNewest) {
   EXPECT_EQ(seen, (std::vector<int>{3, 4}));
 }
 
-TEST(BoundedStreamTest, KeepsTheNewestNInOrderAndDropsTheOldest) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, KeepsTheNewestNInOrderAndDropsTheOldest) {
   BoundedStream<int> events(32);
-  std::vector<int> seen;
   auto subscription = events.consume(main, [&](int v) { seen.push_back(v); });
   for (int i = 1; i <= 40; ++i)
     events.send(i);
@@ -46,10 +47,8 @@ TEST(BoundedStreamTest, KeepsTheNewestNInOrderAndDropsTheOldest) {
   EXPECT_EQ(events.droppedCount(), 8u);
 }
 
-TEST(BoundedStreamTest, DeliversOneElementPerTaskSoThePolicyKeepsApplying) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, DeliversOneElementPerTaskSoThePolicyKeepsApplying) {
   BoundedStream<int> events(2);
-  std::vector<int> seen;
   auto subscription = events.consume(main, [&](int v) {
     seen.push_back(v);
     if (v == 1) {
@@ -64,8 +63,7 @@ TEST(BoundedStreamTest, DeliversOneElementPerTaskSoThePolicyKeepsApplying) {
   EXPECT_EQ(seen, (std::vector<int>{1, 3, 4}));
 }
 
-TEST(BoundedStreamTest, ElementsWaitForAConsumerOrAreTakenWithoutOne) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, ElementsWaitForAConsumerOrAreTakenWithoutOne) {
   BoundedStream<std::string> events(3);
   for (const char* v : {"a", "b", "c", "d"})
     events.send(v);
@@ -74,16 +72,14 @@ TEST(BoundedStreamTest, ElementsWaitForAConsumerOrAreTakenWithoutOne) {
   EXPECT_EQ(events.buffered(), 0u);
   events.send("e");
   events.send("f");
-  std::vector<std::string> seen;
-  auto subscription = events.consume(main, [&](std::string v) { seen.push_back(v); });
+  std::vector<std::string> texts;
+  auto subscription = events.consume(main, [&](std::string v) { texts.push_back(v); });
   main.runDue();
-  EXPECT_EQ(seen, (std::vector<std::string>{"e", "f"}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"e", "f"}));
 }
 
-TEST(BoundedStreamTest, FinishDeliversWhatIsBufferedThenEnds) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, FinishDeliversWhatIsBufferedThenEnds) {
   BoundedStream<int> events(32);
-  std::vector<int> seen;
   bool finished = false;
   auto subscription = events.consume(
       main, [&](int v) { seen.push_back(v); }, [&] { finished = true; });
@@ -95,8 +91,7 @@ TEST(BoundedStreamTest, FinishDeliversWhatIsBufferedThenEnds) {
   EXPECT_TRUE(finished);
 }
 
-TEST(BoundedStreamTest, OneConsumerAtATimeAndACancelledOneGetsNothingMore) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, OneConsumerAtATimeAndACancelledOneGetsNothingMore) {
   BoundedStream<int> events(32);
   std::vector<int> first, second;
   auto subscription = events.consume(main, [&](int v) { first.push_back(v); });
@@ -113,7 +108,7 @@ TEST(BoundedStreamTest, OneConsumerAtATimeAndACancelledOneGetsNothingMore) {
 // Producers hammer the stream from several threads while the consumer runs on
 // its own queue: nothing blocks, every element is delivered or counted as
 // dropped, and each producer's elements arrive in the order it sent them.
-TEST(BoundedStreamTest, ConcurrentProducersKeepPerProducerOrderAndAccountForEverything) {
+TEST_F(BoundedStreamTest, ConcurrentProducersKeepPerProducerOrderAndAccountForEverything) {
   constexpr int kProducers = 4;
   constexpr int kPerProducer = 5000;
   SerialQueue consumerQueue("consumer");
@@ -150,7 +145,7 @@ TEST(BoundedStreamTest, ConcurrentProducersKeepPerProducerOrderAndAccountForEver
   }
 }
 
-TEST(BoundedStreamTest, LatestValueUnderConcurrentProducersEndsWithTheLastValueSent) {
+TEST_F(BoundedStreamTest, LatestValueUnderConcurrentProducersEndsWithTheLastValueSent) {
   SerialQueue consumerQueue("consumer");
   LatestValueStream<int> lists;
   std::atomic<int> last{-1};

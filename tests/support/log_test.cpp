@@ -140,11 +140,8 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLineAndInterleaveNone) {
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([&, t] {
         for (int n = 0; n < kPerThread; ++n) {
-          if (n % 3 == 0) {
-            log->warn(fmt::format("writer {} line {} end", t, n));
-          } else {
-            log->info(fmt::format("writer {} line {} end", t, n));
-          }
+          const std::string line = fmt::format("writer {} line {} end", t, n);
+          n % 3 == 0 ? log->warn(line) : log->info(line);
         }
       });
     }
