@@ -6,6 +6,7 @@
 
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -15,10 +16,13 @@
 namespace choralink {
 namespace {
 
-TEST(BoundedStreamTest, BusyConsumerOfLatestValueStreamSeesOnlyTheNewest) {
-  VirtualExecutor main("main");
-  LatestValueStream<int> lists;
+struct BoundedStreamTest : ::testing::Test {
+  VirtualExecutor main{"main"};
   std::vector<int> seen;
+};
+
+TEST_F(BoundedStreamTest, BusyConsumerOfLatestValueStreamSeesOnlyTheNewest) {
+  LatestValueStream<int> lists;
   auto subscription = lists.consume(main, [&](int v) { seen.push_back(v); });
   lists.send(1);
   lists.send(2);
@@ -31,26 +35,20 @@ TEST(BoundedStreamTest, BusyConsumerOfLatestValueStreamSeesOnlyTheNewest) {
   EXPECT_EQ(seen, (std::vector<int>{3, 4}));
 }
 
-TEST(BoundedStreamTest, KeepsTheNewestNInOrderAndDropsTheOldest) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, KeepsTheNewestNInOrderAndDropsTheOldest) {
   BoundedStream<int> events(32);
-  std::vector<int> seen;
   auto subscription = events.consume(main, [&](int v) { seen.push_back(v); });
   for (int i = 1; i <= 40; ++i)
     events.send(i);
   main.runDue();
-  ASSERT_EQ(seen.size(), 32u);
-  EXPECT_EQ(seen.front(), 9);
-  EXPECT_EQ(seen.back(), 40);
-  for (std::size_t i = 1; i < seen.size(); ++i)
-    EXPECT_EQ(seen[i], seen[i - 1] + 1);
+  std::vector<int> newest(32);
+  std::iota(newest.begin(), newest.end(), 9);
+  EXPECT_EQ(seen, newest);
   EXPECT_EQ(events.droppedCount(), 8u);
 }
 
-TEST(BoundedStreamTest, DeliversOneElementPerTaskSoThePolicyKeepsApplying) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, DeliversOneElementPerTaskSoThePolicyKeepsApplying) {
   BoundedStream<int> events(2);
-  std::vector<int> seen;
   auto subscription = events.consume(main, [&](int v) {
     seen.push_back(v);
     if (v == 1) {
@@ -65,8 +63,7 @@ TEST(BoundedStreamTest, DeliversOneElementPerTaskSoThePolicyKeepsApplying) {
   EXPECT_EQ(seen, (std::vector<int>{1, 3, 4}));
 }
 
-TEST(BoundedStreamTest, ElementsWaitForAConsumerOrAreTakenWithoutOne) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, ElementsWaitForAConsumerOrAreTakenWithoutOne) {
   BoundedStream<std::string> events(3);
   for (const char* v : {"a", "b", "c", "d"})
     events.send(v);
@@ -75,16 +72,14 @@ TEST(BoundedStreamTest, ElementsWaitForAConsumerOrAreTakenWithoutOne) {
   EXPECT_EQ(events.buffered(), 0u);
   events.send("e");
   events.send("f");
-  std::vector<std::string> seen;
-  auto subscription = events.consume(main, [&](std::string v) { seen.push_back(v); });
+  std::vector<std::string> texts;
+  auto subscription = events.consume(main, [&](std::string v) { texts.push_back(v); });
   main.runDue();
-  EXPECT_EQ(seen, (std::vector<std::string>{"e", "f"}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"e", "f"}));
 }
 
-TEST(BoundedStreamTest, FinishDeliversWhatIsBufferedThenEnds) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, FinishDeliversWhatIsBufferedThenEnds) {
   BoundedStream<int> events(32);
-  std::vector<int> seen;
   bool finished = false;
   auto subscription = events.consume(
       main, [&](int v) { seen.push_back(v); }, [&] { finished = true; });
@@ -96,8 +91,7 @@ TEST(BoundedStreamTest, FinishDeliversWhatIsBufferedThenEnds) {
   EXPECT_TRUE(finished);
 }
 
-TEST(BoundedStreamTest, OneConsumerAtATimeAndACancelledOneGetsNothingMore) {
-  VirtualExecutor main("main");
+TEST_F(BoundedStreamTest, OneConsumerAtATimeAndACancelledOneGetsNothingMore) {
   BoundedStream<int> events(32);
   std::vector<int> first, second;
   auto subscription = events.consume(main, [&](int v) { first.push_back(v); });
@@ -114,7 +108,7 @@ TEST(BoundedStreamTest, OneConsumerAtATimeAndACancelledOneGetsNothingMore) {
 // Producers hammer the stream from several threads while the consumer runs on
 // its own queue: nothing blocks, every element is delivered or counted as
 // dropped, and each producer's elements arrive in the order it sent them.
-TEST(BoundedStreamTest, ConcurrentProducersKeepPerProducerOrderAndAccountForEverything) {
+TEST_F(BoundedStreamTest, ConcurrentProducersKeepPerProducerOrderAndAccountForEverything) {
   constexpr int kProducers = 4;
   constexpr int kPerProducer = 5000;
   SerialQueue consumerQueue("consumer");
@@ -151,7 +145,7 @@ TEST(BoundedStreamTest, ConcurrentProducersKeepPerProducerOrderAndAccountForEver
   }
 }
 
-TEST(BoundedStreamTest, LatestValueUnderConcurrentProducersEndsWithTheLastValueSent) {
+TEST_F(BoundedStreamTest, LatestValueUnderConcurrentProducersEndsWithTheLastValueSent) {
   SerialQueue consumerQueue("consumer");
   LatestValueStream<int> lists;
   std::atomic<int> last{-1};

@@ -8,8 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <utility>
 
 #include "support/app_info.h"
 #include "support/feedback/feedback_log.h"
@@ -25,19 +24,13 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 namespace fs = std::filesystem;
 
-struct Child {
-  pid_t pid;
-  int status;
-};
-
-// Runs `crash` in a forked child that has installed the crash handler, and
-// waits for it to end.
+// Runs `body` in a forked child (which ends with status 0 if `body` returns)
+// and waits for it; returns the child's pid and wait status.
 template <typename F>
-Child runCrashingChild(const fs::path& reportsDir, F crash) {
+std::pair<pid_t, int> inChild(F body) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (!CrashHandler::install(reportsDir, "9.8.7")) ::_exit(90);
-    crash();
+    body();
     ::_exit(0);
   }
   int status = 0;
@@ -45,18 +38,13 @@ Child runCrashingChild(const fs::path& reportsDir, F crash) {
   return {pid, status};
 }
 
-std::vector<fs::path> entries(const fs::path& dir) {
-  std::vector<fs::path> found;
-  for (const auto& entry : fs::directory_iterator(dir))
-    found.push_back(entry.path());
-  return found;
-}
-
-std::string readAll(const fs::path& file) {
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+// Runs `crash` in a child that has installed the crash handler.
+template <typename F>
+std::pair<pid_t, int> runCrashingChild(const fs::path& reportsDir, F crash) {
+  return inChild([&] {
+    if (!CrashHandler::install(reportsDir, "9.8.7")) ::_exit(90);
+    crash();
+  });
 }
 
 // Recurses (through a pointer the compiler cannot see through) until the
@@ -73,23 +61,22 @@ int (*volatile gExhaustStack)(int) = &exhaustStack;
 
 TEST(CrashHandler, AnAbortLeavesAReportAndStillKillsTheProcess) {
   TempFolder dir;
-  const Child child = runCrashingChild(dir.path() / "crashes", [] { std::abort(); });
-  ASSERT_TRUE(WIFSIGNALED(child.status)) << "status " << child.status;
-  EXPECT_EQ(WTERMSIG(child.status), SIGABRT);
+  const auto [pid, status] = runCrashingChild(dir / "crashes", [] { std::abort(); });
+  ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+  EXPECT_EQ(WTERMSIG(status), SIGABRT);
 
-  const auto reports = entries(dir.path() / "crashes");
+  const auto reports = test::listFolder(dir / "crashes");
   ASSERT_EQ(reports.size(), 1u);
-  const std::string name = reports[0].filename().string();
-  EXPECT_THAT(name, MatchesRegex("choralink-[0-9]{4}-[0-9]{2}-[0-9]{2}-[0-9]{6}-" +
-                                 std::to_string(child.pid) + "\\.crash"));
+  EXPECT_THAT(reports[0], MatchesRegex("choralink-[0-9]{4}-[0-9]{2}-[0-9]{2}-[0-9]{6}-" +
+                                       std::to_string(pid) + "\\.crash"));
 
-  const std::string report = readAll(reports[0]);
+  const std::string report = test::readFile(dir / "crashes" / reports[0]);
   EXPECT_THAT(report, ContainsRegex("^Choralink crash report\n"
                                     "Time: [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}"
                                     "\\.[0-9]{3}Z\n"
                                     "Signal: 6 \\(SIGABRT\\)\n"
                                     "Version: 9\\.8\\.7\n"));
-  EXPECT_THAT(report, HasSubstr("Process: " + std::to_string(child.pid) + "\n"));
+  EXPECT_THAT(report, HasSubstr("Process: " + std::to_string(pid) + "\n"));
   // The backtrace has frames after its heading.
   const std::size_t backtrace = report.find("Backtrace:\n");
   ASSERT_NE(backtrace, std::string::npos);
@@ -98,23 +85,19 @@ TEST(CrashHandler, AnAbortLeavesAReportAndStillKillsTheProcess) {
 
 TEST(CrashHandler, AStackOverflowIsReportedFromTheAlternateStack) {
   TempFolder dir;
-  const Child child = runCrashingChild(dir.path(), [] { (void)gExhaustStack(0); });
-  EXPECT_FALSE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0);
-  const auto reports = entries(dir.path());
+  const int status = runCrashingChild(dir.path(), [] { (void)gExhaustStack(0); }).second;
+  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto reports = test::listFolder(dir.path());
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_THAT(readAll(reports[0]), HasSubstr("Signal: 11 (SIGSEGV)\nAddress: 0x"));
+  EXPECT_THAT(test::readFile(dir / reports[0]), HasSubstr("Signal: 11 (SIGSEGV)\nAddress: 0x"));
 }
 
 TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
   TempFolder state;
   test::ScopedEnv guard("XDG_STATE_HOME", state.path().string());
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (!CrashHandler::install()) ::_exit(90);
-    std::abort();
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  const int status = inChild([] {
+                       if (CrashHandler::install()) std::abort();
+                     }).second;
   ASSERT_TRUE(WIFSIGNALED(status));
 
   const std::string attachment = FeedbackLog::collect("", FeedbackLog::diagnosticReportsDir());
@@ -122,20 +105,15 @@ TEST(CrashHandler, TheApplicationsHandlerWritesWhereFeedbackLooks) {
   EXPECT_THAT(attachment, HasSubstr("Version: " + std::string(AppInfo::version()) + "\n"));
 }
 
-TEST(CrashHandler, InstallsOnlyOnce) {
+TEST(CrashHandler, InstallsOnlyOnceAndInstallingWritesNothing) {
   TempFolder dir;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const bool first = CrashHandler::install(dir.path(), "1");
-    const bool second = CrashHandler::install(dir.path(), "2");
-    ::_exit(first && !second ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  // Installing writes nothing.
-  EXPECT_TRUE(entries(dir.path()).empty());
+  const int status =
+      inChild([&] {
+        if (!CrashHandler::install(dir.path(), "1") || CrashHandler::install(dir.path(), "2"))
+          ::_exit(1);
+      }).second;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(test::listFolder(dir.path()).empty());
 }
 
 }  // namespace

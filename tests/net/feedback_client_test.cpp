@@ -109,10 +109,8 @@ TEST_F(FeedbackClientTest, StatusesMapToResultsAndOnlyFailuresAreLogged) {
 
 TEST_F(FeedbackClientTest, PlainHTTPIsRefusedBeforeAnythingIsSent) {
   HttpsTestServer server([](const Request&) { return Reply{200, ""}; });
-  const FeedbackClient client(
-      testing::loopbackClient(server),
-      "http://" + std::string(kServiceHost) + ":" + std::to_string(server.port()) + "/api/feedback",
-      log);
+  const FeedbackClient client(testing::loopbackClient(server),
+                              server.url(kServiceHost, "/api/feedback", "http"), log);
   EXPECT_EQ(client.send(report()), FeedbackResult::failed());
   EXPECT_THAT(logged(),
               ElementsAre("[WARN] feedback: send failed (Host not allowed: choralink.test)"));

@@ -31,10 +31,9 @@ TEST(FeedbackLogCollect, WithoutCrashReportsIsTheHeaderAndTheCleanedLog) {
 
 TEST(FeedbackLogLatest, OnlyThisApplicationsReportsCount) {
   TempFolder dir;
-  test::writeFile(dir / "otherapp-2026-03-01.crash", "x");
-  test::writeFile(dir / "choralink-notes.txt", "x");
-  test::writeFile(dir / ".choralink-hidden.crash", "x");
-  test::writeFile(dir / "choralink.crash.partial", "x");
+  for (const char* name : {"otherapp-2026-03-01.crash", "choralink-notes.txt",
+                           ".choralink-hidden.crash", "choralink.crash.partial"})
+    test::writeFile(dir / name, "x");
   fs::create_directory(dir.path() / "choralink-folder.crash");
   EXPECT_EQ(FeedbackLog::latestCrashReport(dir.path()), std::nullopt);
   EXPECT_EQ(FeedbackLog::collect("log", dir.path()), std::string(kHeader) + "log");

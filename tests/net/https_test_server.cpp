@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 
 #include "support/app_info.h"
@@ -54,7 +55,14 @@ void addExtension(X509* cert, int nid, const char* value) {
   X509_EXTENSION_free(extension);
 }
 
-TestCertificate makeCertificate() {
+// The key and certificate as the server loads them, and as PEM for clients.
+struct Identity {
+  PKeyPtr key;
+  X509Ptr cert;
+  TestCertificate pem;
+};
+
+Identity makeIdentity() {
   PKeyPtr key(EVP_EC_gen("P-256"));
   require(key != nullptr, "key generation");
   X509Ptr cert(X509_new());
@@ -79,7 +87,13 @@ TestCertificate makeCertificate() {
   BioPtr keyBio(BIO_new(BIO_s_mem()));
   PEM_write_bio_X509(certBio.get(), cert.get());
   PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-  return TestCertificate{bioText(certBio.get()), bioText(keyBio.get())};
+  TestCertificate pem{bioText(certBio.get()), bioText(keyBio.get())};
+  return {std::move(key), std::move(cert), std::move(pem)};
+}
+
+const Identity& identity() {
+  static const Identity made = makeIdentity();
+  return made;
 }
 
 bool readRequest(SSL* ssl, HttpsTestServer::Request& request) {
@@ -91,29 +105,20 @@ bool readRequest(SSL* ssl, HttpsTestServer::Request& request) {
     if (n <= 0) return false;
     data.append(buffer, static_cast<std::size_t>(n));
   }
-  std::size_t lineEnd = data.find("\r\n");
-  const std::string requestLine = data.substr(0, lineEnd);
-  const std::size_t sp1 = requestLine.find(' ');
-  const std::size_t sp2 = requestLine.find(' ', sp1 + 1);
-  request.method = requestLine.substr(0, sp1);
-  request.target = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
-  std::size_t pos = lineEnd + 2;
-  while (pos < headerEnd) {
-    lineEnd = data.find("\r\n", pos);
-    const std::string line = data.substr(pos, lineEnd - pos);
+  std::istringstream head(data.substr(0, headerEnd + 2));  // every line ends in \r\n
+  std::string line;
+  std::getline(head, line);
+  std::istringstream(line) >> request.method >> request.target;
+  while (std::getline(head, line)) {
     const std::size_t colon = line.find(':');
     std::string key = line.substr(0, colon);
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
-    value.erase(0, value.find_first_not_of(' '));
-    request.headers[key] = value;
-    pos = lineEnd + 2;
+    std::ranges::transform(key, key.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::size_t value = line.find_first_not_of(' ', colon + 1);
+    request.headers[key] = line.substr(value, line.size() - 1 - value);
   }
-  std::size_t length = 0;
-  if (auto it = request.headers.find("content-length"); it != request.headers.end()) {
-    length = std::stoul(it->second);
-  }
+  const auto length = request.headers.contains("content-length")
+                          ? std::stoul(request.headers["content-length"])
+                          : 0;
   request.body = data.substr(headerEnd + 4);
   while (request.body.size() < length) {
     const int n = SSL_read(ssl, buffer, sizeof(buffer));
@@ -126,33 +131,23 @@ bool readRequest(SSL* ssl, HttpsTestServer::Request& request) {
 }  // namespace
 
 const TestCertificate& TestCertificate::shared() {
-  static const TestCertificate certificate = makeCertificate();
-  return certificate;
+  return identity().pem;
 }
 
 HttpsTestServer::HttpsTestServer(Handler handler) : handler_(std::move(handler)) {
   // A client that hangs up must not kill the test process.
   ::signal(SIGPIPE, SIG_IGN);
 
-  const TestCertificate& certificate = TestCertificate::shared();
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   require(context != nullptr, "SSL_CTX_new");
   context_ = context;
-  BioPtr certBio(BIO_new_mem_buf(certificate.certificatePEM.data(),
-                                 static_cast<int>(certificate.certificatePEM.size())));
-  BioPtr keyBio(BIO_new_mem_buf(certificate.privateKeyPEM.data(),
-                                static_cast<int>(certificate.privateKeyPEM.size())));
-  X509Ptr cert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
-  PKeyPtr key(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
-  require(SSL_CTX_use_certificate(context, cert.get()) == 1, "certificate");
-  require(SSL_CTX_use_PrivateKey(context, key.get()) == 1, "private key");
+  require(SSL_CTX_use_certificate(context, identity().cert.get()) == 1, "certificate");
+  require(SSL_CTX_use_PrivateKey(context, identity().key.get()) == 1, "private key");
 
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   require(listenFd_ >= 0, "socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  sockaddr_in address{
+      .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
   require(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0, "bind");
   require(::listen(listenFd_, 16) == 0, "listen");
   socklen_t length = sizeof(address);
@@ -183,8 +178,9 @@ HttpsTestServer::~HttpsTestServer() {
   SSL_CTX_free(static_cast<SSL_CTX*>(context_));
 }
 
-std::string HttpsTestServer::url(const std::string& host, const std::string& path) const {
-  return "https://" + host + ":" + std::to_string(port_) + path;
+std::string HttpsTestServer::url(const std::string& host, const std::string& path,
+                                 const std::string& scheme) const {
+  return scheme + "://" + host + ":" + std::to_string(port_) + path;
 }
 
 std::vector<HttpsTestServer::Request> HttpsTestServer::requests() const {

@@ -66,8 +66,9 @@ class HttpsTestServer {
   HttpsTestServer& operator=(const HttpsTestServer&) = delete;
 
   int port() const { return port_; }
-  // "https://<host>:<port><path>"
-  std::string url(const std::string& host, const std::string& path) const;
+  // "<scheme>://<host>:<port><path>"
+  std::string url(const std::string& host, const std::string& path,
+                  const std::string& scheme = "https") const;
 
   std::vector<Request> requests() const;
   int connections() const { return connections_.load(); }

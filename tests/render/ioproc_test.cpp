@@ -232,72 +232,56 @@ TEST(IoProc, DisabledSlotIsSilentAndFadesInFromSilenceWhenEnabled) {
   });
 }
 
-TEST(IoProc, NoSlotsStillClearsFillsMetersAndAdvances) {
-  RenderPtr r = makeRender({});
-  BufferList in({2}, 256);
+// The output is cleared first, with no slot too, and a capture longer than one
+// maximum cycle is rendered and metered for that many frames only.
+TEST(IoProc, OutputIsClearedThenWrittenForAtMostOneMaximumCycle) {
+  BufferList in({2}, 10000), out({2}, 10000);
   in.fill(-0.75f);
-  BufferList out({2}, 256);
-  out.fill(9.0f);
-  runCycle(r.get(), in, out);
-  for (uint32_t n = 0; n < 256; ++n)
-    ASSERT_EQ(out.at(0, n, 0), 0.0f);
-  EXPECT_EQ(cl_render_take_input_peak(r.get()), 0.75f);
-  EXPECT_EQ(cl_render_take_input_peak(r.get()), 0.0f);
-  EXPECT_EQ(cl_render_heartbeat(r.get()), 1u);
-  EXPECT_EQ(cl_render_silent_frames(r.get()), 0u);
-}
-
-TEST(IoProc, OversizedInputIsCappedAtOneMaximumCycle) {
-  RenderPtr r = makeRender({interleavedLayout(0)});
-  BufferList in({2}, 10000);
-  in.fill(0.5f);
-  BufferList out({2}, 10000);
-  runCycle(r.get(), in, out);
-  EXPECT_NE(out.at(0, 8191, 0), 0.0f);
-  for (uint32_t n = 8192; n < 10000; ++n)
-    ASSERT_EQ(out.at(0, n, 0), 0.0f) << n;
-  EXPECT_EQ(cl_render_silent_frames(r.get()), 0u);
-  in.fill(0.0f);
-  runCycle(r.get(), in, out);
-  EXPECT_EQ(cl_render_silent_frames(r.get()), 8192u);
-}
-
-TEST(IoProc, CountsSilentFramesUntilOneNonZeroSample) {
-  RenderPtr r = makeRender({interleavedLayout(0)});
-  BufferList in({2}, 512);
-  BufferList out({2}, 512);
-  in.fill(-0.0f);  // negative zero is silence too
-  for (int i = 0; i < 3; ++i)
+  for (const bool withSlot : {false, true}) {
+    RenderPtr r =
+        makeRender(withSlot ? std::vector{interleavedLayout(0)} : std::vector<cl_slot_layout>{});
+    out.fill(9.0f);
     runCycle(r.get(), in, out);
-  EXPECT_EQ(cl_render_silent_frames(r.get()), 1536u);
-  in.at(0, 300, 1) = 1e-30f;
-  runCycle(r.get(), in, out);
-  EXPECT_EQ(cl_render_silent_frames(r.get()), 0u);
-  EXPECT_EQ(cl_render_heartbeat(r.get()), 4u);
+    EXPECT_EQ(out.at(0, 8191, 0) != 0.0f, withSlot);
+    for (uint32_t n = 8192; n < 10000; ++n)
+      ASSERT_EQ(out.at(0, n, 0), 0.0f) << n;
+    EXPECT_EQ(cl_render_take_input_peak(r.get()), 0.75f);
+    EXPECT_EQ(cl_render_take_input_peak(r.get()), 0.0f);
+  }
 }
 
-// Half a frame of input, no output list or an empty one: the cycle beats
-// and clears what it can, and counts no frame.
-TEST(IoProc, CyclesWithNothingToProcessOnlyBeatAndClear) {
+// Silence (negative zero too) adds its frames, one non-zero sample resets the
+// count; without a capture the frames come from the first output with
+// channels; half a frame, no output list or an empty one only beat (and clear).
+TEST(IoProc, EveryCycleBeatsAndSilenceIsCountedInFrames) {
   RenderPtr r = makeRender({interleavedLayout(0)});
-  BufferList in({2}, 4);
-  in.buffer(0).mDataByteSize = 4;
-  BufferList out({2}, 4);
-  out.fill(3.0f);
-  runCycle(r.get(), in, out);
-  EXPECT_EQ(out.at(0, 0, 0), 0.0f);
-  cl_ioproc(0, nullptr, in.list(), nullptr, nullptr, nullptr, r.get());
-  BufferList empty({}, 16);
-  runCycle(r.get(), in, empty);
-  EXPECT_EQ(cl_render_heartbeat(r.get()), 3u);
-  EXPECT_EQ(cl_render_silent_frames(r.get()), 0u);
-}
-
-TEST(IoProc, MissingCaptureTakesFramesFromOutputAndCountsSilence) {
-  RenderPtr r = makeRender({interleavedLayout(1)}, 100, 48000.0, kNoInput);
-  BufferList out({0, 2}, 300);  // the first buffer reports no channels
-  cl_ioproc(0, nullptr, nullptr, nullptr, out.list(), nullptr, r.get());
-  EXPECT_EQ(cl_render_silent_frames(r.get()), 300u);
+  BufferList silence({2}, 512), oversized({2}, 10000), halfFrame({2}, 4), tiny({2}, 512);
+  silence.fill(-0.0f);
+  halfFrame.buffer(0).mDataByteSize = 4;
+  tiny.at(0, 300, 1) = 1e-30f;
+  BufferList out({2}, 10000), noChannelsFirst({0, 2}, 300), empty({}, 16);
+  const struct {
+    const char* what;
+    cl_audio_buffer_list* in;
+    cl_audio_buffer_list* out;
+    uint64_t silent;
+  } cycles[] = {
+      {"silence", silence.list(), out.list(), 512},
+      {"more silence", silence.list(), out.list(), 1024},
+      {"a long capture", oversized.list(), out.list(), 1024 + 8192},
+      {"no capture", nullptr, noChannelsFirst.list(), 1024 + 8192 + 300},
+      {"half a frame", halfFrame.list(), out.list(), 9516},
+      {"no output", halfFrame.list(), nullptr, 9516},
+      {"an empty output list", halfFrame.list(), empty.list(), 9516},
+      {"one tiny sample", tiny.list(), out.list(), 0},
+  };
+  for (uint64_t i = 0; i < std::size(cycles); ++i) {
+    out.fill(3.0f);
+    cl_ioproc(0, nullptr, cycles[i].in, nullptr, cycles[i].out, nullptr, r.get());
+    EXPECT_EQ(cl_render_silent_frames(r.get()), cycles[i].silent) << cycles[i].what;
+    EXPECT_EQ(cl_render_heartbeat(r.get()), i + 1) << cycles[i].what;
+    EXPECT_EQ(out.at(0, 0, 0), cycles[i].out == out.list() ? 0.0f : 3.0f) << cycles[i].what;
+  }
 }
 
 // A mono capture feeds both sides; a split one reads two buffers, the

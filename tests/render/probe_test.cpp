@@ -15,10 +15,9 @@ constexpr uint32_t kCycle = 32;
 // program, slot 0 delayed by 100 frames. Records each slot's left and right.
 struct ProbeRig {
   ProbeRig() {
-    for (int s = 0; s < 3; ++s) {
-      cl_slot_layout y = interleavedLayout(0, 6, 2 * s, 2 * s + 1);
-      layouts.push_back(y);
-    }
+    std::vector<cl_slot_layout> layouts;
+    for (int s = 0; s < 3; ++s)
+      layouts.push_back(interleavedLayout(0, 6, 2 * s, 2 * s + 1));
     render = makeRender(layouts);
     cl_render_set_delay_frames(render.get(), 0, 100);
     in.fill(0.5f);
@@ -34,7 +33,6 @@ struct ProbeRig {
       }
     }
   }
-  std::vector<cl_slot_layout> layouts;
   RenderPtr render;
   BufferList in{{2}, kCycle};
   BufferList out{{6}, kCycle};

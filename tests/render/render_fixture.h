@@ -67,10 +67,7 @@ class BufferList {
 // A device whose stereo pair lies interleaved in one buffer of `channels`.
 inline cl_slot_layout interleavedLayout(int32_t buffer, int32_t channels = 2, int32_t left = 0,
                                         int32_t right = 1) {
-  cl_slot_layout y{};
-  y.channel_count = channels;
-  y.left = left;
-  y.right = right;
+  cl_slot_layout y{channels, left, right, {}};
   for (int32_t c = 0; c < channels && c < CL_MAX_SLOT_CHANNELS; ++c) {
     y.channels[c] = cl_channel_ref{buffer, c, channels};
   }
@@ -79,13 +76,7 @@ inline cl_slot_layout interleavedLayout(int32_t buffer, int32_t channels = 2, in
 
 // A device whose two channels lie in two mono buffers.
 inline cl_slot_layout splitLayout(int32_t leftBuffer, int32_t rightBuffer) {
-  cl_slot_layout y{};
-  y.channel_count = 2;
-  y.left = 0;
-  y.right = 1;
-  y.channels[0] = cl_channel_ref{leftBuffer, 0, 1};
-  y.channels[1] = cl_channel_ref{rightBuffer, 0, 1};
-  return y;
+  return cl_slot_layout{2, 0, 1, {{leftBuffer, 0, 1}, {rightBuffer, 0, 1}}};
 }
 
 inline constexpr cl_input_layout kInterleavedInput{0, 1};

@@ -24,10 +24,9 @@ TEST(RenderCreate, RejectsSlotCountsOutsideZeroToSixteen) {
   std::vector<cl_slot_layout> layouts(17, interleavedLayout(0));
   EXPECT_EQ(cl_render_create(17, layouts.data(), kInterleavedInput, 100, 48000.0), nullptr);
   EXPECT_EQ(cl_render_create(-1, layouts.data(), kInterleavedInput, 100, 48000.0), nullptr);
-  RenderPtr sixteen(cl_render_create(16, layouts.data(), kInterleavedInput, 100, 48000.0));
-  RenderPtr none(cl_render_create(0, nullptr, kInterleavedInput, 100, 48000.0));
-  EXPECT_NE(sixteen, nullptr);
-  EXPECT_NE(none, nullptr);
+  EXPECT_NE(RenderPtr(cl_render_create(16, layouts.data(), kInterleavedInput, 100, 48000.0)),
+            nullptr);
+  EXPECT_NE(RenderPtr(cl_render_create(0, nullptr, kInterleavedInput, 100, 48000.0)), nullptr);
 }
 
 TEST(RenderCreate, RejectsBadRatesDelaysAndMissingLayouts) {

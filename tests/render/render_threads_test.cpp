@@ -52,8 +52,7 @@ TEST(RenderThreads, ControlsRacingTheIoThreadKeepOutputBoundedAndCountersExact) 
   float maxPeak = 0.0f;
   int controlCalls = 0;
   while (!done.load()) {
-    const int32_t slot =
-        static_cast<int32_t>(next() % (kSlots + 1)) - 0;  // includes one out of range
+    const int32_t slot = static_cast<int32_t>(next() % (kSlots + 1));  // one is out of range
     switch (next() % 6) {
       case 0:
         cl_render_set_gain(h, slot, static_cast<float>(next() % 1200) / 1000.0f);

@@ -16,21 +16,19 @@ TEST(AppInfoTest, VersionsHaveThreeNumbers) {
 }
 
 TEST(AppInfoTest, BuildWithoutUsableVersionReportsOneZeroZero) {
-  EXPECT_EQ(AppInfo::versionOrFallback(""), "1.0.0");
-  EXPECT_EQ(AppInfo::versionOrFallback("  "), "1.0.0");
-  EXPECT_EQ(AppInfo::versionOrFallback("2.4.1"), "2.4.1");
+  for (auto [given, reported] : {std::pair{"", "1.0.0"}, {"  ", "1.0.0"}, {"2.4.1", "2.4.1"}})
+    EXPECT_EQ(AppInfo::versionOrFallback(given), reported) << given;
 }
 
 TEST(AppInfoTest, ReleaseStringsBecomeThreeNumbers) {
-  EXPECT_EQ(AppInfo::threePartVersion("6.1.0-18-amd64"), "6.1.0");
-  EXPECT_EQ(AppInfo::threePartVersion("6.8.12+rpt-rpi-v8"), "6.8.12");
-  EXPECT_EQ(AppInfo::threePartVersion("5.15"), "5.15.0");
-  EXPECT_EQ(AppInfo::threePartVersion("6"), "6.0.0");
-  EXPECT_EQ(AppInfo::threePartVersion("4.19.0.1"), "4.19.0");
-  EXPECT_EQ(AppInfo::threePartVersion("007.010.0"), "7.10.0");
-  EXPECT_EQ(AppInfo::threePartVersion("6.5-rc1"), "6.5.0");
-  EXPECT_EQ(AppInfo::threePartVersion(""), "0.0.0");
-  EXPECT_EQ(AppInfo::threePartVersion("linux"), "0.0.0");
+  const std::pair<const char*, const char*> cases[] = {
+      {"6.1.0-18-amd64", "6.1.0"}, {"6.8.12+rpt-rpi-v8", "6.8.12"},
+      {"5.15", "5.15.0"},          {"6", "6.0.0"},
+      {"4.19.0.1", "4.19.0"},      {"007.010.0", "7.10.0"},
+      {"6.5-rc1", "6.5.0"},        {"", "0.0.0"},
+      {"linux", "0.0.0"}};
+  for (const auto& [release, version] : cases)
+    EXPECT_EQ(AppInfo::threePartVersion(release), version) << release;
 }
 
 }  // namespace

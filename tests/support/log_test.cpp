@@ -15,6 +15,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "tests/common/log_capture.h"
 #include "tests/support/support_fixture.h"
 
 namespace choralink {
@@ -42,11 +43,6 @@ system_clock::time_point utc(int year, unsigned month, unsigned day, int hour, i
 // A log of its own in a private folder, with a system-log sink that records.
 class LogTest : public ::testing::Test {
  protected:
-  struct Mirrored {
-    LogLevel level;
-    std::string message;
-  };
-
   std::unique_ptr<Log> makeLog(const fs::path& file) {
     return std::make_unique<Log>(file, [this](LogLevel level, std::string_view message) {
       std::lock_guard lock(mirroredMutex);
@@ -58,7 +54,7 @@ class LogTest : public ::testing::Test {
 
   TempFolder folder;
   std::mutex mirroredMutex;
-  std::vector<Mirrored> mirrored;
+  std::vector<test::LogLine> mirrored;
   std::unique_ptr<Log> log = makeLog(logFile());
 };
 
@@ -93,16 +89,12 @@ TEST_F(LogTest, EachLevelGoesToTheFileAndTheSystemLog) {
   log->warn("two");
   log->error("three");
   log->flush();
-  std::vector<std::string> written = lines(readFile(logFile()));
-  ASSERT_EQ(written.size(), 3u);
-  EXPECT_TRUE(written[0].ends_with(" [INFO] one"));
-  EXPECT_TRUE(written[1].ends_with(" [WARN] two"));
-  EXPECT_TRUE(written[2].ends_with(" [ERROR] three"));
+  EXPECT_EQ(test::fileMessages(*log),
+            (std::vector<std::string>{"[INFO] one", "[WARN] two", "[ERROR] three"}));
 
   std::lock_guard lock(mirroredMutex);
   ASSERT_EQ(mirrored.size(), 3u);
-  EXPECT_EQ(mirrored[1].level, LogLevel::warn);
-  EXPECT_EQ(mirrored[1].message, "two");
+  EXPECT_EQ(mirrored[1], (test::LogLine{LogLevel::warn, "two"}));
   EXPECT_EQ(Log::systemLogPriority(LogLevel::info), LOG_INFO);
   EXPECT_EQ(Log::systemLogPriority(LogLevel::warn), LOG_ERR);
   EXPECT_EQ(Log::systemLogPriority(LogLevel::error), LOG_ERR);
@@ -137,9 +129,7 @@ TEST_F(LogTest, BelowTheLimitAppendsAtItRotatesShiftingGenerationsAndDroppingThe
   EXPECT_EQ(listFolder(folder.path()),
             (std::vector<std::string>{"choralink.log", "choralink.log.1", "choralink.log.2",
                                       "choralink.log.3"}));
-  const std::vector<std::string> written = lines(readFile(logFile()));
-  ASSERT_EQ(written.size(), 1u);
-  EXPECT_TRUE(written[0].ends_with("[INFO] fresh"));
+  EXPECT_EQ(test::fileMessages(*log), std::vector<std::string>{"[INFO] fresh"});
 }
 
 TEST_F(LogTest, ConcurrentWritersLoseNoLineAndInterleaveNone) {
@@ -150,11 +140,8 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLineAndInterleaveNone) {
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([&, t] {
         for (int n = 0; n < kPerThread; ++n) {
-          if (n % 3 == 0) {
-            log->warn(fmt::format("writer {} line {} end", t, n));
-          } else {
-            log->info(fmt::format("writer {} line {} end", t, n));
-          }
+          const std::string line = fmt::format("writer {} line {} end", t, n);
+          n % 3 == 0 ? log->warn(line) : log->info(line);
         }
       });
     }
@@ -176,20 +163,12 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLineAndInterleaveNone) {
   EXPECT_EQ(count, static_cast<std::size_t>(kThreads * kPerThread));
 }
 
-TEST_F(LogTest, TailReturnsTheEndOfTheFileAndNothingForEmptyRequests) {
-  EXPECT_EQ(log->tail(1000), "") << "no file yet";
-  writeFile(logFile(), "0123456789");
-  EXPECT_EQ(log->tail(4), "6789");
-  EXPECT_EQ(log->tail(10), "0123456789");
-  EXPECT_EQ(log->tail(1'000'000), "0123456789");
-  EXPECT_EQ(log->tail(0), "");
-  EXPECT_EQ(log->tail(-5), "");
-}
-
-// A tail that starts inside a character begins with one replacement; inside,
+// The tail is the file's end, nothing for an empty request or without a file.
+// One that starts inside a character begins with one replacement; inside,
 // each maximal invalid subpart becomes one U+FFFD: overlong and surrogate
 // forms byte by byte, a character cut at the end as one.
-TEST_F(LogTest, TailReplacesCutAndInvalidCharacters) {
+TEST_F(LogTest, TailIsTheEndOfTheFileWithCutAndInvalidCharactersReplaced) {
+  EXPECT_EQ(log->tail(1000), "") << "no file yet";
   const std::string r(kReplacement);
   const std::string invalid =
       "a\xFF"
@@ -202,6 +181,11 @@ TEST_F(LogTest, TailReplacesCutAndInvalidCharacters) {
     int bytes;
     std::string tail;
   } cases[] = {
+      {"0123456789", 4, "6789"},
+      {"0123456789", 10, "0123456789"},
+      {"0123456789", 1'000'000, "0123456789"},
+      {"0123456789", 0, ""},
+      {"0123456789", -5, ""},
       {"x\xE2\x82\xACyz", 5, "\xE2\x82\xACyz"},  // x € y z
       {"x\xE2\x82\xACyz", 4, r + "yz"},
       {"x\xE2\x82\xACyz", 3, r + "yz"},
@@ -221,9 +205,7 @@ TEST_F(LogTest, UnwritableFolderLosesTheFileLineButStillMirrors) {
   stranded->flush();
   EXPECT_EQ(stranded->tail(1000), "");
   std::lock_guard lock(mirroredMutex);
-  ASSERT_EQ(mirrored.size(), 1u);
-  EXPECT_EQ(mirrored[0].message, "disk trouble");
-  EXPECT_EQ(mirrored[0].level, LogLevel::error);
+  EXPECT_EQ(mirrored, (std::vector<test::LogLine>{{LogLevel::error, "disk trouble"}}));
 }
 
 TEST(SharedLogTest, TestProgramsWriteToTheTemporaryFolder) {

@@ -42,19 +42,16 @@ TEST_F(PathsTest, FoldersFollowXdgAndAreCreatedOnUseTheirFilesAreNot) {
   EXPECT_TRUE(listFolder(root / "state" / "Choralink" / "logs").empty());
 }
 
-TEST_F(PathsTest, WithoutXdgVariablesFoldersLieUnderHome) {
-  ScopedEnv noConfig("XDG_CONFIG_HOME", std::nullopt);
-  ScopedEnv noState("XDG_STATE_HOME", std::nullopt);
-  EXPECT_EQ(Paths::settingsFile(), root / "home" / ".config" / "Choralink" / "settings.json");
-  EXPECT_EQ(Paths::logFile(),
-            root / "home" / ".local" / "state" / "Choralink" / "logs" / "choralink.log");
-}
-
-TEST_F(PathsTest, RelativeOrEmptyXdgVariablesAreIgnored) {
-  ScopedEnv relativeConfig("XDG_CONFIG_HOME", "relative/config");
-  ScopedEnv emptyState("XDG_STATE_HOME", "");
-  EXPECT_EQ(Paths::appSupport(), root / "home" / ".config" / "Choralink");
-  EXPECT_EQ(Paths::logs(), root / "home" / ".local" / "state" / "Choralink" / "logs");
+// Unset, relative or empty XDG variables are ignored.
+TEST_F(PathsTest, WithoutUsableXdgVariablesFoldersLieUnderHome) {
+  for (const auto& value : {std::optional<std::string>(), std::optional<std::string>("relative/x"),
+                            std::optional<std::string>("")}) {
+    ScopedEnv unusableConfig("XDG_CONFIG_HOME", value);
+    ScopedEnv unusableState("XDG_STATE_HOME", value);
+    EXPECT_EQ(Paths::appSupport(), root / "home" / ".config" / "Choralink")
+        << value.value_or("unset");
+    EXPECT_EQ(Paths::logs(), root / "home" / ".local" / "state" / "Choralink" / "logs");
+  }
   EXPECT_FALSE(fs::exists("relative"));
 }
 

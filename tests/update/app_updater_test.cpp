@@ -97,13 +97,9 @@ struct UpdaterTest : ::testing::Test {
         .log = &log.log()});
   }
 
-  void settle() {
-    while (executor.runDue() > 0) {
-    }
-  }
   void check() {
     updater->checkForUpdates();
-    settle();
+    executor.settle();
   }
   std::vector<std::string> updateLines() const { return log.startingWith("Updates:"); }
   int requestsFor(const std::string& target) const {
@@ -196,7 +192,7 @@ TEST_F(UpdaterTest, VerifiedUpdateIsInstalledOnQuitAndStartsAsTheNewVersion) {
   updater->checkForUpdates();
   EXPECT_FALSE(updater->canCheck());  // the check runs
   updater->checkForUpdates();         // and a second one is not started
-  settle();
+  executor.settle();
   EXPECT_TRUE(updater->canCheck());
   EXPECT_EQ(requestsFor("/mac/appcast.xml"), 1);
   ASSERT_THAT(prompter.found, ElementsAre("0.2.0"));
@@ -208,7 +204,7 @@ TEST_F(UpdaterTest, VerifiedUpdateIsInstalledOnQuitAndStartsAsTheNewVersion) {
   // The new version's first start removes the old one.
   updater = makeUpdater("0.2.0");
   updater->start();
-  settle();
+  executor.settle();
   EXPECT_THAT(test::tree(root / "versions"),
               ElementsAre("0.2.0", "0.2.0/bin", "0.2.0/bin/choralink", "0.2.0/choralink-package"));
   EXPECT_THAT(test::tree(tmp / "cache"), IsEmpty());
@@ -259,7 +255,7 @@ TEST_F(UpdaterTest, ScheduledChecksRunWeeklyWhileSwitchedOn) {
   ASSERT_THAT(prompter.notified, ElementsAre("0.2.0"));
   EXPECT_THAT(prompter.found, IsEmpty());
   prompter.lastAnswer(UpdateChoice::skipThisVersion);
-  settle();
+  executor.settle();
   EXPECT_FALSE(fs::exists(root / "versions" / "0.2.0"));
 
   executor.advanceBy(AppUpdater::kCheckInterval);

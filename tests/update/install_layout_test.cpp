@@ -52,7 +52,7 @@ TEST_F(InstallTest, KillAfterAnyStepLeavesAnInstallThatStarts) {
       const auto die = [killedAt](Step step) {
         if (step == killedAt) ::_exit(0);
       };
-      const InstallLayout layout = *InstallLayout::of(root / "versions/0.1.0/bin/choralink");
+      const InstallLayout layout = layoutRunning("0.1.0");
       layout.stage(archive, "0.2.0", die);
       layout.switchTo("0.2.0", die);
       ::_exit(1);

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "tests/common/temp_folder.h"
 
 namespace choralink::test {
 
@@ -28,8 +29,7 @@ std::string makePackage(const fs::path& scratch, const std::string& version) {
   const std::string command =
       "tar -czf '" + archive.string() + "' -C '" + scratch.string() + "' '" + top + "'";
   if (std::system(command.c_str()) != 0) throw std::runtime_error("tar failed");
-  std::ifstream in(archive, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return readFile(archive);
 }
 
 std::string startedVersion(const fs::path& root) {
