@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +33,17 @@ constexpr auto kStartDeadline = std::chrono::seconds(5);
 constexpr double kStopSeconds = 3.0;
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 constexpr double kSettleTimeout = 5.0;
+
+bool socketAccepts(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+  ::close(fd);
+  return ok;
+}
 
 // Variables that could point the daemon (or anything it starts) at a user's
 // session; the daemon gets none of them.
@@ -190,7 +203,7 @@ void PipeWireDaemon::launch(int logMode) {
   pid_ = child;
 
   const auto deadline = Clock::now() + kStartDeadline;
-  while (!pipewireDaemonAnswers(socket_)) {
+  while (!socketAccepts(socket_)) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
