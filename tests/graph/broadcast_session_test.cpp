@@ -115,8 +115,10 @@ TEST_F(BroadcastSessionTest, ChangesADevicesRateForTheBroadcastAndPutsItBack) {
     spec.uid += std::to_string(n);
     const auto headset = plug(spec);
     if (c.currentUnreadable)
-      sim.failProperty({headset.objectID, kPropNominalSampleRate, std::nullopt, sim::Access::read,
-                        kStatusUnspecified, 1});
+      sim.failProperty({.object = headset.objectID,
+                        .selector = kPropNominalSampleRate,
+                        .access = sim::Access::read,
+                        .times = 1});
     logs.clear();
     BroadcastSession session(environment(), {headset}, false);
     if (c.nominal == 48000.3) {
@@ -165,8 +167,9 @@ TEST_F(BroadcastSessionTest, ADeviceThatKeepsItsRateIsResampledAndNotJournalled)
   const auto speakers = plug(presets::builtInSpeakers());
   const auto airPods = plug(presets::airPods());  // 44.1 kHz only
   const auto headset = plug(headsetAt44k());
-  sim.failProperty({headset.objectID, kPropNominalSampleRate, std::nullopt, sim::Access::write,
-                    kStatusUnspecified, sim::kAlways});
+  sim.failProperty({.object = headset.objectID,
+                    .selector = kPropNominalSampleRate,
+                    .access = sim::Access::write});
   const struct {
     AudioDeviceInfo device;
     std::string warning;
@@ -299,12 +302,10 @@ TEST_F(BroadcastSessionTest, LeftoverAggregatesOfOursAreDestroyedAndOthersLeftAl
 
   // An unreadable device or device list ends the sweep quietly.
   logs.clear();
-  sim.failProperty({speakers.objectID, kPropDeviceUID, std::nullopt, sim::Access::read,
-                    kStatusUnspecified, sim::kAlways});
+  sim.failProperty({.object = speakers.objectID, .selector = kPropDeviceUID});
   BroadcastSession::destroyLeftoverAggregates(sim, logs.log());
   sim.clearFaults();
-  sim.failProperty({kSystemObject, kPropDevices, std::nullopt, sim::Access::any, kStatusUnspecified,
-                    sim::kAlways});
+  sim.failProperty({.object = kSystemObject, .selector = kPropDevices});
   BroadcastSession::destroyLeftoverAggregates(sim, logs.log());
   EXPECT_TRUE(logs.lines().empty());
 }

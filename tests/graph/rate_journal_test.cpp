@@ -98,15 +98,13 @@ TEST_F(RateJournalTest, RestoreAllPassesOverUnreadableDevicesAndToleratesAnUnrea
   EXPECT_TRUE(logs.lines().empty());
   EXPECT_FALSE(fs::exists(journal));
   RateJournal::save({{sim::presets::kTVUID, 44100}}, journal);
-  sim.failProperty({speakers.objectID, kPropDeviceUID, std::nullopt, sim::Access::read,
-                    kStatusUnspecified, sim::kAlways});
+  sim.failProperty({.object = speakers.objectID, .selector = kPropDeviceUID});
   RateJournal::restoreAll(sim, logs.log(), journal);
   EXPECT_EQ(rateOf(sim::presets::kTVUID), 44100);
   EXPECT_FALSE(fs::exists(journal));
 
   RateJournal::save({{sim::presets::kTVUID, 32000}}, journal);
-  sim.failProperty({kSystemObject, kPropDevices, std::nullopt, sim::Access::any, kStatusUnspecified,
-                    sim::kAlways});
+  sim.failProperty({.object = kSystemObject, .selector = kPropDevices});
   RateJournal::restoreAll(sim, logs.log(), journal);
   EXPECT_EQ(journalEntries(), (RateJournal::Entries{{sim::presets::kTVUID, 32000}}));
 }

@@ -60,22 +60,15 @@ class SessionFailureTest : public test::GraphTest {
 
 // Each step of the construction failing on its own.
 TEST_F(SessionFailureTest, PlatformCallFails) {
-  using sim::Access;
   const struct {
     std::function<void(sim::SimAudioSystem&)> fault;
     HALError expected;
   } cases[] = {
       {[](auto& s) { s.failOperation(sim::Operation::createProcessTap, kStatusPermissions); },
        HALError(kStatusPermissions, "AudioHardwareCreateProcessTap")},
-      {[](auto& s) {
-         s.failProperty({std::nullopt, kPropTapUID, std::nullopt, Access::read, kStatusBadObject,
-                         sim::kAlways});
-       },
+      {[](auto& s) { s.failProperty({.selector = kPropTapUID, .status = kStatusBadObject}); },
        HALError(kStatusBadObject, "get string " + fourCC(kPropTapUID))},
-      {[](auto& s) {
-         s.failProperty({std::nullopt, kPropTapFormat, std::nullopt, Access::read, kStatusBadObject,
-                         sim::kAlways});
-       },
+      {[](auto& s) { s.failProperty({.selector = kPropTapFormat, .status = kStatusBadObject}); },
        HALError(kStatusBadObject, "get " + fourCC(kPropTapFormat))},
       {[](auto& s) { s.failOperation(sim::Operation::createIOProcID, kStatusUnspecified); },
        HALError(kStatusUnspecified, "AudioDeviceCreateIOProcID")},
@@ -102,8 +95,8 @@ TEST_F(SessionFailureTest, NoDeviceJoinsBeforeTheDeadline) {
 TEST_F(SessionFailureTest, StreamMismatch) {
   // The headset's own stream list cannot be read, so its channels seem to be
   // missing from the aggregate's.
-  sim.failProperty({headset.objectID, kPropStreamConfiguration, kScopeOutput, sim::Access::any,
-                    kStatusUnspecified, sim::kAlways});
+  sim.failProperty(
+      {.object = headset.objectID, .selector = kPropStreamConfiguration, .scope = kScopeOutput});
   expectUndoneFailure(all(), ChannelMap::MapError::streamMismatch({2, 2}, {2, 2, 2}));
 }
 
@@ -121,8 +114,7 @@ TEST_F(SessionFailureTest, RenderCreation) {
 TEST_F(SessionFailureTest, DeviceUnreachableDuringCleanupStaysJournalledForTheNextLaunch) {
   // With the device list unreadable, the cleanup cannot find the headset to
   // set it back (the change itself goes to the device record's object).
-  sim.failProperty({kSystemObject, kPropDevices, std::nullopt, sim::Access::any, kStatusUnspecified,
-                    sim::kAlways});
+  sim.failProperty({.object = kSystemObject, .selector = kPropDevices});
   sim.failOperation(sim::Operation::createIOProcID, kStatusUnspecified);
   EXPECT_THROW(BroadcastSession(environment(), all(), true), HALError);
 
