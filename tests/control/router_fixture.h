@@ -33,7 +33,6 @@
 
 namespace choralink::test {
 
-namespace presets = sim::presets;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
