@@ -7,19 +7,10 @@
 #include "engine/hal/hal_error.h"
 #include "tests/control/router_fixture.h"
 
-namespace choralink {
+namespace choralink::test {
 namespace {
 
-using test::configFor;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-namespace presets = sim::presets;
-
-class CaptureProbeTest : public test::RouterTest {
- protected:
-  void startProbe() { await(router->startCaptureProbe()); }
-  void stopProbe() { await(router->stopCaptureProbe()); }
-};
+class CaptureProbeTest : public RouterTest {};
 
 // ---- The device it runs on -----------------------------------------------------------
 
@@ -70,15 +61,15 @@ TEST_F(CaptureProbeTest, ListensToTheSystemWithoutPlayingAnythingItself) {
   EXPECT_NEAR(router->inputLevel(), 0.5f, 0.01f);
   const auto levels = router->levels();
   ASSERT_EQ(levels.size(), 1u);
-  EXPECT_EQ(levels.at(presets::kSpeakersUID), 0.0f) << "the probe's own output is silent";
+  EXPECT_EQ(levels.at(kSpeakers), 0.0f) << "the probe's own output is silent";
   EXPECT_FALSE(router->isRunning());
 
   // Parameter calls do not reach the probe's render state.
-  router->update(configFor({presets::kSpeakersUID}));
-  router->setVolume(presets::kSpeakersUID, 1.0f);
+  router->update(configFor({kSpeakers}));
+  router->setVolume(kSpeakers, 1.0f);
   router->setMasterVolume(1.0f);
   advance(0.5);
-  EXPECT_EQ(router->levels().at(presets::kSpeakersUID), 0.0f);
+  EXPECT_EQ(router->levels().at(kSpeakers), 0.0f);
 
   stopProbe();
   EXPECT_FALSE(router->callbackHasRun());
@@ -97,36 +88,29 @@ TEST_F(CaptureProbeTest, IsNotSupervised) {
   plug(presets::usbInterface());
   advance(2);
   EXPECT_THAT(takeEvents(), IsEmpty());
-  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kSpeakersUID));
+  EXPECT_THAT(aggregateMembers(), ElementsAre(kSpeakers));
   EXPECT_FALSE(router->callbackHasRun());
 }
 
 // ---- Living beside broadcasts ----------------------------------------------------------------
 
-class ProbeAndBroadcastTest : public CaptureProbeTest {
- protected:
-  void SetUp() override {
-    plug(presets::builtInSpeakers());
-    plug(presets::hdmiTV());
-    createRouter();
-  }
-};
+class ProbeAndBroadcastTest : public TwoDeviceRouterTest {};
 
 TEST_F(ProbeAndBroadcastTest, NeverDisturbsARunningBroadcast) {
-  start(configFor({presets::kTVUID}));
+  start(configFor({kTV}));
   const auto aggregate = aggregates();
   startProbe();
   stopProbe();
   EXPECT_EQ(aggregates(), aggregate);
   EXPECT_TRUE(router->isRunning());
   advance(1);
-  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({presets::kTVUID})));
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV})));
 }
 
 TEST_F(ProbeAndBroadcastTest, DoesNothingWhileABroadcastIsWanted) {
   // Stalled and torn down: the watchdog's restart is pending, no session.
   system().setCaptureBlocked(true);
-  start(configFor({presets::kTVUID}));
+  start(configFor({kTV}));
   advance(10.5);
   ASSERT_THAT(aggregates(), IsEmpty());
   startProbe();
@@ -135,10 +119,10 @@ TEST_F(ProbeAndBroadcastTest, DoesNothingWhileABroadcastIsWanted) {
 
 TEST_F(ProbeAndBroadcastTest, ABroadcastStartReplacesTheProbeQuietly) {
   startProbe();
-  start(configFor({presets::kTVUID}));
-  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({presets::kTVUID})));
+  start(configFor({kTV}));
+  EXPECT_THAT(takeEvents(), ElementsAre(EngineEvent::started({kTV})));
   EXPECT_TRUE(router->isRunning());
-  EXPECT_THAT(aggregateMembers(), ElementsAre(presets::kTVUID));
+  EXPECT_THAT(aggregateMembers(), ElementsAre(kTV));
   stopProbe();  // nothing to stop: the broadcast stays
   EXPECT_TRUE(router->isRunning());
 }
@@ -156,4 +140,4 @@ TEST_F(ProbeAndBroadcastTest, SleepEndsTheProbeWithoutAnEventAndWakeDoesNotBring
 }
 
 }  // namespace
-}  // namespace choralink
+}  // namespace choralink::test

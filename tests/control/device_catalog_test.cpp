@@ -37,14 +37,6 @@ class RemovalCounter final : public test::ForwardingAudioSystem {
   }
 };
 
-// Every read of `selector` fails (of `object`, or of every object).
-sim::PropertyFault fault(std::optional<AudioObjectID> object, std::uint32_t selector) {
-  sim::PropertyFault f;
-  f.object = object;
-  f.selector = selector;
-  return f;
-}
-
 class DeviceCatalogTest : public ::testing::Test {
  protected:
   std::shared_ptr<DeviceCatalog> makeCatalog(bool isLaptop = false) {
@@ -170,34 +162,26 @@ TEST_F(DeviceCatalogTest, LatencyAddsDeviceSafetyBufferAndFirstStreamLatency) {
   const AudioObjectID streamless = sim.addDevice(noStreams);
   EXPECT_EQ(DeviceCatalog::outputLatencyFrames(sim, streamless), 636u);
   // Figures that cannot be read count zero.
-  sim.failProperty(fault(speakers, kPropSafetyOffset));
-  sim.failProperty(fault(std::nullopt, kPropStreams));
+  sim.failProperty({.object = speakers, .selector = kPropSafetyOffset});
+  sim.failProperty({.selector = kPropStreams});
   EXPECT_EQ(DeviceCatalog::outputLatencyFrames(sim, speakers), 612u);  // 100 + 512
 }
 
+// Hidden, dead, input-only, virtual, aggregate and our own devices are not
+// listed.
 TEST_F(DeviceCatalogTest, OnlyAdmittedDevicesAreListedInTheirOrder) {
-  sim.addDevice(presets::usbInterface());
-  sim.addDevice(presets::airPlaySpeaker());
-  sim.addDevice(presets::virtualOutput());
-  sim.addDevice(presets::userAggregate());
-  sim::DeviceSpec hidden = presets::hdmiTV();
+  sim::DeviceSpec hidden = presets::hdmiTV(), dead = hidden, ours = hidden;
   hidden.uid = "Hidden-TV";
   hidden.hidden = true;
-  sim.addDevice(hidden);
-  sim::DeviceSpec dead = presets::hdmiTV();
   dead.uid = "Dead-TV";
   dead.alive = false;
-  sim.addDevice(dead);
-  sim::DeviceSpec microphone = presets::usbHeadset();
-  microphone.uid = "Microphone";
-  microphone.outputStreams.clear();
-  sim.addDevice(microphone);
-  sim::DeviceSpec ours = presets::hdmiTV();
   ours.uid = "app.choralink.agg.1234";
-  ours.transport = kTransportHDMI;
-  sim.addDevice(ours);
-  sim.addDevice(presets::airPods());
-  sim.addDevice(presets::builtInSpeakers());
+  for (const sim::DeviceSpec& spec :
+       {presets::usbInterface(), presets::airPlaySpeaker(), presets::virtualOutput(),
+        presets::userAggregate(), hidden, dead, presets::builtInMicrophone(), ours,
+        presets::airPods(), presets::builtInSpeakers()}) {
+    sim.addDevice(spec);
+  }
 
   const auto list = DeviceCatalog::enumerate(sim, false);
   EXPECT_THAT(uids(list), ElementsAre(presets::kSpeakersUID, presets::kAirPodsUID,
@@ -212,13 +196,10 @@ TEST_F(DeviceCatalogTest, ARecordCarriesEveryFactOfTheDevice) {
   sim.setDefaultOutput(presets::kUSBInterfaceUID);
   const auto list = DeviceCatalog::enumerate(sim, false);
   ASSERT_EQ(list.size(), 2u);
+  // Name, transport and rate: the "Devices: " line RouterConstructionTest pins.
   const AudioDeviceInfo& d = list[1];
   EXPECT_EQ(d.objectID, usb);
-  EXPECT_EQ(d.name, "Studio Interface");
-  EXPECT_EQ(d.transport, Transport::usb);
   EXPECT_EQ(d.outputChannels, 4);
-  EXPECT_EQ(d.nominalRate, 48000);
-  EXPECT_FALSE(d.availableRates.empty());  // which ones: AvailableRatesTest
   EXPECT_TRUE(d.isDefaultOutput);
   EXPECT_FALSE(list[0].isDefaultOutput);
   EXPECT_EQ(d.latencyFrames, 328);
@@ -235,7 +216,7 @@ TEST_F(DeviceCatalogTest, KindFollowsTheComputerAndANamelessDeviceIsCalledByItsU
   nameless.name.reset();
   const AudioObjectID id = sim.addDevice(nameless);
   EXPECT_EQ(describe(presets::kTVUID)->name, presets::kTVUID);
-  sim.failProperty(fault(id, kPropName));
+  sim.failProperty({.object = id, .selector = kPropName});
   EXPECT_EQ(describe(presets::kTVUID)->name, presets::kTVUID);
 }
 
@@ -244,7 +225,7 @@ TEST_F(DeviceCatalogTest, UnreadableFactsDegradeWithoutLosingTheDevice) {
   for (std::uint32_t selector :
        {kPropNominalSampleRate, kPropAvailableNominalSampleRates, kPropPreferredStereoChannels,
         kPropTransportType, kPropIsHidden, kPropDeviceIsAlive}) {
-    sim.failProperty(fault(id, selector));
+    sim.failProperty({.object = id, .selector = selector});
   }
   const auto d = describe(presets::kUSBInterfaceUID);
   ASSERT_TRUE(d);

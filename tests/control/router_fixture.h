@@ -33,7 +33,12 @@
 
 namespace choralink::test {
 
-namespace presets = sim::presets;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+inline constexpr const char* kSpeakers = presets::kSpeakersUID;
+inline constexpr const char* kTV = presets::kTVUID;
+inline constexpr const char* kUSB = presets::kUSBInterfaceUID;
 
 struct TimedEvent {
   double time = 0;
@@ -106,6 +111,8 @@ class RouterTest : public ::testing::Test {
 
   void start(const BroadcastConfig& config) { await(router->start(config)); }
   void stop() { await(router->stop()); }
+  void startProbe() { await(router->startCaptureProbe()); }
+  void stopProbe() { await(router->stopCaptureProbe()); }
 
   // Events received since the last call.
   std::vector<EngineEvent> takeEvents() {
@@ -157,8 +164,11 @@ class TwoDeviceRouterTest : public RouterTest {
     createRouter();
   }
 
+  // Broadcasts to both and drops the start's events (what a start reports is
+  // AudioRouterTest.StartBuildsTheBroadcastAndReportsTheDevicesPlaying's).
   void startBoth(BroadcastMode mode = BroadcastMode::synced) {
-    start(configFor({presets::kSpeakersUID, presets::kTVUID}, mode));
+    start(configFor({kSpeakers, kTV}, mode));
+    takeEvents();
   }
 };
 

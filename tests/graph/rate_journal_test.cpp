@@ -7,23 +7,19 @@
 
 #include "tests/graph/graph_fixture.h"
 
-namespace choralink {
+namespace choralink::test {
 namespace {
 
-namespace fs = std::filesystem;
 using sim::presets::builtInSpeakers;
 using sim::presets::kSpeakersUID;
-using test::readFile;
-using test::writeFile;
 
-class RateJournalTest : public test::GraphTest {};
+class RateJournalTest : public GraphTest {};
 
 TEST_F(RateJournalTest, SavesACompactObjectOfNumbersAndDeletesTheFileWhenEmpty) {
   RateJournal::save({{"BuiltIn", 44100}, {"USB-1", 96000.5}}, journal);
   const std::string text = readFile(journal);
   EXPECT_EQ(text.find(' '), std::string::npos) << text;
   EXPECT_EQ(nlohmann::json::parse(text), (nlohmann::json{{"BuiltIn", 44100}, {"USB-1", 96000.5}}));
-  EXPECT_EQ(journalEntries(), (RateJournal::Entries{{"BuiltIn", 44100}, {"USB-1", 96000.5}}));
 
   RateJournal::save({}, journal);
   EXPECT_FALSE(fs::exists(journal));
@@ -98,18 +94,16 @@ TEST_F(RateJournalTest, RestoreAllPassesOverUnreadableDevicesAndToleratesAnUnrea
   EXPECT_TRUE(logs.lines().empty());
   EXPECT_FALSE(fs::exists(journal));
   RateJournal::save({{sim::presets::kTVUID, 44100}}, journal);
-  sim.failProperty({speakers.objectID, kPropDeviceUID, std::nullopt, sim::Access::read,
-                    kStatusUnspecified, sim::kAlways});
+  sim.failProperty({.object = speakers.objectID, .selector = kPropDeviceUID});
   RateJournal::restoreAll(sim, logs.log(), journal);
   EXPECT_EQ(rateOf(sim::presets::kTVUID), 44100);
   EXPECT_FALSE(fs::exists(journal));
 
   RateJournal::save({{sim::presets::kTVUID, 32000}}, journal);
-  sim.failProperty({kSystemObject, kPropDevices, std::nullopt, sim::Access::any, kStatusUnspecified,
-                    sim::kAlways});
+  sim.failProperty({.object = kSystemObject, .selector = kPropDevices});
   RateJournal::restoreAll(sim, logs.log(), journal);
   EXPECT_EQ(journalEntries(), (RateJournal::Entries{{sim::presets::kTVUID, 32000}}));
 }
 
 }  // namespace
-}  // namespace choralink
+}  // namespace choralink::test

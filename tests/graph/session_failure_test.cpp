@@ -16,19 +16,14 @@
 #include "engine/graph/channel_map.h"
 #include "tests/graph/graph_fixture.h"
 
-namespace choralink {
+namespace choralink::test {
 namespace {
 
-namespace fs = std::filesystem;
-namespace presets = sim::presets;
-
-class SessionFailureTest : public test::GraphTest {
+class SessionFailureTest : public GraphTest {
  protected:
   void SetUp() override {
     speakers = plug(presets::builtInSpeakers());
-    auto spec = presets::usbHeadset();
-    spec.nominalRate = 44100;  // the session moves it to 48000
-    headset = plug(spec);
+    headset = plug(headsetAt44k());  // the session moves it to 48000
     tv = plug(presets::hdmiTV());
     // A device an earlier, unclean run changed and that is away now.
     RateJournal::save(kEarlierJournal, journal);
@@ -38,13 +33,8 @@ class SessionFailureTest : public test::GraphTest {
   // checks that nothing the attempt did remains.
   template <class Error>
   void expectUndoneFailure(const std::vector<AudioDeviceInfo>& devices, const Error& expected) {
-    try {
-      BroadcastSession session(environment(), devices, /*muted=*/true);
-      session.teardown();
-      ADD_FAILURE() << "construction succeeded";
-    } catch (const Error& error) {
-      EXPECT_EQ(error, expected) << error.what();
-    }
+    expectThrown([&] { BroadcastSession(environment(), devices, /*muted=*/true).teardown(); },
+                 expected);
     expectNothingLeft();
     EXPECT_FALSE(sim.systemOutputMuted()) << "the muting tap outlived the failure";
     EXPECT_EQ(rateOf(headset.uid), 44100) << "a changed rate was not restored";
@@ -60,22 +50,15 @@ class SessionFailureTest : public test::GraphTest {
 
 // Each step of the construction failing on its own.
 TEST_F(SessionFailureTest, PlatformCallFails) {
-  using sim::Access;
   const struct {
     std::function<void(sim::SimAudioSystem&)> fault;
     HALError expected;
   } cases[] = {
       {[](auto& s) { s.failOperation(sim::Operation::createProcessTap, kStatusPermissions); },
        HALError(kStatusPermissions, "AudioHardwareCreateProcessTap")},
-      {[](auto& s) {
-         s.failProperty({std::nullopt, kPropTapUID, std::nullopt, Access::read, kStatusBadObject,
-                         sim::kAlways});
-       },
+      {[](auto& s) { s.failProperty({.selector = kPropTapUID, .status = kStatusBadObject}); },
        HALError(kStatusBadObject, "get string " + fourCC(kPropTapUID))},
-      {[](auto& s) {
-         s.failProperty({std::nullopt, kPropTapFormat, std::nullopt, Access::read, kStatusBadObject,
-                         sim::kAlways});
-       },
+      {[](auto& s) { s.failProperty({.selector = kPropTapFormat, .status = kStatusBadObject}); },
        HALError(kStatusBadObject, "get " + fourCC(kPropTapFormat))},
       {[](auto& s) { s.failOperation(sim::Operation::createIOProcID, kStatusUnspecified); },
        HALError(kStatusUnspecified, "AudioDeviceCreateIOProcID")},
@@ -102,8 +85,8 @@ TEST_F(SessionFailureTest, NoDeviceJoinsBeforeTheDeadline) {
 TEST_F(SessionFailureTest, StreamMismatch) {
   // The headset's own stream list cannot be read, so its channels seem to be
   // missing from the aggregate's.
-  sim.failProperty({headset.objectID, kPropStreamConfiguration, kScopeOutput, sim::Access::any,
-                    kStatusUnspecified, sim::kAlways});
+  sim.failProperty(
+      {.object = headset.objectID, .selector = kPropStreamConfiguration, .scope = kScopeOutput});
   expectUndoneFailure(all(), ChannelMap::MapError::streamMismatch({2, 2}, {2, 2, 2}));
 }
 
@@ -121,8 +104,7 @@ TEST_F(SessionFailureTest, RenderCreation) {
 TEST_F(SessionFailureTest, DeviceUnreachableDuringCleanupStaysJournalledForTheNextLaunch) {
   // With the device list unreadable, the cleanup cannot find the headset to
   // set it back (the change itself goes to the device record's object).
-  sim.failProperty({kSystemObject, kPropDevices, std::nullopt, sim::Access::any, kStatusUnspecified,
-                    sim::kAlways});
+  sim.failProperty({.object = kSystemObject, .selector = kPropDevices});
   sim.failOperation(sim::Operation::createIOProcID, kStatusUnspecified);
   EXPECT_THROW(BroadcastSession(environment(), all(), true), HALError);
 
@@ -141,13 +123,11 @@ TEST_F(SessionFailureTest, DeviceUnreachableDuringCleanupStaysJournalledForTheNe
 // disk), reports the headset's rate and its aggregate through a pipe and is
 // killed with SIGKILL. The parent applies that report to its machine, as a
 // real audio system would keep it, and runs the start-up repair against it.
-class CrashRecoveryTest : public test::GraphTest {
+class CrashRecoveryTest : public GraphTest {
  protected:
   static void buildMachine(sim::SimAudioSystem& system) {
     system.addDevice(presets::builtInSpeakers());
-    auto headset = presets::usbHeadset();
-    headset.nominalRate = 44100;
-    system.addDevice(headset);
+    system.addDevice(headsetAt44k());
   }
 
   // Runs in the forked child only: never returns.
@@ -159,8 +139,7 @@ class CrashRecoveryTest : public test::GraphTest {
     try {
       BroadcastSession session(
           BroadcastSession::Environment{childSim, childClock, childLog, journal},
-          {test::describe(childSim, presets::kSpeakersUID),
-           test::describe(childSim, presets::kUSBHeadsetUID)},
+          {describe(childSim, presets::kSpeakersUID), describe(childSim, presets::kUSBHeadsetUID)},
           true);
       childSim.startDevice(session.aggregateID(), *session.procID());
       childSim.stepIO(0.5);
@@ -228,4 +207,4 @@ TEST_F(CrashRecoveryTest, RunKilledMidBroadcastIsRepairedAtTheNextLaunch) {
 }
 
 }  // namespace
-}  // namespace choralink
+}  // namespace choralink::test

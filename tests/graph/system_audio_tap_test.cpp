@@ -8,10 +8,10 @@
 
 #include "tests/graph/graph_fixture.h"
 
-namespace choralink {
+namespace choralink::test {
 namespace {
 
-class SystemAudioTapTest : public test::GraphTest {
+class SystemAudioTapTest : public GraphTest {
  protected:
   AudioObjectID ownProcess() { return *SystemAudioTap::ownProcessObject(sim); }
 };
@@ -35,27 +35,18 @@ TEST_F(SystemAudioTapTest, CapturesAPrivateStereoMixOfEveryoneButUs) {
   EXPECT_EQ(logs.messages(), std::vector<std::string>{"Tap created (unmuted, 48000 Hz, 2 ch)"});
   EXPECT_FALSE(sim.systemOutputMuted());
 
-  tap.destroy();
-  EXPECT_EQ(sim.liveObjects().taps, 0u);
-}
-
-TEST_F(SystemAudioTapTest, EveryTapGetsItsOwnUID) {
-  SystemAudioTap first(sim, logs.log(), false);
   SystemAudioTap second(sim, logs.log(), false);
-  EXPECT_NE(first.uid(), second.uid());
-  first.destroy();
+  EXPECT_NE(second.uid(), tap.uid()) << "every tap gets its own UID";
+  tap.destroy();
   second.destroy();
+  EXPECT_EQ(sim.liveObjects().taps, 0u);
 }
 
 TEST_F(SystemAudioTapTest, WithoutOurOwnProcessObjectNoTapIsCreated) {
   sim.removeProcess(sim.ownPid());
   EXPECT_EQ(SystemAudioTap::ownProcessObject(sim), std::nullopt);
-  try {
-    SystemAudioTap tap(sim, logs.log(), false);
-    FAIL() << "expected HALError";
-  } catch (const HALError& error) {
-    EXPECT_EQ(error, HALError(-1, "Could not find Choralink's own audio process object"));
-  }
+  expectThrown([&] { SystemAudioTap(sim, logs.log(), false); },
+               HALError(-1, "Could not find Choralink's own audio process object"));
   EXPECT_EQ(sim.liveObjects().taps, 0u);
 }
 
@@ -69,4 +60,4 @@ TEST_F(SystemAudioTapTest, SecondDestroyAsksThePlatformAgainAndLogsItsRefusal) {
 }
 
 }  // namespace
-}  // namespace choralink
+}  // namespace choralink::test

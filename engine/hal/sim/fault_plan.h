@@ -38,9 +38,9 @@ enum class Access { size, read, write, any };
 inline constexpr int kAlways = -1;
 
 struct PropertyFault {
-  std::optional<AudioObjectID> object;  // none: every object
+  std::optional<AudioObjectID> object{};  // none: every object
   std::uint32_t selector = 0;
-  std::optional<std::uint32_t> scope;  // none: every scope
+  std::optional<std::uint32_t> scope{};  // none: every scope
   Access access = Access::any;
   HALStatus status = kStatusUnspecified;
   int times = kAlways;
