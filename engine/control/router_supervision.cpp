@@ -320,6 +320,12 @@ void AudioRouter::Impl::watchdogTick() {
 
 void AudioRouter::Impl::fail(const std::string& message) {
   log.error("Broadcast failed: " + message);
+  // A rebuild or restart can fail because the server has just gone, before
+  // its notice is handled: the user hears of that loss, not of a failure.
+  if (!serviceAlive()) {
+    endForServiceLoss();
+    return;
+  }
   wantRunning = false;
   teardown();
   send(EngineEvent::stopped(StopReason::failed(message)));
@@ -340,6 +346,20 @@ void AudioRouter::Impl::serviceChanged() {
     catalog->scheduleRefresh();
     return;
   }
+  endForServiceLoss();
+}
+
+bool AudioRouter::Impl::serviceAlive() {
+  // A server that cannot be asked is not known to be gone.
+  try {
+    return HAL::get<std::uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1) !=
+           0;
+  } catch (const HALError&) {
+    return true;
+  }
+}
+
+void AudioRouter::Impl::endForServiceLoss() {
   const bool broadcasting = wantRunning || (session && !probeRunning());
   log.error(std::string(kSoundServerStoppedMessage) + (broadcasting ? "; broadcast ended" : ""));
   wantRunning = false;

@@ -332,6 +332,25 @@ TEST_F(RouterSupervisionTest, LossOfTheSoundServerEndsTheBroadcastAtOnceAndForGo
   EXPECT_FALSE(router->isRunning());
 }
 
+// The server can go just as a rebuild is due, its notice queued behind the
+// rebuild: the rebuild's failure is that loss, and the user hears so. (The
+// nested delays land on the catalog's debounce and the rebuild's own times.)
+TEST_F(RouterSupervisionTest, ARebuildFailingAsTheServerGoesEndsForTheLoss) {
+  startBoth();
+  unplug(kTV);
+  clock().postAfter(DeviceCatalog::kRefreshDebounce, [this] {
+    clock().postAfter(AudioRouter::kRebuildDelay, [this] {
+      system().failOperation(sim::Operation::createAggregateDevice, kStatusUnspecified);
+      system().setServiceAlive(false);
+    });
+  });
+  advance(1.0);
+  EXPECT_THAT(takeEvents(),
+              ElementsAre(EngineEvent::deviceLost(kTV, "Living Room TV"), EngineEvent::rebuilding(),
+                          EngineEvent::stopped(StopReason::serviceGone())));
+  expectNothingLeft();
+}
+
 // ---- Sleep and wake -----------------------------------------------------------------------------
 
 TEST_F(RouterSupervisionTest, ABroadcastStopsForSleepAndRestartsTwoSecondsAfterWake) {
