@@ -69,8 +69,8 @@ class AudioRouter::Impl : public std::enable_shared_from_this<Impl> {
   void fail(const std::string& message);
   // The sound server's "srvl" changed: a loss ends the broadcast at once.
   void serviceChanged();
-  // False only when the server says it is gone.
-  bool serviceAlive();
+  // What the server says of itself; none when it cannot be asked.
+  std::optional<bool> serviceAlive();
   void endForServiceLoss();
   void willSleep();
   // `due`: when the restart may run, on the queue's clock.

@@ -322,7 +322,7 @@ void AudioRouter::Impl::fail(const std::string& message) {
   log.error("Broadcast failed: " + message);
   // A rebuild or restart can fail because the server has just gone, before
   // its notice is handled: the user hears of that loss, not of a failure.
-  if (!serviceAlive()) {
+  if (serviceAlive() == false) {
     endForServiceLoss();
     return;
   }
@@ -335,13 +335,9 @@ void AudioRouter::Impl::fail(const std::string& message) {
 // one by one, device by device, for seconds: the broadcast ends now, and the
 // user hears why. A server that does not say (no such property) is alive.
 void AudioRouter::Impl::serviceChanged() {
-  std::uint32_t alive = 1;
-  try {
-    alive = HAL::get<std::uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1);
-  } catch (const HALError&) {
-    return;
-  }
-  if (alive != 0) {
+  const std::optional<bool> alive = serviceAlive();
+  if (!alive) return;
+  if (*alive) {
     log.info("The sound server is back");
     catalog->scheduleRefresh();
     return;
@@ -349,13 +345,12 @@ void AudioRouter::Impl::serviceChanged() {
   endForServiceLoss();
 }
 
-bool AudioRouter::Impl::serviceAlive() {
-  // A server that cannot be asked is not known to be gone.
+std::optional<bool> AudioRouter::Impl::serviceAlive() {
   try {
     return HAL::get<std::uint32_t>(system, kSystemObject, kPropServiceIsAlive, kScopeGlobal, 1) !=
            0;
   } catch (const HALError&) {
-    return true;
+    return std::nullopt;
   }
 }
 
