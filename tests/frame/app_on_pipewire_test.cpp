@@ -35,32 +35,20 @@ class AppOnPipeWireTest : public PipeWireTest {};
 // onboarding chime's player stays linked to the output that was the default.
 bool broadcastWired(const PwGraph& graph, const std::vector<std::string>& sinks) {
   const auto aggregate = graph.nodeByName("choralink.aggregate");
-  const auto captured = graph.nodeByName("Choralink");
-  if (!aggregate || !captured || aggregate->state != PwNodeState::running) return false;
+  if (!aggregate || aggregate->state != PwNodeState::running) return false;
   const auto links = graph.links();
-  const auto anyLink = [&](const auto& match) {
-    return std::any_of(links.begin(), links.end(), match);
+  const auto joined = [&](const std::vector<PwPort>& ports, bool aggregateWrites) {
+    return !ports.empty() && std::ranges::all_of(ports, [&](const PwPort& port) {
+      return std::ranges::any_of(links, [&](const PwLinkRecord& l) {
+        return aggregateWrites ? l.outputNode == aggregate->id && l.inputPort == port.id
+                               : l.outputPort == port.id && l.inputNode == aggregate->id;
+      });
+    });
   };
-  const auto monitor = monitorPorts(graph.ports(captured->id));
-  if (monitor.empty()) return false;
-  for (const PwPort& port : monitor) {
-    if (!anyLink([&](const PwLinkRecord& l) {
-          return l.outputPort == port.id && l.inputNode == aggregate->id;
-        }))
-      return false;
-  }
-  for (const std::string& name : sinks) {
-    const auto sink = graph.nodeByName(name);
-    const auto playback = sink ? playbackPorts(graph.ports(sink->id)) : std::vector<PwPort>{};
-    if (playback.empty()) return false;
-    for (const PwPort& port : playback) {
-      if (!anyLink([&](const PwLinkRecord& l) {
-            return l.outputNode == aggregate->id && l.inputPort == port.id;
-          }))
-        return false;
-    }
-  }
-  return true;
+  if (!joined(monitorPorts(sinkPorts(graph, "Choralink")), false)) return false;
+  return std::ranges::all_of(sinks, [&](const std::string& sink) {
+    return joined(playbackPorts(sinkPorts(graph, sink)), true);
+  });
 }
 
 TEST_F(AppOnPipeWireTest, FirstLaunchBroadcastsToTheSinksAndQuittingLeavesTheGraphAsBefore) {

@@ -21,12 +21,12 @@ void firstNonZero(const std::vector<float>& samples, long& at, float& value) {
   value = *it;
 }
 
-std::vector<PwPort> sinkPorts(PwGraph& graph, const std::string& name) {
+}  // namespace
+
+std::vector<PwPort> sinkPorts(const PwGraph& graph, const std::string& name) {
   const auto node = graph.nodeByName(name);
   return node ? graph.ports(node->id) : std::vector<PwPort>{};
 }
-
-}  // namespace
 
 std::map<std::string, PulseArrival> measurePulse(PwThreadLoop& loop, PwGraph& graph,
                                                  const std::string& capturedSink,

@@ -27,6 +27,9 @@ struct PulseArrival {
   float rightValue = 0;
 };
 
+// A sink's ports, found by node name; none when there is no such node.
+std::vector<PwPort> sinkPorts(const PwGraph& graph, const std::string& name);
+
 // Plays the pulse into `capturedSink` and into virtual_mix (once, when they
 // are the same; the highest driver priority, so it drives the graph and none
 // of the recorded sinks does: a driving sink's monitor reads one cycle late)
